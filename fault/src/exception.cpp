@@ -1,0 +1,9 @@
+#include "qs/exception.h"
+
+namespace qs {
+
+exception::exception(int code) : code_(code) {}
+
+exception::~exception() = default;
+
+} // namespace qs

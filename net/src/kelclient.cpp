@@ -1,0 +1,137 @@
+#include "qs/kelclient.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "client_channel.h"
+
+namespace qs {
+
+namespace {
+
+constexpr int send_failed = 4;
+constexpr int connection_ended = 3;
+
+std::atomic<std::uint32_t> last_cid{0};  // process-wide; the first cid is 1
+
+// Files every reply until the receive fails, then tells every waiter.
+void daemon_proc(std::shared_ptr<detail::client_channel> channel, socket wire)
+{
+    frame_reader reader(wire);
+    try {
+        for (;;) {
+            frame reply = reader.next();
+            std::lock_guard guard(channel->lock);
+            channel->replies.push_back(std::move(reply));
+            channel->changed.notify_all();
+        }
+    } catch (...) {
+    }
+    std::lock_guard guard(channel->lock);
+    channel->ended = true;
+    channel->daemon_running = false;
+    channel->changed.notify_all();
+}
+
+// strncpy into a caller's buffer of size bytes.
+void copy_result(const std::string& text, char* result, int size)
+{
+    if (result == nullptr || size <= 0)
+        return;
+    std::size_t n = std::min(text.size(), static_cast<std::size_t>(size));
+    std::memcpy(result, text.data(), n);
+    std::memset(result + n, 0, static_cast<std::size_t>(size) - n);
+}
+
+} // namespace
+
+kelclient::kelclient() : channel_(std::make_shared<detail::client_channel>()) {}
+
+kelclient::kelclient(const kelclient& other) : socket(other), channel_(other.channel_) {}
+
+kelclient::~kelclient() = default;
+
+void kelclient::connect(const char* host, int port)
+{
+    socket::connect(host, port);
+    start_daemon();
+}
+
+void kelclient::connect(const sockaddr_in& addr)
+{
+    socket::connect(addr);
+    start_daemon();
+}
+
+int kelclient::get_cid()
+{
+    return static_cast<int>(++last_cid);
+}
+
+void kelclient::start_daemon()
+{
+    {
+        std::lock_guard guard(channel_->send_lock);
+        channel_->wire = *this;
+        channel_->connected = true;
+    }
+    {
+        std::lock_guard guard(channel_->lock);
+        channel_->daemon_running = true;
+    }
+    std::thread(daemon_proc, channel_, socket(*this)).detach();
+}
+
+void kelclient::exec(const char* cmd, char* result, int size)
+{
+    if (cmd == nullptr)
+        throw exception(send_failed);
+    const int cid = get_cid();
+    const std::string bytes = encode_frame(cid, cmd);
+    if (bytes.size() > max_frame_size)
+        throw exception(send_failed);
+    {
+        std::lock_guard guard(channel_->send_lock);
+        if (!channel_->wire.is_open())
+            throw exception(send_failed);
+        channel_->wire.send(bytes.data(), static_cast<int>(bytes.size()));
+    }
+    std::unique_lock guard(channel_->lock);
+    auto& replies = channel_->replies;
+    auto mine = replies.end();
+    channel_->changed.wait(guard, [&] {
+        mine = std::find_if(replies.begin(), replies.end(), [cid](const frame& f) { return f.cid == cid; });
+        return mine != replies.end() || channel_->ended;
+    });
+    if (mine == replies.end())
+        throw exception(connection_ended);
+    const std::string text = std::move(mine->text);
+    replies.erase(mine);
+    guard.unlock();
+    copy_result(text, result, size);
+}
+
+void kelclient::close()
+{
+    {
+        std::lock_guard guard(channel_->send_lock);
+        if (!channel_->connected) {
+            socket::close();  // never connected: the descriptor is this object's own
+            return;
+        }
+        channel_->wire.shutdown();  // a no-op once released through a copy
+    }
+    {
+        std::unique_lock guard(channel_->lock);
+        channel_->changed.wait(guard, [this] { return !channel_->daemon_running; });
+    }
+    std::lock_guard guard(channel_->send_lock);
+    if (channel_->wire.is_open())
+        channel_->wire.close();
+    socket::operator=(socket());
+}
+
+} // namespace qs
