@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+
+namespace qs {
+
+// The server's six settings with their defaults. Filled once by the main thread
+// before any other thread starts, read-only afterwards.
+struct settings {
+    int port = 7000;
+    int backlog = 200;
+    int buff_size = 1024;
+    int sleep_ticks = 10;
+    int max_field_len = 2048;
+    std::string log_path = "qsserver.log";
+};
+
+extern settings config;
+
+} // namespace qs

@@ -1,0 +1,53 @@
+#include "qs/odbc/connection.h"
+
+#include <sqlext.h>
+
+#include "qs/odbc/diagnostics.h"
+#include "qs/odbc/environment.h"
+
+namespace qs::odbc {
+
+connection::connection(const std::string& connect_string)
+{
+    SQLHENV env = environment();
+    check(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc_), SQL_HANDLE_ENV, env, "allocating a connection");
+    SQLSetConnectAttr(dbc_, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN{login_timeout_seconds}), 0);
+    std::string in = connect_string;
+    SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(in.data()), SQL_NTS,
+                                    nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+    if (!SQL_SUCCEEDED(rc)) {
+        db_error error = diagnostics(SQL_HANDLE_DBC, dbc_, "connecting to the data source");
+        SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+        throw error;
+    }
+}
+
+connection::~connection()
+{
+    SQLDisconnect(dbc_);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+}
+
+void connection::set_autocommit(bool on)
+{
+    SQLULEN value = on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF;
+    check(SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(value), 0),
+          SQL_HANDLE_DBC, dbc_, "setting autocommit");
+}
+
+void connection::commit()
+{
+    end_transaction(SQL_COMMIT);
+}
+
+void connection::rollback()
+{
+    end_transaction(SQL_ROLLBACK);
+}
+
+void connection::end_transaction(SQLSMALLINT how)
+{
+    check(SQLEndTran(SQL_HANDLE_DBC, dbc_, how), SQL_HANDLE_DBC, dbc_, "ending the transaction");
+}
+
+} // namespace qs::odbc

@@ -1,0 +1,29 @@
+#include "qs/odbc/environment.h"
+
+#include <sqlext.h>
+
+#include "qs/odbc/diagnostics.h"
+
+namespace qs::odbc {
+
+namespace {
+
+SQLHENV make_environment()
+{
+    SQLHENV env = SQL_NULL_HENV;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env)))
+        throw db_error("HY001", "cannot allocate the ODBC environment");
+    SQLRETURN rc = SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    check(rc, SQL_HANDLE_ENV, env, "setting the ODBC version");
+    return env;
+}
+
+} // namespace
+
+SQLHENV environment()
+{
+    static const SQLHENV env = make_environment();  // thread-safe initialisation
+    return env;
+}
+
+} // namespace qs::odbc

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "qs/exception.h"
+#include "qs/settings.h"
+#include "test_database.h"
+
+namespace qs::test {
+
+// Each test starts on empty tables with the default settings.
+class StoreTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        config = settings{};
+        db.reset();
+    }
+
+    test_database& db = test_database::get();
+};
+
+template <typename F>
+int code_of(F&& operation)
+{
+    try {
+        operation();
+    } catch (const qs::exception& e) {
+        return e.code();
+    }
+    return -100;
+}
+
+} // namespace qs::test
