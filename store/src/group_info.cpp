@@ -14,8 +14,7 @@ void group_info::find_group(const std::string& name)
 void group_info::open()
 {
     recordset::open();
-    if (groupname_.value.empty() && has_filter())
-        throw exception(store_codes::no_such_group);
+    require_row(groupname_, store_codes::no_such_group);
 }
 
 std::string group_info::GetDefaultSQL() const

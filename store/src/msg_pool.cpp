@@ -14,8 +14,7 @@ void msg_pool::find_user(const std::string& name)
 void msg_pool::open()
 {
     recordset::open();
-    if (username_.value.empty() && has_filter())
-        throw exception(store_codes::no_such_user);
+    require_row(username_, store_codes::no_such_user);
 }
 
 std::string msg_pool::GetDefaultSQL() const

@@ -42,6 +42,12 @@ void recordset::add_filter(const std::string& column, const std::string& value)
     filter_params_.push_back(value);
 }
 
+void recordset::require_row(const text_field& key, int code) const
+{
+    if (key.value.empty() && has_filter())
+        throw exception(code);
+}
+
 void recordset::assign(text_field& field, const std::string& value)
 {
     field.value = value;

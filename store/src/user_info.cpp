@@ -14,8 +14,7 @@ void user_info::find_user(const std::string& name)
 void user_info::open()
 {
     recordset::open();
-    if (username_.value.empty() && has_filter())
-        throw exception(store_codes::no_such_user);
+    require_row(username_, store_codes::no_such_user);
 }
 
 std::string user_info::GetDefaultSQL() const

@@ -59,6 +59,8 @@ protected:
     // Restricts the rows to those whose column equals value (a bound parameter).
     void add_filter(const std::string& column, const std::string& value);
     bool has_filter() const noexcept { return !filter_.empty(); }
+    // After open(): throws code when a filter is set and the key field came back empty.
+    void require_row(const text_field& key, int code) const;
 
     // Assigns a bound field and marks it for the next update().
     static void assign(text_field& field, const std::string& value);
