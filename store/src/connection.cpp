@@ -1,5 +1,6 @@
 #include "qs/odbc/connection.h"
 
+#include <mutex>
 #include <sqlext.h>
 
 #include "qs/odbc/diagnostics.h"
@@ -7,12 +8,26 @@
 
 namespace qs::odbc {
 
+namespace {
+
+// The SQLite driver keeps a process-wide list while it reads the data source's settings
+// and corrupts it when two threads connect or disconnect at once (seen: a cycle that
+// spins for ever). unixODBC does not serialise these calls, so we do.
+std::mutex& driver_setup_lock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+} // namespace
+
 connection::connection(const std::string& connect_string)
 {
     SQLHENV env = environment();
     check(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc_), SQL_HANDLE_ENV, env, "allocating a connection");
     SQLSetConnectAttr(dbc_, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN{login_timeout_seconds}), 0);
     std::string in = connect_string;
+    std::unique_lock setup(driver_setup_lock());
     SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(in.data()), SQL_NTS,
                                     nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
     if (!SQL_SUCCEEDED(rc)) {
@@ -24,6 +39,7 @@ connection::connection(const std::string& connect_string)
 
 connection::~connection()
 {
+    std::lock_guard setup(driver_setup_lock());
     SQLDisconnect(dbc_);
     SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
 }

@@ -31,9 +31,14 @@ recordset::~recordset()
     close();
 }
 
-std::string recordset::GetDefaultConnect() const
+std::string recordset::data_source()
 {
     return "DSN=Quillspeak Database;";
+}
+
+std::string recordset::GetDefaultConnect() const
+{
+    return data_source();
 }
 
 void recordset::add_filter(const std::string& column, const std::string& value)
@@ -66,18 +71,33 @@ odbc::connection& recordset::conn()
     return database_ != nullptr ? *database_ : *own_connection_;
 }
 
-void recordset::open()
+void recordset::connect()
 {
     if (open_)
         throw exception(store_codes::open_failed);
+    if (database_ == nullptr)
+        own_connection_ = std::make_unique<odbc::connection>(GetDefaultConnect());
+}
+
+void recordset::open()
+{
+    connect();
     try {
-        if (database_ == nullptr)
-            own_connection_ = std::make_unique<odbc::connection>(GetDefaultConnect());
         select();
     } catch (...) {
         own_connection_.reset();
         throw;
     }
+    open_ = true;
+}
+
+void recordset::open_to_add()
+{
+    connect();
+    rows_.clear();
+    current_ = 0;
+    mode_ = mode::none;
+    load_current();
     open_ = true;
 }
 

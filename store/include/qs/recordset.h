@@ -28,6 +28,8 @@ public:
     // Connects, selects the bound columns of the matching rows and makes the first
     // row current (none when nothing matched; every field then reads "").
     virtual void open();
+    // Connects without reading any row, for add_new() alone.
+    void open_to_add();
     bool is_open() const noexcept { return open_; }
     void close();
 
@@ -51,6 +53,9 @@ public:
     void add_new();
     void edit();
 
+    // The connection string of the data source "Quillspeak Database".
+    static std::string data_source();
+
 protected:
     virtual std::string GetDefaultConnect() const;
     virtual std::string GetDefaultSQL() const = 0;  // the table
@@ -70,6 +75,7 @@ private:
 
     const std::vector<field_exchange::binding>& bindings();
     odbc::connection& conn();
+    void connect();
     void select();
     void load_current();
     void check_lengths();

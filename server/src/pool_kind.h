@@ -1,0 +1,43 @@
+#pragma once
+
+#include "qs/msg_pool.h"
+#include "qs/server_state.h"
+
+namespace qs::pools {
+
+using kind = server_state::pool_kind;
+
+inline pending_pool& pool(session& s, kind k)
+{
+    return k == kind::personal ? s.messages : k == kind::group ? s.group_messages : s.custom_messages;
+}
+
+inline bool& flag(session& s, kind k)
+{
+    return k == kind::personal ? s.has_messages : k == kind::group ? s.has_group_messages : s.has_custom_messages;
+}
+
+// The section label of the kind in a select reply.
+inline const char* label(kind k)
+{
+    return k == kind::personal ? "getmessage: " : k == kind::group ? "getgroupmessage:  " : "getcustommessage: ";
+}
+
+inline std::string stored(const msg_pool& p, kind k)
+{
+    return k == kind::personal ? p.get_msgs() : k == kind::group ? p.get_grpmsgs() : p.get_cusmsgs();
+}
+
+inline void store(msg_pool& p, kind k, const std::string& text)
+{
+    if (k == kind::personal)
+        p.set_msgs(text);
+    else if (k == kind::group)
+        p.set_grpmsgs(text);
+    else
+        p.set_cusmsgs(text);
+}
+
+inline constexpr kind all[] = {kind::personal, kind::group, kind::custom};
+
+} // namespace qs::pools

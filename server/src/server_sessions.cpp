@@ -1,0 +1,110 @@
+// The session table: sessions, status and status events.
+#include <algorithm>
+#include <functional>
+
+#include "qs/list_encoding.h"
+#include "qs/server_state.h"
+#include "qs/settings.h"
+#include "qs/store_codes.h"
+#include "qs/user_info.h"
+
+namespace qs {
+
+namespace {
+
+constexpr int name_has_session = 20;
+
+} // namespace
+
+std::size_t server_state::reply_limit()
+{
+    return static_cast<std::size_t>(std::min(config.buff_size, 1024) - 5);
+}
+
+std::mutex& server_state::user_lock(const std::string& name)
+{
+    return user_locks_[std::hash<std::string>{}(name) % user_locks_.size()];
+}
+
+session_handle server_state::open_session(const std::string& name)
+{
+    std::lock_guard table(table_lock_);
+    auto [it, inserted] = sessions_.try_emplace(name, nullptr);
+    if (!inserted)
+        throw exception(name_has_session);
+    it->second = std::make_shared<session>(name);
+    return it->second;
+}
+
+session_handle server_state::find_session(const std::string& name)
+{
+    std::lock_guard table(table_lock_);
+    auto it = sessions_.find(name);
+    return it == sessions_.end() ? nullptr : it->second;
+}
+
+void server_state::close_session(const session_handle& handle)
+{
+    if (!handle)
+        return;
+    std::lock_guard table(table_lock_);
+    auto it = sessions_.find(handle->name);
+    if (it != sessions_.end() && it->second == handle)
+        sessions_.erase(it);
+    handle->closed = true;
+    handle->changed.notify_all();
+}
+
+bool server_state::is_active(const session_handle& handle)
+{
+    std::lock_guard table(table_lock_);
+    return handle && !handle->closed;
+}
+
+void server_state::push_event(session& s, const std::string& event)
+{
+    s.events.push_back(event);
+    if (s.events.size() > event_cap)
+        s.events.pop_front();
+    s.changed.notify_all();
+}
+
+void server_state::publish_status(const session_handle& handle, const std::string& status)
+{
+    if (!handle)
+        return;
+    {
+        std::lock_guard table(table_lock_);
+        handle->status = status;
+    }
+    std::string contacts;
+    try {
+        user_info u;
+        u.find_user(handle->name);
+        u.open();
+        contacts = u.get_contacts();
+    } catch (const exception& e) {
+        if (e.code() == store_codes::no_such_user)
+            throw qsexcpt(qsexcpt::invalid_username);
+        return;
+    } catch (...) {
+        return;
+    }
+    const std::string event = "getstatus " + handle->name;
+    std::lock_guard table(table_lock_);
+    for (const auto& contact : split_list(contacts)) {
+        auto it = sessions_.find(contact);
+        if (it != sessions_.end())
+            push_event(*it->second, event);
+    }
+}
+
+void server_state::get_status(const std::string& name, std::string& out)
+{
+    std::lock_guard table(table_lock_);
+    auto it = sessions_.find(name);
+    if (it != sessions_.end())
+        out = it->second->status;
+}
+
+} // namespace qs

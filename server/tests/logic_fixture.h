@@ -1,0 +1,52 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "qs/list_encoding.h"
+#include "qs/server_state.h"
+#include "store_fixture.h"
+
+namespace qs::test {
+
+// A fresh server_state on empty tables.
+class LogicTest : public StoreTest {
+protected:
+    // Creates the users, each with password "pw".
+    void users(std::initializer_list<const char*> names)
+    {
+        for (const char* n : names)
+            state.new_user(n, "pw");
+    }
+    session_handle login(const std::string& name) { return state.login(name, "pw"); }
+
+    server_state state;
+};
+
+// The reply text of a qsexcpt thrown by the operation; "(none)" when nothing is thrown.
+template <typename F>
+std::string reply_of(F&& operation)
+{
+    try {
+        operation();
+    } catch (const qsexcpt& e) {
+        return e.message;
+    }
+    return "(none)";
+}
+
+// The message texts (between the quotes) of a pool text.
+inline std::vector<std::string> texts_of(const std::string& pool)
+{
+    std::vector<std::string> out;
+    if (pool.empty())
+        return out;
+    for (const auto& entry : split_list(pool)) {
+        auto open = entry.find('"');
+        auto close = entry.rfind('"');
+        out.push_back(open == std::string::npos || close <= open ? entry : entry.substr(open + 1, close - open - 1));
+    }
+    return out;
+}
+
+} // namespace qs::test

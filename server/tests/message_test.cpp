@@ -1,0 +1,183 @@
+#include <gtest/gtest.h>
+
+#include <future>
+#include <regex>
+
+#include "logic_fixture.h"
+#include "qs/message_entry.h"
+#include "qs/settings.h"
+
+namespace qs::test {
+namespace {
+
+using MessageTest = LogicTest;
+using texts = std::vector<std::string>;
+
+std::string fetch(server_state& state, const session_handle& h)
+{
+    std::string out;
+    state.get_message(h, out);
+    return out;
+}
+
+TEST(MessageEntry, CarriesSenderQuotedTextAndUtcStamp)
+{
+    const std::string stamp = time_stamp();
+    EXPECT_TRUE(std::regex_match(stamp, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)"))) << stamp;
+    EXPECT_EQ(message_entry("ann", "hi \"there\"", "2026-12-08 10:00:00"),
+              "ann says: \"hi \"there\"\" on 2026-12-08 10:00:00.");
+    EXPECT_EQ(group_message_entry("g", "ann", "x", "S"), "g.ann says: \"x\" on S.");
+}
+
+TEST_F(MessageTest, OfflineMessagesWaitForLoginAndAreFetchedOnceOldestFirst)
+{
+    users({"ann", "bob"});
+    state.send_message("ann", "bob", "first");
+    state.send_message("ann", "bob", "a|b");
+    EXPECT_EQ(reply_of([&] { state.send_message("ann", "nobody", "x"); }), "Invalid username.");
+    session_handle bob = login("bob");
+    EXPECT_TRUE(bob->has_messages);
+    const std::string pool = fetch(state, bob);
+    EXPECT_EQ(pool.rfind("ann says: \"first\" on ", 0), 0u) << pool;
+    EXPECT_EQ(texts_of(pool).size(), 3u) << "a text with | reads as two entries";
+    EXPECT_FALSE(bob->has_messages);
+    EXPECT_EQ(reply_of([&] { fetch(state, bob); }), "No messages.");
+    std::string out;
+    EXPECT_EQ(reply_of([&] { state.get_group_message(bob, out); }), "No messages.");
+}
+
+TEST_F(MessageTest, FetchesHandOutWholeEntriesThatFitOneReplyAndKeepTheRest)
+{
+    users({"ann", "bob"});
+    session_handle bob = login("bob");
+    const std::string text(300, 'm');
+    for (int i = 0; i < 5; ++i)
+        state.send_message("ann", "bob", std::to_string(i) + text);
+    std::vector<std::string> got;
+    int fetches = 0;
+    while (bob->has_messages) {
+        const std::string part = fetch(state, bob);
+        ASSERT_LE(part.size(), server_state::reply_limit());
+        for (auto& t : texts_of(part))
+            got.push_back(t.substr(0, 1));
+        ++fetches;
+    }
+    EXPECT_EQ(got, (texts{"0", "1", "2", "3", "4"}));
+    EXPECT_EQ(fetches, 2);
+}
+
+TEST_F(MessageTest, PoolsAndEntriesAreBoundedAndARefusalKeepsWhatWasThere)
+{
+    config.max_field_len = 200;
+    users({"ann", "bob", "cy"});
+    const std::string text(100, 't');
+    state.send_message("ann", "bob", text);  // offline: into msgpool
+    EXPECT_EQ(reply_of([&] { state.send_message("ann", "bob", text); }), "The receiver's message box is full.");
+    session_handle cy = login("cy");
+    state.send_message("ann", "cy", text);
+    EXPECT_EQ(reply_of([&] { state.send_message("ann", "cy", text); }), "The receiver's message box is full.");
+    EXPECT_EQ(texts_of(fetch(state, cy)), texts{text});
+    EXPECT_EQ(texts_of(db.scalar("SELECT messages FROM msgpool WHERE username = 'bob'")), texts{text});
+
+    config.max_field_len = 100000;
+    EXPECT_EQ(reply_of([&] { state.send_message("ann", "cy", std::string(1000, 'x')); }), "The message is too long.");
+}
+
+TEST_F(MessageTest, GroupMessagesReachEveryMemberWhoCanTakeThem)
+{
+    users({"ann", "bob", "cy"});
+    session_handle ann = login("ann");
+    state.create_group("g");
+    state.set_member_list("g", "ann|bob|cy");
+    state.send_group_message("ann", "g", "hello");
+    std::string got;
+    state.get_group_message(ann, got);
+    EXPECT_EQ(got.rfind("g.ann says: \"hello\" on ", 0), 0u) << got;
+    EXPECT_EQ(texts_of(db.scalar("SELECT groupmessages FROM msgpool WHERE username = 'bob'")), texts{"hello"});
+
+    db.exec("DELETE FROM msgpool WHERE username = 'bob'");
+    EXPECT_EQ(reply_of([&] { state.send_group_message("ann", "g", "again"); }),
+              "The message could not be delivered to every member.");
+    EXPECT_EQ(texts_of(db.scalar("SELECT groupmessages FROM msgpool WHERE username = 'cy'")),
+              (texts{"hello", "again"})) << "members after the failing one still get it";
+    EXPECT_EQ(reply_of([&] { state.send_group_message("ann", "nogroup", "x"); }), "Invalid groupname.");
+}
+
+TEST_F(MessageTest, StatusChangesReachOnlineContactsAsEvents)
+{
+    users({"ann", "bob", "cy"});
+    session_handle bob = login("bob");
+    state.set_contact_list("ann", "bob|cy|bob|ann");
+    session_handle ann = login("ann");
+    EXPECT_EQ(bob->events, (std::deque<std::string>{"getstatus ann", "getstatus ann"}));
+    EXPECT_EQ(ann->events, (std::deque<std::string>{"getstatus ann"})) << "listing oneself";
+    state.set_status("ann", "away");
+    std::string status = "untouched";
+    state.get_status("ann", status);
+    EXPECT_EQ(status, "away");
+    state.get_status("cy", status);
+    EXPECT_EQ(status, "away") << "no session: the output is left as it was";
+    EXPECT_EQ(bob->events.size(), 4u);
+    EXPECT_EQ(reply_of([&] { state.set_status("ann", std::string(1010, 's')); }), "The status is too long.");
+
+    for (std::size_t i = 0; i < server_state::event_cap; ++i)
+        state.set_status("ann", "s" + std::to_string(i));
+    EXPECT_EQ(bob->events.size(), server_state::event_cap) << "the queue is capped";
+}
+
+TEST_F(MessageTest, SelectWaitsForARequestedKindAndTakesOnlyThat)
+{
+    users({"ann", "bob"});
+    session_handle bob = login("bob");
+    state.set_contact_list("bob", "ann");
+    auto waiting = std::async(std::launch::async, [&] {
+        std::string reply;
+        state.select_events(bob, "MSG", reply);
+        return reply;
+    });
+    session_handle ann = login("ann");  // bob is not ann's contact: no event for bob
+    state.set_contact_list("ann", "bob");
+    state.set_status("ann", "away");  // a STATUS event: not requested
+    EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+    state.send_message("ann", "bob", "wake");
+    const std::string reply = waiting.get();
+    EXPECT_EQ(reply.rfind("getmessage: ann says: \"wake\" on ", 0), 0u) << reply;
+    EXPECT_FALSE(bob->has_messages);
+
+    state.set_status("ann", "back");
+    state.send_custom_message("ann", "bob", "c");
+    std::string both;
+    state.select_events(bob, "MSG|STATUS", both);
+    EXPECT_EQ(both, "getstatus ann: back|getstatus ann: back");
+    EXPECT_TRUE(bob->events.empty());
+    EXPECT_TRUE(bob->has_custom_messages) << "a kind not asked for stays pending";
+
+    state.logout(ann);
+    std::string gone;
+    state.select_events(bob, "STATUS|CUSMSG", gone);
+    EXPECT_EQ(gone.rfind("getcustommessage: ann says: \"c\"", 0), 0u) << gone;
+    EXPECT_NE(gone.find("|getstatus ann: "), std::string::npos) << gone;
+    EXPECT_EQ(gone.substr(gone.size() - 16), "|getstatus ann: ") << "a logged-out user has no status";
+}
+
+TEST_F(MessageTest, SelectEndsAtOnceWithoutKindsAndWhenTheSessionGoes)
+{
+    users({"bob"});
+    session_handle bob = login("bob");
+    std::string reply = "x";
+    state.select_events(bob, "PING|msg", reply);
+    EXPECT_EQ(reply, "x") << "nothing to wait for: ends at once, writes nothing";
+    auto waiting = std::async(std::launch::async, [&] {
+        std::string r;
+        state.select_events(bob, "MSG", r);
+        return r;
+    });
+    state.logout(bob);
+    EXPECT_EQ(waiting.get(), "");
+    std::string after;
+    state.select_events(bob, "MSG", after);
+    EXPECT_EQ(after, "");
+}
+
+} // namespace
+} // namespace qs::test
