@@ -66,6 +66,33 @@ TEST_F(MessageTest, FetchesHandOutWholeEntriesThatFitOneReplyAndKeepTheRest)
     EXPECT_EQ(fetches, 2);
 }
 
+TEST_F(MessageTest, SelectRepliesStayWithinOneReplyAndLeaveTheRestPending)
+{
+    users({"ann", "bob"});
+    session_handle bob = login("bob");
+    state.set_contact_list("ann", "bob");
+    session_handle ann = login("ann");  // one STATUS event for bob
+    for (int i = 0; i < 4; ++i)  // entries of 495 characters: two fill a reply
+        state.send_message("ann", "bob", std::to_string(i) + std::string(458, 'm'));
+    auto first_letters = [](const std::string& reply) {
+        std::string out;
+        for (const auto& t : texts_of(reply.substr(12)))
+            out += t.substr(0, 1);
+        return out;
+    };
+    std::string reply;
+    state.select_events(bob, "MSG|STATUS", reply);
+    EXPECT_LE(reply.size(), server_state::reply_limit());
+    EXPECT_EQ(first_letters(reply), "01");
+    EXPECT_EQ(bob->events.size(), 1u) << "no room left for the event";
+    reply.clear();
+    state.select_events(bob, "MSG|STATUS", reply);
+    EXPECT_EQ(first_letters(reply), "23");
+    reply.clear();
+    state.select_events(bob, "MSG|STATUS", reply);
+    EXPECT_EQ(reply, "getstatus ann: online");
+}
+
 TEST_F(MessageTest, PoolsAndEntriesAreBoundedAndARefusalKeepsWhatWasThere)
 {
     config.max_field_len = 200;
