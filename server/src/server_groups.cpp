@@ -33,30 +33,30 @@ void write_or_refuse(Write&& write)
     }
 }
 
-} // namespace
-
-bool server_state::user_exists(const std::string& name)
+// True when the record finds a row for the key; database errors pass through.
+template <typename Record>
+bool row_exists(const std::string& key, void (Record::*find)(const std::string&))
 {
     try {
-        user_info u;
-        u.find_user(name);
-        u.open();
+        Record r;
+        (r.*find)(key);
+        r.open();
         return true;
     } catch (const exception&) {
         return false;
     }
 }
 
+} // namespace
+
+bool server_state::user_exists(const std::string& name)
+{
+    return row_exists(name, &user_info::find_user);
+}
+
 bool server_state::group_exists(const std::string& name)
 {
-    try {
-        group_info g;
-        g.find_group(name);
-        g.open();
-        return true;
-    } catch (const exception&) {
-        return false;
-    }
+    return row_exists(name, &group_info::find_group);
 }
 
 bool server_state::users_exist(const std::string& list)
