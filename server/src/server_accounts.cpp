@@ -173,8 +173,12 @@ void server_state::finish_logout(const session_handle& handle)
 
 void server_state::logout_user(const std::string& name)
 {
-    session_handle handle = find_session(name);
-    if (!handle)
+    end_session(find_session(name));
+}
+
+void server_state::end_session(const session_handle& handle)
+{
+    if (!is_active(handle))
         return;
     try {
         logout(handle);

@@ -40,6 +40,8 @@ public:
     // The end of a connection. When the pools cannot be stored, the session stays for
     // the user's next login to take over, and the failure is rethrown for the log.
     void logout_user(const std::string& name);
+    // The same for a connection's own session handle.
+    void end_session(const session_handle& handle);
     void new_user(const std::string& name, const std::string& password);
     void info_record(const std::string& name, std::string& out);
     // The first nine fields, without the answer and the password.

@@ -1,0 +1,166 @@
+#include "server_process.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace qs::test {
+
+int free_port()
+{
+    socket s;
+    s.create(0);
+    sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    ::getsockname(s.handle(), reinterpret_cast<sockaddr*>(&addr), &len);
+    s.close();
+    return ntohs(addr.sin_port);
+}
+
+std::string read_file(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+namespace {
+
+// fork and exec qsserver in dir, standard output and error into name.out and name.err there. Only
+// system calls run between fork and exec.
+pid_t spawn(const std::string& dir, const std::string& name, const std::vector<std::string>& args,
+            const std::vector<std::string>& env)
+{
+    test_database::get();  // ODBCINI and the database exist before the child starts
+    std::vector<char*> argv{const_cast<char*>(QS_SERVER_PATH)};
+    for (const auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;  // the additions first: they win over inherited values
+    for (const auto& e : env)
+        envp.push_back(const_cast<char*>(e.c_str()));
+    for (char** e = environ; *e != nullptr; ++e)
+        envp.push_back(*e);
+    envp.push_back(nullptr);
+    const std::string out = dir + "/" + name + ".out", err = dir + "/" + name + ".err";
+    sigset_t none;
+    sigemptyset(&none);
+
+    pid_t pid = ::fork();
+    if (pid != 0)
+        return pid;
+    ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+    ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+    ::dup2(::open("/dev/null", O_RDONLY), 0);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (::chdir(dir.c_str()) == 0)
+        ::execve(QS_SERVER_PATH, argv.data(), envp.data());
+    ::_exit(127);
+}
+
+int wait_exit(pid_t pid)
+{
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+} // namespace
+
+std::pair<std::string, int> run_qsserver(const std::string& dir, const std::vector<std::string>& args,
+                                         const std::vector<std::string>& env)
+{
+    const int status = wait_exit(spawn(dir, "run", args, env));
+    return {read_file(dir + "/run.out"), status};
+}
+
+server_process::server_process(const std::vector<std::string>& conf) : port_(free_port())
+{
+    std::ofstream out(dir() + "/qsserver.conf");
+    out << "port=" << port_ << "\nlog_path=" << dir() << "/qsserver.log\n";
+    for (const auto& line : conf)
+        out << line << "\n";
+}
+
+server_process::~server_process()
+{
+    if (running())
+        stop();
+}
+
+void server_process::start(const std::vector<std::string>& args, const std::vector<std::string>& env)
+{
+    pid_ = spawn(dir(), "console", args, env);
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        socket probe;
+        probe.create(0);
+        try {
+            probe.connect("127.0.0.1", port_);
+            probe.close();
+            return;
+        } catch (const exception&) {
+            probe.close();
+        }
+        int status;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            throw std::runtime_error("qsserver ended at start:\n" + console() + read_file(dir() + "/console.err"));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    throw std::runtime_error("qsserver does not accept connections");
+}
+
+int server_process::stop()
+{
+    ::kill(pid_, SIGTERM);
+    const int status = wait_exit(pid_);
+    pid_ = -1;
+    return status;
+}
+
+std::string server_process::log() const
+{
+    return read_file(dir() + "/qsserver.log");
+}
+
+std::string server_process::console() const
+{
+    return read_file(dir() + "/console.out");
+}
+
+client::client(int port)
+{
+    kel_.create(0);
+    kel_.connect("127.0.0.1", port);
+}
+
+client::~client()
+{
+    close();
+}
+
+std::string client::exec(const std::string& command)
+{
+    char reply[1025] = {};
+    kel_.exec(command.c_str(), reply, 1024);
+    return reply;
+}
+
+void client::close()
+{
+    if (open_)
+        kel_.close();
+    open_ = false;
+}
+
+} // namespace qs::test

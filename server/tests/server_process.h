@@ -1,0 +1,59 @@
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include "qs/kelclient.h"
+#include "test_database.h"
+
+namespace qs::test {
+
+// A qsserver child process in a folder of its own, on a free port, with the test
+// database and a log file there. Stopped with SIGTERM on destruction.
+class server_process {
+public:
+    // Extra lines for qsserver.conf (the port and log path are set already).
+    explicit server_process(const std::vector<std::string>& conf = {});
+    ~server_process();
+
+    // Starts qsserver with the arguments and waits until it accepts connections.
+    void start(const std::vector<std::string>& args = {"--console"}, const std::vector<std::string>& env = {});
+    // SIGTERM, then the exit status.
+    int stop();
+    bool running() const { return pid_ > 0; }
+
+    int port() const { return port_; }
+    const std::string& dir() const { return dir_.path(); }
+    std::string log() const;
+    std::string console() const;
+
+private:
+    temp_dir dir_;
+    int port_;
+    pid_t pid_ = -1;
+};
+
+// Runs qsserver to its end in a folder with the arguments and environment additions;
+// returns what it printed on standard output (also in run.out; standard error in
+// run.err) and its exit status.
+std::pair<std::string, int> run_qsserver(const std::string& dir, const std::vector<std::string>& args,
+                                         const std::vector<std::string>& env = {});
+
+// A client on a kelclient: exec() returns the reply text.
+class client {
+public:
+    explicit client(int port);
+    ~client();
+    std::string exec(const std::string& command);
+    void close();
+
+private:
+    kelclient kel_;
+    bool open_ = true;
+};
+
+int free_port();
+std::string read_file(const std::string& path);
+
+} // namespace qs::test

@@ -1,0 +1,70 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "qs/settings.h"
+#include "qs/settings_file.h"
+#include "test_database.h"
+
+namespace qs::test {
+namespace {
+
+struct settings_case {
+    const char* name;
+    std::string file;  // "-" for no file
+    settings expected;
+    std::size_t complaints;
+};
+
+settings with(auto change)
+{
+    settings s;
+    change(s);
+    return s;
+}
+
+class SettingsFile : public testing::TestWithParam<settings_case> {};
+
+TEST_P(SettingsFile, FollowsTheFileRules)
+{
+    const settings_case& c = GetParam();
+    temp_dir dir;
+    const std::string path = dir.path() + "/qsserver.conf";
+    if (c.file != "-")
+        std::ofstream(path) << c.file;
+    config = settings{};
+    testing::internal::CaptureStdout();
+    const auto complaints = read_settings(path);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Initializing settings...Ok.\n");
+    EXPECT_EQ(config.port, c.expected.port);
+    EXPECT_EQ(config.backlog, c.expected.backlog);
+    EXPECT_EQ(config.buff_size, c.expected.buff_size);
+    EXPECT_EQ(config.sleep_ticks, c.expected.sleep_ticks);
+    EXPECT_EQ(config.max_field_len, c.expected.max_field_len);
+    EXPECT_EQ(config.log_path, c.expected.log_path);
+    EXPECT_EQ(complaints.size(), c.complaints);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SettingsFile, testing::Values(
+    settings_case{"NoFile", "-", settings{}, 0},
+    settings_case{"OnlyPort", "port=7100\n", with([](settings& s) { s.port = 7100; }), 0},
+    settings_case{"LastKeyWins", "port=7100\nport=7200\n", with([](settings& s) { s.port = 7200; }), 0},
+    settings_case{"SpacesAreKept", "port = 8000\nbuff_size = 2048\nlog_path= x.log\n",
+                  with([](settings& s) { s.log_path = " x.log"; }), 0},
+    settings_case{"AtoiReading", "backlog= 12abc\nsleep_ticks=+5\nmax_field_len=300\n",
+                  with([](settings& s) { s.backlog = 12; s.sleep_ticks = 5; s.max_field_len = 300; }), 0},
+    settings_case{"WindowsLineEnds", "port=7300\r\nlog_path=a.log\r\n",
+                  with([](settings& s) { s.port = 7300; s.log_path = "a.log"; }), 0},
+    settings_case{"EmptyLogPath", "log_path=\n", with([](settings& s) { s.log_path = ""; }), 0},
+    settings_case{"CaseAndUnknownKeys", "Port=1\nfoo=bar\nnoequals\n", settings{}, 0},
+    settings_case{"OutOfRangeKeepsDefaults", "port=0\nbuff_size=10\nsleep_ticks=-1\nmax_field_len=abc\nport2=1\n",
+                  settings{}, 4},
+    settings_case{"BufferAboveTheFrameCap", "buff_size=70000\n", settings{}, 1},
+    settings_case{"LongLineEndsReading", "port=7400\n" + std::string(1024, 'x') + "\nbacklog=5\n",
+                  with([](settings& s) { s.port = 7400; }), 0},
+    settings_case{"LineOfExactly1023", "port=7500\nlog_path=" + std::string(1014, 'l') + "\nbacklog=5\n",
+                  with([](settings& s) { s.port = 7500; s.log_path = std::string(1014, 'l'); s.backlog = 5; }), 0}),
+    [](const testing::TestParamInfo<settings_case>& info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace qs::test
