@@ -73,9 +73,10 @@ TEST_F(PipelineTest, TheEndOfAConnectionLogsItsUserOutAtOnce)
     // A flood of waiting selects holds every command slot; the close is still noticed.
     {
         raw_client flood(server.port());
-        flood.send(encode_frame(1, "newuser cy pw") + encode_frame(2, "login cy pw"));
-        flood.next();
-        flood.next();
+        flood.send(encode_frame(1, "newuser cy pw"));
+        ASSERT_EQ(flood.next().text, "Ok.");
+        flood.send(encode_frame(2, "login cy pw"));
+        ASSERT_EQ(flood.next().text, "Ok.");
         std::string many;
         for (int i = 0; i < 40; ++i)
             many += encode_frame(10 + i, "select MSG");
@@ -87,6 +88,12 @@ TEST_F(PipelineTest, TheEndOfAConnectionLogsItsUserOutAtOnce)
     EXPECT_EQ(again.exec("getstatus cy"), "") << "cy was logged out";
     client cy(server.port());
     EXPECT_EQ(cy.exec("login cy pw"), "Ok.");
+    cy.close();
+    again.close();
+    EXPECT_EQ(server.stop(), 0);
+    // The selects of the closed connection ended without a connection to answer on.
+    EXPECT_NE(server.log().find("ERROR!!!\nqsserver::cmd_proc()\ncid:\t1"), std::string::npos) << server.log();
+    EXPECT_NE(server.log().find("\ncmd:\tselect MSG\nresult:\t\n"), std::string::npos);
 }
 
 TEST_F(PipelineTest, StopClosesEveryConnectionAndKeepsPendingMessages)
