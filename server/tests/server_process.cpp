@@ -84,7 +84,7 @@ std::pair<std::string, int> run_qsserver(const std::string& dir, const std::vect
     return {read_file(dir + "/run.out"), status};
 }
 
-server_process::server_process(const std::vector<std::string>& conf) : port_(free_port())
+server_process::server_process(const std::vector<std::string>& conf, int port) : port_(port ? port : free_port())
 {
     std::ofstream out(dir() + "/qsserver.conf");
     out << "port=" << port_ << "\nlog_path=" << dir() << "/qsserver.log\n";

@@ -13,8 +13,9 @@ namespace qs::test {
 // database and a log file there. Stopped with SIGTERM on destruction.
 class server_process {
 public:
-    // Extra lines for qsserver.conf (the port and log path are set already).
-    explicit server_process(const std::vector<std::string>& conf = {});
+    // Extra lines for qsserver.conf (the port and log path are set already); port 0
+    // takes a free port.
+    explicit server_process(const std::vector<std::string>& conf = {}, int port = 0);
     ~server_process();
 
     // Starts qsserver with the arguments and waits until it accepts connections.
