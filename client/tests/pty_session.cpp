@@ -1,5 +1,7 @@
 #include "pty_session.h"
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <csignal>
 #include <poll.h>
@@ -29,6 +31,9 @@ pty_session::pty_session(const std::string& program)
 
 pty_session::~pty_session()
 {
+    while (read_some(0)) {
+    }
+    EXPECT_EQ(out_.find("Sanitizer"), std::string::npos) << out_;  // a sanitizer build's report
     if (pid_ > 0) {
         ::kill(pid_, SIGKILL);
         ::waitpid(pid_, nullptr, 0);
