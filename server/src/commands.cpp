@@ -186,12 +186,7 @@ void connection::getmemberlist(const args_t& a, std::string& r)
 
 void connection::setmemberlist(const args_t& a, std::string& r)
 {
-    if (!state_.is_master(user(), a[1])) {
-        r = "You are not a master of that group.";
-        return;
-    }
-    state_.set_member_list(a[1], a[2]);
-    r = ok;
+    set_group_list(a, r, &server_state::set_member_list);
 }
 
 void connection::getmasterlist(const args_t& a, std::string& r)
@@ -201,11 +196,18 @@ void connection::getmasterlist(const args_t& a, std::string& r)
 
 void connection::setmasterlist(const args_t& a, std::string& r)
 {
+    set_group_list(a, r, &server_state::set_master_list);
+}
+
+// Only a master of the group may replace one of its lists.
+void connection::set_group_list(const args_t& a, std::string& r,
+                                void (server_state::*set)(const std::string&, const std::string&))
+{
     if (!state_.is_master(user(), a[1])) {
         r = "You are not a master of that group.";
         return;
     }
-    state_.set_master_list(a[1], a[2]);
+    (state_.*set)(a[1], a[2]);
     r = ok;
 }
 

@@ -73,6 +73,8 @@ private:
     void setinfo(const args_t& a, std::string& r);
     void getpassword(const args_t& a, std::string& r);
     void ver(const args_t& a, std::string& r);
+    void set_group_list(const args_t& a, std::string& r,
+                        void (server_state::*set)(const std::string&, const std::string&));
 
     server_state& state_;
     std::mutex send_lock_;            // one frame at a time on the wire
