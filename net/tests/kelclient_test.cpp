@@ -13,6 +13,8 @@
 
 namespace {
 
+using qs::test::code_of;
+
 using qs::test::listener;
 
 // Accepts one connection and hands every received request to a handler,
@@ -107,16 +109,6 @@ std::string exec(qs::kelclient& c, const char* cmd)
     char result[128];
     c.exec(cmd, result, sizeof result);
     return std::string(result, strnlen(result, sizeof result));
-}
-
-int code_of(auto&& operation)
-{
-    try {
-        operation();
-    } catch (const qs::exception& e) {
-        return e.code();
-    }
-    return -100;
 }
 
 TEST(Kelclient, IdsCountFromOneAcrossClientsAndRepliesCarryThem)

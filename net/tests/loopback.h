@@ -52,4 +52,15 @@ struct connected_pair {
     socket far;
 };
 
+// The code of the qs::exception the operation throws; -100 when it throws none.
+int code_of(auto&& operation)
+{
+    try {
+        operation();
+    } catch (const exception& e) {
+        return e.code();
+    }
+    return -100;
+}
+
 } // namespace qs::test

@@ -8,18 +8,10 @@
 
 namespace {
 
+using qs::test::code_of;
+
 using qs::test::connected_pair;
 using qs::test::listener;
-
-int code_of(auto&& operation)
-{
-    try {
-        operation();
-    } catch (const qs::exception& e) {
-        return e.code();
-    }
-    return -100;
-}
 
 TEST(Socket, FailuresCarryTheOperationCode)
 {

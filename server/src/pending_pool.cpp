@@ -27,8 +27,11 @@ std::string pending_pool::text() const
 {
     std::string out;
     out.reserve(size_);
-    for (const auto& e : entries_)
-        out = append_entry(out, e);
+    for (const auto& e : entries_) {
+        if (&e != &entries_.front())
+            out += '|';
+        out += e;
+    }
     return out;
 }
 
