@@ -15,6 +15,7 @@
 #include "qs/service_unit.h"
 #include "qs/settings.h"
 #include "qs/settings_file.h"
+#include "qs/store_codes.h"
 
 namespace {
 
@@ -57,11 +58,33 @@ void wait_for_stop()
     }
 }
 
-void stop_server()
+void stop_server(qs::server_state& state)
 {
+    state.begin_stop();
     qs::stop_network();
+    state.store_all();
     qs::close_log();
     running = false;
+}
+
+qs::state_options state_options()
+{
+    qs::state_options options;
+    options.database.size = qs::config.db_connections;
+    options.database.timeout_seconds = static_cast<unsigned>(qs::config.db_timeout);
+    return options;
+}
+
+// Stores what an earlier stop could not; the file stays when the database refuses.
+void merge_recovery(qs::server_state& state)
+{
+    try {
+        if (const auto merged = state.merge_recovery(); merged > 0)
+            qs::log_line("Stored " + std::to_string(merged) + " pending messages kept by the last stop.");
+    } catch (const std::exception& e) {
+        qs::log_line(std::string("Could not store the messages kept by the last stop: ") + e.what() +
+                     "; they stay for the next start.");
+    }
 }
 
 // The start-up order of both modes; returns the exit status.
@@ -73,7 +96,9 @@ int run_server(bool as_service)
     qs::open_log(qs::config.log_path);
     for (const auto& line : complaints)
         qs::log_line(line);
-    qs::server_state state;
+    qs::store_codes::set_max_field_len(qs::config.max_field_len);
+    qs::server_state state(state_options());
+    merge_recovery(state);
     if (!qs::start_network(state)) {
         std::cerr << "qsserver: cannot listen on port " << qs::config.port << " (is it in use?)" << std::endl;
         qs::close_log();
@@ -85,7 +110,7 @@ int run_server(bool as_service)
     wait_for_stop();
     if (as_service)
         sd_notify(0, "STOPPING=1");
-    stop_server();
+    stop_server(state);
     return 0;
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "qs/msg_pool.h"
 #include "qs/server_state.h"
 
 namespace qs::pools {
@@ -21,21 +20,6 @@ inline bool& flag(session& s, kind k)
 inline const char* label(kind k)
 {
     return k == kind::personal ? "getmessage: " : k == kind::group ? "getgroupmessage:  " : "getcustommessage: ";
-}
-
-inline std::string stored(const msg_pool& p, kind k)
-{
-    return k == kind::personal ? p.get_msgs() : k == kind::group ? p.get_grpmsgs() : p.get_cusmsgs();
-}
-
-inline void store(msg_pool& p, kind k, const std::string& text)
-{
-    if (k == kind::personal)
-        p.set_msgs(text);
-    else if (k == kind::group)
-        p.set_grpmsgs(text);
-    else
-        p.set_cusmsgs(text);
 }
 
 inline constexpr kind all[] = {kind::personal, kind::group, kind::custom};

@@ -6,7 +6,7 @@ namespace qs {
 
 namespace {
 
-const std::array<const char*, 17> messages = {
+const std::array<const char*, 18> messages = {
     "Invalid username.",
     "Invalid password.",
     "The user is already exist.",
@@ -24,6 +24,7 @@ const std::array<const char*, 17> messages = {
     "The message could not be delivered to every member.",
     "The change could not be saved.",
     "Invalid answer.",
+    "The database is not available.",
 };
 
 std::string message_for(int code)

@@ -1,10 +1,12 @@
 // Accounts: new users, login and logout, the information record.
+#include <thread>
+
 #include "qs/list_encoding.h"
 #include "qs/msg_pool.h"
-#include "qs/odbc/connection.h"
 #include "qs/server_state.h"
 #include "qs/store_codes.h"
 #include "qs/user_info.h"
+#include "database_access.h"
 
 namespace qs {
 
@@ -49,80 +51,90 @@ bool set_field(user_info& u, const std::string& key, const std::string& value)
     return false;
 }
 
+// Both rows of a new user in one transaction on conn.
+void insert_user(odbc::connection& conn, const std::string& name, const std::string& password)
+{
+    conn.set_autocommit(false);
+    try {
+        user_info u(&conn);
+        msg_pool p(&conn);
+        u.open_to_add();
+        p.open_to_add();
+        u.add_new();
+        p.add_new();
+        u.set_username(name);
+        p.set_username(name);
+        u.set_password(password);
+        u.update();
+        p.update();
+        conn.commit();
+    } catch (...) {
+        try {
+            conn.rollback();
+            conn.set_autocommit(true);
+        } catch (...) {  // the connection is broken; the pool reopens it
+        }
+        throw;
+    }
+    conn.set_autocommit(true);
+}
+
 } // namespace
 
 session_handle server_state::login(const std::string& name, const std::string& password)
 {
-    {
-        user_info u;
-        open_user(u, name);
-        if (password != u.get_password())
-            throw qsexcpt(qsexcpt::invalid_password);
-    }
     std::lock_guard user(user_lock(name));
+    const auto row = with_db([&](database& d) { return d.read_login(name); });
+    if (!row)
+        throw qsexcpt(qsexcpt::invalid_username);
+    remember_user(name);
+    if (password != row->password)
+        throw qsexcpt(qsexcpt::invalid_password);
     session_handle handle;
-    bool took_over = false;
     {
         std::lock_guard table(table_lock_);
-        auto it = sessions_.find(name);
-        if (it != sessions_.end() && !it->second->orphaned)
+        auto [it, inserted] = sessions_.try_emplace(name, nullptr);
+        if (!inserted && !it->second->orphaned)
             throw qsexcpt(qsexcpt::user_online);
-        if (it != sessions_.end()) {  // left behind by a connection that ended
-            handle = it->second;
-            handle->orphaned = false;
-            took_over = true;
+        if (inserted) {
+            it->second = std::make_shared<session>(name);
+            load_pending(*it->second, *row);
         }
+        handle = it->second;  // an orphan, left by a connection that ended, is taken over
+        handle->orphaned = false;
+        handle->contacts = row->contacts;
     }
-    if (!took_over)
-        handle = open_session(name);
-    try {
-        load_pending(handle);
-        publish_status(handle, "online");
-    } catch (...) {
-        if (took_over) {
-            std::lock_guard table(table_lock_);
-            handle->orphaned = true;
-        } else {
-            close_session(handle);
-        }
-        throw qsexcpt(qsexcpt::user_online);
-    }
+    publish_status(handle, "online");
     return handle;
 }
 
-void server_state::load_pending(const session_handle& handle)
+// The stored pools become the session's, still kept in the database until handed out.
+// Called with the table lock held.
+void server_state::load_pending(session& s, const database::login_row& row)
 {
-    msg_pool p;
-    p.find_user(handle->name);
-    p.open();
-    p.edit();
-    const std::string stored[] = {p.get_msgs(), p.get_grpmsgs(), p.get_cusmsgs()};
-    p.set_msgs("");
-    p.set_grpmsgs("");
-    p.set_cusmsgs("");
-    p.update();
-    p.close();
-    std::lock_guard table(table_lock_);
-    handle->messages.push_text(stored[0]);
-    handle->group_messages.push_text(stored[1]);
-    handle->custom_messages.push_text(stored[2]);
-    handle->has_messages = !handle->messages.empty();
-    handle->has_group_messages = !handle->group_messages.empty();
-    handle->has_custom_messages = !handle->custom_messages.empty();
-    handle->changed.notify_all();
+    s.messages.push_stored(row.stored[database::messages]);
+    s.group_messages.push_stored(row.stored[database::groupmessages]);
+    s.custom_messages.push_stored(row.stored[database::custommessages]);
+    s.has_messages = !s.messages.empty();
+    s.has_group_messages = !s.group_messages.empty();
+    s.has_custom_messages = !s.custom_messages.empty();
+    s.changed.notify_all();
 }
 
-void server_state::store_pending(const std::string& name, const std::array<std::string, 3>& pools)
+// Appends the entries kept only in the session to the stored pools. Called with the
+// user lock held; throws db_error when the database refuses.
+void server_state::store_unstored(const session_handle& handle)
 {
-    msg_pool p;
-    p.find_user(name);
-    p.open();
-    p.edit();
-    p.set_msgs(pools[0]);
-    p.set_grpmsgs(pools[1]);
-    p.set_cusmsgs(pools[2]);
-    p.update();
-    p.close();
+    database::pools chunks;
+    {
+        std::lock_guard table(table_lock_);
+        chunks = {handle->messages.unstored_text(), handle->group_messages.unstored_text(),
+                  handle->custom_messages.unstored_text()};
+    }
+    db_.append_unbounded(handle->name, chunks);
+    std::lock_guard table(table_lock_);
+    for (auto pool : {&handle->messages, &handle->group_messages, &handle->custom_messages})
+        pool->mark_all_stored();
 }
 
 void server_state::logout(const session_handle& handle)
@@ -130,23 +142,26 @@ void server_state::logout(const session_handle& handle)
     if (!handle)
         throw qsexcpt(qsexcpt::user_not_online);
     std::lock_guard user(user_lock(handle->name));
-    std::array<std::string, 3> pools;
+    logout_locked(handle);
+}
+
+void server_state::logout_locked(const session_handle& handle)
+{
     {
         std::lock_guard table(table_lock_);
         if (handle->closed || handle->closing)
             throw qsexcpt(qsexcpt::user_not_online);
         handle->closing = true;  // fetches wait it out; deliveries wait for the user lock
-        pools = {handle->messages.text(), handle->group_messages.text(), handle->custom_messages.text()};
     }
     try {
-        store_pending(handle->name, pools);
+        with_db([&](database&) { store_unstored(handle); });
     } catch (...) {
         {
             std::lock_guard table(table_lock_);
             handle->closing = false;
             handle->changed.notify_all();
         }
-        throw qsexcpt(user_exists(handle->name) ? qsexcpt::user_not_online : qsexcpt::invalid_username);
+        throw;
     }
     finish_logout(handle);
 }
@@ -156,14 +171,11 @@ void server_state::finish_logout(const session_handle& handle)
 {
     {
         std::lock_guard table(table_lock_);
-        for (auto k : {&handle->messages, &handle->group_messages, &handle->custom_messages})
-            k->clear();
+        for (auto pool : {&handle->messages, &handle->group_messages, &handle->custom_messages})
+            pool->clear();
         handle->has_messages = handle->has_group_messages = handle->has_custom_messages = false;
     }
-    try {
-        publish_status(handle, "offline");
-    } catch (const qsexcpt&) {  // no userinfo row any more: nobody to tell
-    }
+    publish_status(handle, "offline");
     {
         std::lock_guard table(table_lock_);
         handle->closing = false;
@@ -181,12 +193,29 @@ void server_state::end_session(const session_handle& handle)
     if (!is_active(handle))
         return;
     try {
-        logout(handle);
+        logout_with_retry(handle);
     } catch (...) {
         std::lock_guard table(table_lock_);
         if (!handle->closed)
             handle->orphaned = true;
         throw;
+    }
+}
+
+// Logs out, trying again while the database is unavailable, until store_retry has
+// passed or stop's time is up.
+void server_state::logout_with_retry(const session_handle& handle)
+{
+    const auto deadline = std::min(std::chrono::steady_clock::now() + options_.store_retry, stop_deadline());
+    for (;;) {
+        try {
+            logout(handle);
+            return;
+        } catch (const qsexcpt& e) {
+            if (e.code() != qsexcpt::database_unavailable || std::chrono::steady_clock::now() >= deadline)
+                throw;
+        }
+        std::this_thread::sleep_for(retry_pause);
     }
 }
 
@@ -196,77 +225,87 @@ void server_state::new_user(const std::string& name, const std::string& password
         throw qsexcpt(qsexcpt::invalid_username);  // could never be named in a list
     if (user_exists(name))
         throw qsexcpt(qsexcpt::user_exists_already);
-    odbc::connection conn(recordset::data_source());
-    conn.set_autocommit(false);
     try {
-        user_info u(&conn);
-        msg_pool p(&conn);
-        u.open_to_add();
-        p.open_to_add();
-        u.add_new();
-        p.add_new();
-        u.set_username(name);
-        p.set_username(name);
-        u.set_password(password);
-        u.update();
-        p.update();
-        conn.commit();
+        with_db([&](database& d) { on_connection(d, [&](odbc::connection& c) { insert_user(c, name, password); }); });
     } catch (const db_error& e) {
-        conn.rollback();
         if (e.is_constraint_violation())
             throw qsexcpt(qsexcpt::user_exists_already);
         throw;
+    } catch (const qsexcpt&) {
+        throw;
     } catch (const exception& e) {
-        conn.rollback();
         if (e.code() == store_codes::value_too_long)
             throw qsexcpt(qsexcpt::info_too_long);
         throw;
     }
+    remember_user(name);
 }
 
 void server_state::info_record(const std::string& name, std::string& out)
 {
-    user_info u;
-    open_user(u, name);
-    out += public_fields(u) + "|answer=" + u.get_answer() + "|password=" + u.get_password();
+    out += with_db([&](database& d) {
+        return on_connection(d, [&](odbc::connection& c) {
+            user_info u(&c);
+            open_user(u, name);
+            return public_fields(u) + "|answer=" + u.get_answer() + "|password=" + u.get_password();
+        });
+    });
 }
 
 void server_state::public_record(const std::string& name, std::string& out)
 {
-    user_info u;
-    open_user(u, name);
-    out = public_fields(u);
+    out = with_db([&](database& d) {
+        return on_connection(d, [&](odbc::connection& c) {
+            user_info u(&c);
+            open_user(u, name);
+            return public_fields(u);
+        });
+    });
 }
 
 void server_state::password_for(const std::string& name, const std::string& answer, std::string& out)
 {
-    user_info u;
-    open_user(u, name);
-    const std::string stored = u.get_answer();
-    if (stored.empty() || answer != stored)
-        throw qsexcpt(qsexcpt::invalid_answer);
-    out = u.get_password();
+    out = with_db([&](database& d) {
+        return on_connection(d, [&](odbc::connection& c) {
+            user_info u(&c);
+            open_user(u, name);
+            const std::string stored = u.get_answer();
+            if (stored.empty() || answer != stored)
+                throw qsexcpt(qsexcpt::invalid_answer);
+            return std::string(u.get_password());
+        });
+    });
 }
 
 void server_state::set_info(const std::string& name, const std::string& items)
 {
-    user_info u;
-    open_user(u, name);
-    u.edit();
-    for (const auto& piece : split_list(items)) {
-        auto eq = piece.find('=');
-        if (eq != std::string::npos)
-            set_field(u, piece.substr(0, eq), piece.substr(eq + 1));
-    }
-    if (public_fields(u).size() > reply_limit())
-        throw qsexcpt(qsexcpt::info_too_long);
-    try {
-        u.update();
-    } catch (const exception& e) {
-        throw qsexcpt(e.code() == store_codes::value_too_long ? qsexcpt::info_too_long : qsexcpt::not_saved);
-    } catch (...) {
-        throw qsexcpt(qsexcpt::not_saved);
-    }
+    with_db([&](database& d) {
+        on_connection(d, [&](odbc::connection& c) {
+            user_info u(&c);
+            open_user(u, name);
+            u.edit();
+            for (const auto& piece : split_list(items)) {
+                auto eq = piece.find('=');
+                if (eq != std::string::npos)
+                    set_field(u, piece.substr(0, eq), piece.substr(eq + 1));
+            }
+            if (public_fields(u).size() > reply_limit())
+                throw qsexcpt(qsexcpt::info_too_long);
+            try {
+                u.update();
+            } catch (const db_error& e) {
+                if (e.is_unavailable())
+                    throw;
+                throw qsexcpt(qsexcpt::not_saved);
+            } catch (const qsexcpt&) {
+                throw;
+            } catch (const exception& e) {
+                throw qsexcpt(e.code() == store_codes::value_too_long ? qsexcpt::info_too_long : qsexcpt::not_saved);
+            } catch (...) {
+                throw qsexcpt(qsexcpt::not_saved);
+            }
+        });
+    });
 }
 
 } // namespace qs

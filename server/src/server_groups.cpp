@@ -6,6 +6,7 @@
 #include "qs/server_state.h"
 #include "qs/store_codes.h"
 #include "qs/user_info.h"
+#include "database_access.h"
 
 namespace qs {
 
@@ -33,30 +34,30 @@ void write_or_refuse(Write&& write)
     }
 }
 
-// True when the record finds a row for the key; database errors pass through.
-template <typename Record>
-bool row_exists(const std::string& key, void (Record::*find)(const std::string&))
-{
-    try {
-        Record r;
-        (r.*find)(key);
-        r.open();
-        return true;
-    } catch (const exception&) {
-        return false;
-    }
-}
-
 } // namespace
+
+void server_state::remember_user(const std::string& name)
+{
+    std::lock_guard known(known_lock_);
+    known_users_.insert(name);
+}
 
 bool server_state::user_exists(const std::string& name)
 {
-    return row_exists(name, &user_info::find_user);
+    {
+        std::lock_guard known(known_lock_);
+        if (known_users_.count(name) != 0)
+            return true;
+    }
+    if (!with_db([&](database& d) { return d.user_exists(name); }))
+        return false;
+    remember_user(name);
+    return true;
 }
 
 bool server_state::group_exists(const std::string& name)
 {
-    return row_exists(name, &group_info::find_group);
+    return with_db([&](database& d) { return d.read_group(name).has_value(); });
 }
 
 bool server_state::users_exist(const std::string& list)
@@ -75,12 +76,16 @@ void server_state::create_group(const std::string& group)
         throw qsexcpt(qsexcpt::invalid_groupname);  // an empty key can never be found again
     if (group_exists(group))
         throw qsexcpt(qsexcpt::group_exists_already);
-    group_info g;
-    g.open_to_add();
-    g.add_new();
-    g.set_groupname(group);
     try {
-        g.update();
+        with_db([&](database& d) {
+            on_connection(d, [&](odbc::connection& c) {
+                group_info g(&c);
+                g.open_to_add();
+                g.add_new();
+                g.set_groupname(group);
+                g.update();
+            });
+        });
     } catch (const db_error& e) {
         if (e.is_constraint_violation())  // created meanwhile by another request
             throw qsexcpt(qsexcpt::group_exists_already);
@@ -94,16 +99,10 @@ void server_state::create_group(const std::string& group)
 
 void server_state::read_group_list(const std::string& group, bool masters, std::string& out)
 {
-    try {
-        group_info g;
-        g.find_group(group);
-        g.open();
-        out = masters ? g.get_masters() : g.get_members();
-    } catch (const exception& e) {
-        if (e.code() == store_codes::no_such_group)
-            throw qsexcpt(qsexcpt::invalid_groupname);
-    } catch (...) {
-    }
+    const auto lists = with_db([&](database& d) { return d.read_group(group); });
+    if (!lists)
+        throw qsexcpt(qsexcpt::invalid_groupname);
+    out = masters ? lists->masters : lists->members;
 }
 
 void server_state::write_group_list(const std::string& group, bool masters, const std::string& list)
@@ -114,15 +113,19 @@ void server_state::write_group_list(const std::string& group, bool masters, cons
     if (!group_exists(group))
         throw qsexcpt(qsexcpt::invalid_groupname);
     write_or_refuse([&] {
-        group_info g;
-        g.find_group(group);
-        g.open();
-        g.edit();
-        if (masters)
-            g.set_masters(list);
-        else
-            g.set_members(list);
-        g.update();
+        with_db([&](database& d) {
+            on_connection(d, [&](odbc::connection& c) {
+                group_info g(&c);
+                g.find_group(group);
+                g.open();
+                g.edit();
+                if (masters)
+                    g.set_masters(list);
+                else
+                    g.set_members(list);
+                g.update();
+            });
+        });
     });
 }
 
@@ -148,14 +151,10 @@ void server_state::set_master_list(const std::string& group, const std::string& 
 
 void server_state::get_contact_list(const std::string& user, std::string& out)
 {
-    user_info u;
-    u.find_user(user);
-    try {
-        u.open();
-    } catch (const exception&) {
+    const auto row = with_db([&](database& d) { return d.read_login(user); });
+    if (!row)
         throw qsexcpt(qsexcpt::invalid_username);
-    }
-    out = u.get_contacts();
+    out = row->contacts;
 }
 
 void server_state::set_contact_list(const std::string& user, const std::string& list)
@@ -164,35 +163,37 @@ void server_state::set_contact_list(const std::string& user, const std::string& 
     if (!users_exist(list))
         throw qsexcpt(qsexcpt::invalid_username);
     write_or_refuse([&] {
-        user_info u;
-        u.find_user(user);
-        try {
-            u.open();
-        } catch (const exception& e) {
-            if (e.code() == store_codes::no_such_user)
-                throw qsexcpt(qsexcpt::invalid_username);
-            throw;
-        }
-        u.edit();
-        u.set_contacts(list);
-        u.update();
+        with_db([&](database& d) {
+            on_connection(d, [&](odbc::connection& c) {
+                user_info u(&c);
+                u.find_user(user);
+                try {
+                    u.open();
+                } catch (const exception& e) {
+                    if (e.code() == store_codes::no_such_user)
+                        throw qsexcpt(qsexcpt::invalid_username);
+                    throw;
+                }
+                u.edit();
+                u.set_contacts(list);
+                u.update();
+            });
+        });
     });
+    std::lock_guard table(table_lock_);
+    auto it = sessions_.find(user);
+    if (it != sessions_.end())
+        it->second->contacts = list;
 }
 
 bool server_state::in_group_list(const std::string& user, const std::string& group, bool masters)
 {
-    if (!group_exists(group))
+    const auto lists = with_db([&](database& d) { return d.read_group(group); });
+    if (!lists)
         throw qsexcpt(qsexcpt::invalid_groupname);
     if (!user_exists(user))
         throw qsexcpt(qsexcpt::invalid_username);
-    std::vector<std::string> names;
-    try {
-        group_info g;
-        g.find_group(group);
-        g.open();
-        names = split_list(masters ? g.get_masters() : g.get_members());
-    } catch (...) {
-    }
+    const auto names = split_list(masters ? lists->masters : lists->members);
     return std::find(names.begin(), names.end(), user) != names.end();
 }
 

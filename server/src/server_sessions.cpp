@@ -5,8 +5,6 @@
 #include "qs/list_encoding.h"
 #include "qs/server_state.h"
 #include "qs/settings.h"
-#include "qs/store_codes.h"
-#include "qs/user_info.h"
 
 namespace qs {
 
@@ -15,6 +13,8 @@ namespace {
 constexpr int name_has_session = 20;
 
 } // namespace
+
+server_state::server_state(state_options options) : options_(std::move(options)), db_(options_.database) {}
 
 std::size_t server_state::reply_limit()
 {
@@ -73,26 +73,10 @@ void server_state::publish_status(const session_handle& handle, const std::strin
 {
     if (!handle)
         return;
-    {
-        std::lock_guard table(table_lock_);
-        handle->status = status;
-    }
-    std::string contacts;
-    try {
-        user_info u;
-        u.find_user(handle->name);
-        u.open();
-        contacts = u.get_contacts();
-    } catch (const exception& e) {
-        if (e.code() == store_codes::no_such_user)
-            throw qsexcpt(qsexcpt::invalid_username);
-        return;
-    } catch (...) {
-        return;
-    }
     const std::string event = "getstatus " + handle->name;
     std::lock_guard table(table_lock_);
-    for (const auto& contact : split_list(contacts)) {
+    handle->status = status;
+    for (const auto& contact : split_list(handle->contacts)) {
         auto it = sessions_.find(contact);
         if (it != sessions_.end())
             push_event(*it->second, event);

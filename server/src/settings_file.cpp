@@ -54,6 +54,8 @@ std::vector<std::string> read_settings(const std::string& file_name)
         {"port", &settings::port, 1, 65535},
         {"sleep_ticks", &settings::sleep_ticks, 1, 1L << 30},
         {"max_field_len", &settings::max_field_len, 1, 1L << 30},
+        {"db_connections", &settings::db_connections, 1, 64},
+        {"db_timeout", &settings::db_timeout, 1, 3600},
     };
     for (const auto& n : numbers) {
         auto it = pairs.find(n.key);

@@ -37,15 +37,14 @@ TEST_F(AccountTest, LoginChecksNameAndExactPasswordAndRefusesASecondSession)
     EXPECT_NE(other, first) << "names differing in case are different users";
 }
 
-TEST_F(AccountTest, PendingMessagesMoveIntoTheSessionAtLoginAndBackAtLogout)
+TEST_F(AccountTest, StoredMessagesStayStoredUntilHandedOutAndLogoutStoresOnlyTheRest)
 {
     users({"ann", "bob"});
     state.send_message("ann", "bob", "one");
     state.send_custom_message("ann", "bob", "two");
     session_handle bob = login("bob");
-    EXPECT_EQ(db.scalar("SELECT messages || '/' || groupmessages || '/' || custommessages FROM msgpool "
-                        "WHERE username = 'bob'"),
-              "//");
+    EXPECT_EQ(texts_of(db.scalar("SELECT messages FROM msgpool WHERE username = 'bob'")), texts_of("one"))
+        << "a crash now loses nothing";
     EXPECT_TRUE(bob->has_messages);
     EXPECT_FALSE(bob->has_group_messages);
     EXPECT_TRUE(bob->has_custom_messages);
@@ -54,10 +53,13 @@ TEST_F(AccountTest, PendingMessagesMoveIntoTheSessionAtLoginAndBackAtLogout)
     std::string custom;
     state.get_custom_message(bob, custom);
     EXPECT_EQ(texts_of(custom), std::vector<std::string>{"two"});
+    EXPECT_EQ(db.scalar("SELECT custommessages FROM msgpool WHERE username = 'bob'"), "")
+        << "the hand-out removed it from the stored pool";
     state.logout(bob);
     EXPECT_FALSE(state.is_active(bob));
     EXPECT_EQ(texts_of(db.scalar("SELECT messages FROM msgpool WHERE username = 'bob'")),
-              (std::vector<std::string>{"one", "three"}));
+              (std::vector<std::string>{"one", "three"}))
+        << "the stored entry once, the one that arrived online after it";
     EXPECT_EQ(db.scalar("SELECT custommessages FROM msgpool WHERE username = 'bob'"), "");
     EXPECT_EQ(reply_of([&] { state.logout(bob); }), "The user is not online.");
 }
@@ -79,24 +81,38 @@ TEST_F(AccountTest, PendingMessagesThatCannotBeStoredStayForTheNextLogin)
     users({"ann", "bob"});
     session_handle bob = login("bob");
     state.send_message("ann", "bob", "precious");
-    db.exec("DELETE FROM msgpool WHERE username = 'bob'");
-    EXPECT_THROW(state.logout_user("bob"), qs::exception);
-    state.send_message("ann", "bob", "later");  // still reaches the session left behind
-    db.exec("INSERT INTO msgpool (username) VALUES ('bob')");
+    db.exec("ALTER TABLE msgpool RENAME TO parked");
+    EXPECT_THROW(state.logout_user("bob"), db_error);
+    EXPECT_ANY_THROW(state.send_message("ann", "bob", "refused")) << "never acknowledged into memory alone";
+    db.exec("ALTER TABLE parked RENAME TO msgpool");
     session_handle again = login("bob");
     EXPECT_EQ(again, bob) << "the next login takes the session over";
     std::string got;
     state.get_message(again, got);
-    EXPECT_EQ(texts_of(got), (std::vector<std::string>{"precious", "later"}));
+    EXPECT_EQ(texts_of(got), (std::vector<std::string>{"precious"}));
+}
+
+TEST_F(AccountTest, ADeliveryToALeftSessionStoresItsMessagesFirst)
+{
+    users({"ann", "bob"});
+    session_handle bob = login("bob");
+    state.send_message("ann", "bob", "first");
+    db.exec("ALTER TABLE msgpool RENAME TO parked");
+    EXPECT_THROW(state.logout_user("bob"), db_error);
+    db.exec("ALTER TABLE parked RENAME TO msgpool");
+    state.send_message("ann", "bob", "second");
+    EXPECT_FALSE(state.is_active(bob)) << "the left session was stored and closed";
+    EXPECT_EQ(texts_of(db.scalar("SELECT messages FROM msgpool WHERE username = 'bob'")),
+              (std::vector<std::string>{"first", "second"}));
 }
 
 TEST_F(AccountTest, AFailedLoginLeavesNoSessionBehind)
 {
     users({"bob"});
-    db.exec("DELETE FROM msgpool");
-    EXPECT_EQ(reply_of([&] { login("bob"); }), "The user is already online.");
+    db.exec("ALTER TABLE msgpool RENAME TO parked");
+    EXPECT_THROW(login("bob"), db_error);
     EXPECT_EQ(state.find_session("bob"), nullptr);
-    db.exec("INSERT INTO msgpool (username) VALUES ('bob')");
+    db.exec("ALTER TABLE parked RENAME TO msgpool");
     EXPECT_NO_THROW(login("bob"));
 }
 

@@ -1,5 +1,6 @@
 #include "qs/odbc/connection.h"
 
+#include <algorithm>
 #include <mutex>
 #include <sqlext.h>
 
@@ -21,11 +22,12 @@ std::mutex& driver_setup_lock()
 
 } // namespace
 
-connection::connection(const std::string& connect_string)
+connection::connection(const std::string& connect_string, SQLULEN timeout_seconds) : timeout_(timeout_seconds)
 {
     SQLHENV env = environment();
     check(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc_), SQL_HANDLE_ENV, env, "allocating a connection");
-    SQLSetConnectAttr(dbc_, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN{login_timeout_seconds}), 0);
+    const SQLULEN login_timeout = std::min<SQLULEN>(timeout_seconds, 10);
+    SQLSetConnectAttr(dbc_, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(login_timeout), 0);
     std::string in = connect_string;
     std::unique_lock setup(driver_setup_lock());
     SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(in.data()), SQL_NTS,
@@ -35,6 +37,28 @@ connection::connection(const std::string& connect_string)
         SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
         throw error;
     }
+    setup.unlock();
+    read_dialect();
+}
+
+void connection::read_dialect()
+{
+    char name[64] = {};
+    SQLSMALLINT len = 0;
+    if (!SQL_SUCCEEDED(SQLGetInfo(dbc_, SQL_DBMS_NAME, name, sizeof name, &len)))
+        return;
+    const std::string dbms = name;
+    if (dbms.find("SQLite") != std::string::npos)
+        dialect_ = dialect::sqlite;
+    else if (dbms.find("PostgreSQL") != std::string::npos)
+        dialect_ = dialect::postgresql;
+}
+
+bool connection::is_dead() const
+{
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    SQLRETURN rc = SQLGetConnectAttr(dbc_, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr);
+    return SQL_SUCCEEDED(rc) && dead == SQL_CD_TRUE;
 }
 
 connection::~connection()

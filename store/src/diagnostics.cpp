@@ -7,14 +7,20 @@ namespace qs::odbc {
 
 namespace {
 
+constexpr SQLINTEGER sqlite_busy = 5;
+constexpr SQLINTEGER sqlite_locked = 6;
 constexpr SQLINTEGER sqlite_constraint = 19;
 
-// The SQLite driver reports every failure as HY000 with SQLite's own result code;
-// a constraint failure gets its proper class 23 here.
+// The SQLite driver reports every failure as HY000 with SQLite's own result code: a
+// constraint failure gets its proper class 23 here, a busy wait that ran out HYT00.
 std::string normalised_state(const std::string& state, const char* message, SQLINTEGER native)
 {
-    if (state == "HY000" && native == sqlite_constraint && std::string(message).rfind("[SQLite]", 0) == 0)
+    if (state != "HY000" || std::string(message).rfind("[SQLite]", 0) != 0)
+        return state;
+    if (native == sqlite_constraint)
         return "23000";
+    if (native == sqlite_busy || native == sqlite_locked)
+        return "HYT00";
     return state;
 }
 

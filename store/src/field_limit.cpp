@@ -1,18 +1,29 @@
-#include "qs/store_codes.h"
+#include <atomic>
 
-#ifndef QS_STORE_TESTER
-#include "qs/settings.h"
-#endif
+#include "qs/store_codes.h"
 
 namespace qs::store_codes {
 
+namespace {
+
+#ifdef QS_STORE_TESTER
+constexpr int default_limit = 255;
+#else
+constexpr int default_limit = 2048;
+#endif
+
+std::atomic<int> limit{default_limit};  // set once at start by the program, read by any thread
+
+} // namespace
+
 int max_field_len()
 {
-#ifdef QS_STORE_TESTER
-    return 255;
-#else
-    return config.max_field_len;
-#endif
+    return limit.load(std::memory_order_relaxed);
+}
+
+void set_max_field_len(int characters)
+{
+    limit.store(characters, std::memory_order_relaxed);
 }
 
 } // namespace qs::store_codes

@@ -12,12 +12,12 @@ constexpr SQLULEN long_text = 4000;  // longer parameters go as SQL_LONGVARCHAR
 
 } // namespace
 
-statement::statement(connection& conn)
+statement::statement(connection& conn) : conn_(conn)
 {
     check(SQLAllocHandle(SQL_HANDLE_STMT, conn.handle(), &stmt_), SQL_HANDLE_DBC, conn.handle(),
           "allocating a statement");
     // Drivers without a query timeout refuse it; the statement then runs without one.
-    SQLSetStmtAttr(stmt_, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(query_timeout_seconds), 0);
+    SQLSetStmtAttr(stmt_, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(conn.timeout_seconds()), 0);
 }
 
 statement::~statement()
@@ -25,11 +25,11 @@ statement::~statement()
     SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
 }
 
-void statement::execute(const std::string& sql, const std::vector<std::string>& params)
+void statement::bind(const std::vector<std::string>& params, std::vector<SQLLEN>& lengths)
 {
     SQLFreeStmt(stmt_, SQL_CLOSE);
     SQLFreeStmt(stmt_, SQL_RESET_PARAMS);
-    std::vector<SQLLEN> lengths(params.size());
+    lengths.resize(params.size());
     for (std::size_t i = 0; i < params.size(); ++i) {
         lengths[i] = static_cast<SQLLEN>(params[i].size());
         SQLULEN size = params[i].empty() ? 1 : params[i].size();
@@ -38,9 +38,33 @@ void statement::execute(const std::string& sql, const std::vector<std::string>& 
                                         const_cast<char*>(params[i].data()), lengths[i], &lengths[i]);
         check(rc, SQL_HANDLE_STMT, stmt_, "binding a parameter");
     }
-    SQLRETURN rc = SQLExecDirect(stmt_, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS);
+}
+
+void statement::finish(SQLRETURN rc)
+{
+    conn_.statement_ran();
     if (rc != SQL_NO_DATA)  // a searched UPDATE or DELETE that touched no row
         check(rc, SQL_HANDLE_STMT, stmt_, "running a statement");
+}
+
+void statement::execute(const std::string& sql, const std::vector<std::string>& params)
+{
+    std::vector<SQLLEN> lengths;
+    bind(params, lengths);
+    finish(SQLExecDirect(stmt_, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS));
+}
+
+void statement::prepare(const std::string& sql)
+{
+    SQLRETURN rc = SQLPrepare(stmt_, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS);
+    check(rc, SQL_HANDLE_STMT, stmt_, "preparing a statement");
+}
+
+void statement::run(const std::vector<std::string>& params)
+{
+    std::vector<SQLLEN> lengths;
+    bind(params, lengths);
+    finish(SQLExecute(stmt_));
 }
 
 bool statement::fetch()

@@ -138,7 +138,7 @@ TEST_F(RecordTest, EveryByteButNulPassesUnchanged)
 
 TEST_F(RecordTest, WritesLongerThanTheColumnLimitAreRefusedAndNothingIsCut)
 {
-    config.max_field_len = 100000;
+    store_codes::set_max_field_len(100000);
     add_user("carl");
     const std::string big(100000, 'b');
     {
@@ -149,7 +149,7 @@ TEST_F(RecordTest, WritesLongerThanTheColumnLimitAreRefusedAndNothingIsCut)
         u.set_details(big);
         u.update();
     }
-    config.max_field_len = 16;  // a lower limit never cuts what is stored
+    store_codes::set_max_field_len(16);  // a lower limit never cuts what is stored
     user_info u;
     u.find_user("carl");
     u.open();

@@ -3,17 +3,17 @@
 #include <gtest/gtest.h>
 
 #include "qs/exception.h"
-#include "qs/settings.h"
+#include "qs/store_codes.h"
 #include "test_database.h"
 
 namespace qs::test {
 
-// Each test starts on empty tables with the default settings.
+// Each test starts on empty tables with the default column limit.
 class StoreTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        config = settings{};
+        store_codes::set_max_field_len(2048);
         db.reset();
     }
 

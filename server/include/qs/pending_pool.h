@@ -1,33 +1,58 @@
 #pragma once
 
+#include <cstddef>
 #include <deque>
 #include <string>
+#include <vector>
 
 namespace qs {
 
 // Pending message entries of one kind, oldest first. Their text form is the entries
-// joined by "|". Guarded by the lock of the session that holds it.
+// joined by "|". The oldest stored() entries are still kept in the database as well
+// (they came from there at login); the others live only here. Guarded by the lock of
+// the session that holds it.
 class pending_pool {
 public:
+    // Entries taken out, to hand out or to put back.
+    struct taken {
+        std::vector<std::string> entries;
+        std::size_t stored = 0;  // how many of them were still in the database
+        std::string text() const;
+    };
+
     bool empty() const noexcept { return entries_.empty(); }
     // Length of the text form.
     std::size_t size() const noexcept { return size_; }
     // The text form's length with entry appended.
     std::size_t size_with(const std::string& entry) const noexcept;
+    std::size_t stored() const noexcept { return stored_; }
 
     void push(std::string entry);
-    // Appends every entry of a stored pool text (cut at "|"); the empty text adds nothing.
-    void push_text(const std::string& text);
+    // Appends every entry of a pool text read from the database (cut at "|"), counted
+    // as stored; the empty text adds nothing. Only before any other entry arrives.
+    void push_stored(const std::string& text);
     // The text form; the pool stays as it is.
     std::string text() const;
-    // Removes and returns the oldest entries whose text form fits in room characters
-    // (at least one entry when the oldest alone fits, none otherwise).
-    std::string take(std::size_t room);
+    // The text form of the stored entries: what the database holds for this pool.
+    std::string stored_text() const;
+    // The entries kept only here, and their text form.
+    std::vector<std::string> unstored() const;
+    std::string unstored_text() const;
+    // Removes the oldest entries whose text form fits in room characters (at least one
+    // entry when the oldest alone fits, none otherwise).
+    taken take(std::size_t room);
+    // Puts entries taken out back at the head, in their order.
+    void put_back(const taken& t);
+    // Every entry is now stored in the database.
+    void mark_all_stored() noexcept { stored_ = entries_.size(); }
     void clear();
 
 private:
+    std::string join(std::size_t first, std::size_t last) const;
+
     std::deque<std::string> entries_;
     std::size_t size_ = 0;
+    std::size_t stored_ = 0;
 };
 
 } // namespace qs

@@ -28,6 +28,7 @@ public:
         not_delivered_to_all = 14,
         not_saved = 15,
         invalid_answer = 16,
+        database_unavailable = 17,
     };
 
     explicit qsexcpt(int code);

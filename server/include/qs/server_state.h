@@ -1,30 +1,47 @@
 #pragma once
 
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
+#include <unordered_set>
 
+#include "qs/database.h"
 #include "qs/qsexcpt.h"
 #include "qs/session.h"
 
 namespace qs {
 
-class msg_pool;
+struct state_options {
+    pool_options database;
+    // How long the end of a connection, and stop, keep trying to store a user's pools
+    // while the database is unavailable.
+    std::chrono::milliseconds store_retry{20000};
+    // Where stop writes what could not be stored; the next start merges it.
+    std::string recovery_file = "qsserver.recovery";
+};
 
 // The command logic: logged-in users in memory, everything else in the database.
 // Every operation is safe from any number of threads. Refusals are qs::qsexcpt,
 // whose message is the reply; record-layer failures pass as qs::exception or db_error.
+// A database that cannot be reached or does not answer in time gives
+// "The database is not available." and a log line with the driver's words.
 //
 // Locking: table_lock_ guards sessions_ and every field of every session. A user's
-// lock (one of user_locks_, by name) makes moving that user's pools between the
-// session and msgpool atomic: login's load, logout's store, and every delivery
-// ("the session, else msgpool") hold it. Order: user lock, then table lock; never
-// two user locks at once; no database work under the table lock.
+// lock (one of user_locks_, by name) makes that user's stored pools and session change
+// together: login's load, logout's store, every delivery ("the session, else msgpool")
+// and every hand-out of entries that are still stored hold it. Order: user lock, then
+// table lock; never two user locks at once; no database work under the table lock.
+// known_lock_ guards known_users_ and is taken alone.
 class server_state {
 public:
     enum class pool_kind { personal, group, custom };
+
+    explicit server_state(state_options options = {});
 
     // Sessions.
     session_handle open_session(const std::string& name);  // exception(20) when present
@@ -37,8 +54,9 @@ public:
     // Accounts.
     session_handle login(const std::string& name, const std::string& password);
     void logout(const session_handle& handle);
-    // The end of a connection. When the pools cannot be stored, the session stays for
-    // the user's next login to take over, and the failure is rethrown for the log.
+    // The end of a connection: logs the user out, trying for a while to store the pools.
+    // When they cannot be stored, the session stays (orphaned) for a later delivery,
+    // the next login or stop to store, and the failure is rethrown for the log.
     void logout_user(const std::string& name);
     // The same for a connection's own session handle.
     void end_session(const session_handle& handle);
@@ -76,28 +94,58 @@ public:
     bool is_member(const std::string& user, const std::string& group);
     bool is_master(const std::string& user, const std::string& group);
 
+    // Stop: stores every session's pools, orphans included, retrying until store_retry
+    // has passed; what still cannot be stored goes to the recovery file. Returns how
+    // many entries went there.
+    std::size_t store_all();
+    // Merges a recovery file left by an earlier stop into msgpool and removes it.
+    // Returns how many entries were merged; throws db_error when the database refuses
+    // (the file then stays for the next start).
+    std::size_t merge_recovery();
+    // From now on, retries to store pools end store_retry from now at the latest.
+    void begin_stop();
+
+    // Statements run on the database since the start (for tests and figures).
+    std::uint64_t statements_run() const noexcept { return db_.pool().statements(); }
     // The most text one reply may carry: min(buff_size, 1024) - 5.
     static std::size_t reply_limit();
     static constexpr std::size_t event_cap = 256;
+    static constexpr std::chrono::milliseconds retry_pause{200};
 
 private:
+    template <typename Work>
+    auto with_db(Work&& work);
     std::mutex& user_lock(const std::string& name);
-    void load_pending(const session_handle& handle);
-    void store_pending(const std::string& name, const std::array<std::string, 3>& pools);
+    void remember_user(const std::string& name);
+    void load_pending(session& s, const database::login_row& row);
+    void store_unstored(const session_handle& handle);
+    void logout_locked(const session_handle& handle);
+    void logout_with_retry(const session_handle& handle);
     void finish_logout(const session_handle& handle);
+    std::chrono::steady_clock::time_point stop_deadline() const;
     void deliver(pool_kind kind, const std::string& receiver, const std::string& entry);
     void append_stored(pool_kind kind, const std::string& receiver, const std::string& entry);
     void send(pool_kind kind, const std::string& sender, const std::string& receiver, const std::string& text);
     void fetch(pool_kind kind, const session_handle& handle, std::string& out);
-    void take_sections(session& s, unsigned wanted, std::string& reply);
+    void hand_out_stored(pool_kind kind, const std::string& name, const std::string& before,
+                         const std::string& after);
+    void select_stored(const session_handle& handle, unsigned wanted, std::string& reply);
+    void take_sections(session& s, unsigned wanted, std::string& reply,
+                       std::array<pending_pool::taken, 3>* taken = nullptr,
+                       std::deque<std::string>* events_taken = nullptr);
     void push_event(session& s, const std::string& event);
     void read_group_list(const std::string& group, bool masters, std::string& out);
     void write_group_list(const std::string& group, bool masters, const std::string& list);
     bool in_group_list(const std::string& user, const std::string& group, bool masters);
 
+    const state_options options_;
+    mutable database db_;                             // thread-safe itself
     std::mutex table_lock_;
     std::map<std::string, session_handle> sessions_;  // guarded by table_lock_
     std::array<std::mutex, 64> user_locks_;           // by hash of the user name
+    std::mutex known_lock_;
+    std::unordered_set<std::string> known_users_;     // guarded by known_lock_; users are never deleted
+    std::atomic<std::chrono::steady_clock::rep> stop_deadline_{std::chrono::steady_clock::time_point::max().time_since_epoch().count()};
 };
 
 } // namespace qs

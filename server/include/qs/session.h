@@ -20,6 +20,7 @@ struct session {
     pending_pool group_messages;
     pending_pool custom_messages;
     std::string status;
+    std::string contacts;            // the user's contact list, read at login, kept current
     std::deque<std::string> events;  // "getstatus <name>", oldest first, capped
     bool has_messages = false;
     bool has_group_messages = false;
@@ -27,7 +28,7 @@ struct session {
 
     bool closed = false;    // removed from the table: the handle is dead
     bool closing = false;   // logout is storing the pools; no fetch meanwhile
-    bool orphaned = false;  // its connection ended but the pools could not be stored
+    bool orphaned = false;  // its connection ended but the pools could not be stored yet
     std::condition_variable changed;  // waiting selects of this session
 };
 

@@ -4,7 +4,7 @@
 
 namespace qs {
 
-// The server's six settings with their defaults. Filled once by the main thread
+// The server's settings with their defaults. Filled once by the main thread
 // before any other thread starts, read-only afterwards.
 struct settings {
     int port = 7000;
@@ -12,6 +12,8 @@ struct settings {
     int buff_size = 1024;
     int sleep_ticks = 10;
     int max_field_len = 2048;
+    int db_connections = 4;  // database connections kept open
+    int db_timeout = 10;     // seconds a database statement, or the wait for a connection, may take
     std::string log_path = "qsserver.log";
 };
 

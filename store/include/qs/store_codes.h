@@ -16,7 +16,9 @@ inline constexpr int no_such_group = base + 2;   // group_info: no row for the n
 inline constexpr int requery_failed = base + 3;
 inline constexpr int value_too_long = base + 4;  // a write longer than the column limit; nothing written
 
-// The most characters a column may hold: max_field_len in the server, 255 in the probe.
+// The most characters a column may hold: 2048 in the server until its settings say
+// otherwise, 255 in the probe. The program sets it once at start.
 int max_field_len();
+void set_max_field_len(int characters);
 
 } // namespace qs::store_codes

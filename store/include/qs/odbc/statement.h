@@ -20,6 +20,9 @@ public:
 
     // Runs sql with each ? bound to the matching text. Throws db_error.
     void execute(const std::string& sql, const std::vector<std::string>& params = {});
+    // Prepares sql once; run() then executes it with each ? bound to the matching text.
+    void prepare(const std::string& sql);
+    void run(const std::vector<std::string>& params);
     // Moves to the next row of the result; false past the last one.
     bool fetch();
     // Column 1.. of the current row as text; NULL reads as "".
@@ -27,9 +30,11 @@ public:
     // Rows changed by the last INSERT, UPDATE or DELETE.
     long row_count();
 
-    static constexpr SQLULEN query_timeout_seconds = 30;
-
 private:
+    void bind(const std::vector<std::string>& params, std::vector<SQLLEN>& lengths);
+    void finish(SQLRETURN rc);
+
+    connection& conn_;
     SQLHSTMT stmt_ = SQL_NULL_HSTMT;
 };
 

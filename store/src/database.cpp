@@ -1,0 +1,143 @@
+#include "qs/database.h"
+
+namespace qs {
+
+namespace {
+
+const char* const column_names[] = {"messages", "groupmessages", "custommessages"};
+
+// The length in bytes of a text column, as the dialect writes it.
+std::string byte_length(odbc::dialect d, const std::string& column)
+{
+    return d == odbc::dialect::sqlite ? "length(CAST(" + column + " AS BLOB))" : "octet_length(" + column + ")";
+}
+
+// column becomes the first ? when empty, else column "|" the second ?.
+std::string appended(const std::string& column)
+{
+    return column + " = CASE WHEN " + column + " IS NULL OR " + column + " = '' THEN ? ELSE " + column +
+           " || '|' || ? END";
+}
+
+bool has_row(pooled_connection& c, const std::string& name)
+{
+    auto& s = c.prepared("SELECT username FROM msgpool WHERE username = ?");
+    s.run({name});
+    return s.fetch();
+}
+
+} // namespace
+
+database::database(pool_options options) : pool_(std::move(options)) {}
+
+std::optional<database::login_row> database::read_login(const std::string& name)
+{
+    return pool_.run([&](pooled_connection& c) -> std::optional<login_row> {
+        auto& s = c.prepared(
+            "SELECT u.username, u.password, u.contacts, m.messages, m.groupmessages, m.custommessages "
+            "FROM userinfo u LEFT JOIN msgpool m ON m.username = u.username WHERE u.username = ?");
+        s.run({name});
+        if (!s.fetch() || s.text(1).empty())
+            return std::nullopt;
+        login_row row;
+        row.password = s.text(2);
+        row.contacts = s.text(3);
+        for (std::size_t i = 0; i < row.stored.size(); ++i)
+            row.stored[i] = s.text(static_cast<int>(i + 4));
+        return row;
+    });
+}
+
+bool database::user_exists(const std::string& name)
+{
+    return pool_.run([&](pooled_connection& c) {
+        auto& s = c.prepared("SELECT username FROM userinfo WHERE username = ?");
+        s.run({name});
+        return s.fetch() && !s.text(1).empty();
+    });
+}
+
+std::optional<database::group_lists> database::read_group(const std::string& name)
+{
+    return pool_.run([&](pooled_connection& c) -> std::optional<group_lists> {
+        auto& s = c.prepared("SELECT groupname, members, masters FROM groupinfo WHERE groupname = ?");
+        s.run({name});
+        if (!s.fetch() || s.text(1).empty())
+            return std::nullopt;
+        group_lists lists;
+        lists.members = s.text(2);
+        lists.masters = s.text(3);
+        return lists;
+    });
+}
+
+database::append_result database::append(column c, const std::string& name, const std::string& entry,
+                                          std::size_t limit)
+{
+    return pool_.run([&](pooled_connection& pc) {
+        const std::string col = column_names[c];
+        const std::string sql = "UPDATE msgpool SET " + appended(col) + " WHERE username = ? AND (CASE WHEN " + col +
+                                " IS NULL OR " + col + " = '' THEN 0 ELSE " + byte_length(pc.conn().kind(), col) +
+                                " + 1 END) + CAST(? AS INTEGER) <= CAST(? AS INTEGER)";
+        auto& s = pc.prepared(sql);
+        s.run({entry, entry, name, std::to_string(entry.size()), std::to_string(limit)});
+        if (s.row_count() > 0)
+            return append_result::appended;
+        return has_row(pc, name) ? append_result::full : append_result::no_row;
+    });
+}
+
+void database::append_unbounded(const std::string& name, const pools& chunks)
+{
+    std::string sets;
+    std::vector<std::string> params;
+    for (std::size_t i = 0; i < chunks.size(); ++i) {
+        if (chunks[i].empty())
+            continue;
+        sets += (sets.empty() ? "" : ", ") + appended(column_names[i]);
+        params.insert(params.end(), {chunks[i], chunks[i]});
+    }
+    if (sets.empty())
+        return;
+    params.push_back(name);
+    pool_.run([&](pooled_connection& c) {
+        for (int attempt = 0;; ++attempt) {
+            auto& update = c.prepared("UPDATE msgpool SET " + sets + " WHERE username = ?");
+            update.run(params);
+            if (update.row_count() > 0)
+                return;
+            try {
+                auto& insert = c.prepared("INSERT INTO msgpool (username, messages, groupmessages, custommessages) "
+                                          "VALUES (?, ?, ?, ?)");
+                insert.run({name, chunks[0], chunks[1], chunks[2]});
+                return;
+            } catch (const db_error& e) {
+                if (!e.is_constraint_violation() || attempt > 0)  // made meanwhile: update it
+                    throw;
+            }
+        }
+    });
+}
+
+bool database::replace_if(column c, const std::string& name, const std::string& expected,
+                          const std::string& remaining)
+{
+    return pool_.run([&](pooled_connection& pc) {
+        const std::string col = column_names[c];
+        auto& s = pc.prepared("UPDATE msgpool SET " + col + " = ? WHERE username = ? AND COALESCE(" + col +
+                              ", '') = ?");
+        s.run({remaining, name, expected});
+        return s.row_count() > 0;
+    });
+}
+
+std::string database::read_pool(column c, const std::string& name)
+{
+    return pool_.run([&](pooled_connection& pc) {
+        auto& s = pc.prepared(std::string("SELECT ") + column_names[c] + " FROM msgpool WHERE username = ?");
+        s.run({name});
+        return s.fetch() ? s.text(1) : std::string();
+    });
+}
+
+} // namespace qs
