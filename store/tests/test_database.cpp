@@ -166,7 +166,7 @@ test_database::test_database() : dir_(process_dir().path())
     static pg_database pg;
     std::ofstream(dir_ + "/odbc.ini") << pg.odbc_ini();
 #else
-    run("bash " QS_SOURCE_DIR "/scripts/init-db " + dir_);
+    run("QS_SQLITE_BUSY_MS=" + std::to_string(busy_timeout_ms) + " bash " QS_SOURCE_DIR "/scripts/init-db " + dir_);
 #endif
     ::setenv("ODBCINI", (dir_ + "/odbc.ini").c_str(), 1);
 }

@@ -19,6 +19,8 @@ public:
     std::string scalar(const std::string& sql) const;
 
     bool is_postgresql() const;
+    // How long a SQLite writer waits for another before "database is locked".
+    static constexpr int busy_timeout_ms = 1000;
     // The folder holding odbc.ini.
     const std::string& dir() const { return dir_; }
 

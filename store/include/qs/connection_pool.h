@@ -79,7 +79,7 @@ public:
     lease borrow();
 
     // Runs work(pooled_connection&) on a borrowed connection; a failure that shows the
-    // connection broken discards it before passing on.
+    // connection broken discards it and passes on as a connection failure (08S01).
     template <typename Work>
     auto run(Work&& work)
     {
@@ -87,9 +87,12 @@ public:
         try {
             return work(*l);
         } catch (const db_error& e) {
-            if (e.is_connection_lost() || l->conn().is_dead())
-                l.discard();
-            throw;
+            if (!e.is_connection_lost() && !l->conn().is_dead())
+                throw;
+            l.discard();
+            if (e.is_connection_lost())
+                throw;
+            throw db_error("08S01", e.what());
         }
     }
 

@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <future>
+#include <set>
+#include <thread>
+
+#include "qs/database.h"
+#include "qs/list_encoding.h"
+#include "qs/odbc/statement.h"
+#include "qs/recordset.h"
+#include "store_fixture.h"
+
+namespace qs::test {
+namespace {
+
+using ConnectionPoolTest = StoreTest;
+
+pool_options options_of(int size, unsigned timeout_seconds = 10)
+{
+    pool_options o;
+    o.size = size;
+    o.timeout_seconds = timeout_seconds;
+    return o;
+}
+
+void add_pool_row(test_database& db, const std::string& name)
+{
+    db.exec("INSERT INTO userinfo (username, password) VALUES ('" + name + "', 'pw')");
+    db.exec("INSERT INTO msgpool (username) VALUES ('" + name + "')");
+}
+
+TEST_F(ConnectionPoolTest, ManyThreadsShareFewConnectionsAndEveryStatementIsCounted)
+{
+    connection_pool pool(options_of(2));
+    std::atomic<int> inside{0}, most{0};
+    auto worker = [&] {
+        for (int i = 0; i < 25; ++i) {
+            pool.run([&](pooled_connection& c) {
+                const int now = ++inside;
+                int seen = most.load();
+                while (now > seen && !most.compare_exchange_weak(seen, now)) {
+                }
+                auto& s = c.prepared("SELECT count(*) FROM userinfo");
+                s.run({});
+                EXPECT_TRUE(s.fetch());
+                --inside;
+            });
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 6; ++t)
+        threads.emplace_back(worker);
+    for (auto& t : threads)
+        t.join();
+    EXPECT_LE(most.load(), 2) << "never more borrowers than connections";
+    EXPECT_EQ(pool.statements(), 150u);
+}
+
+TEST_F(ConnectionPoolTest, BorrowingWaitsABoundedTimeThenFailsAsUnavailable)
+{
+    connection_pool pool(options_of(1, 1));
+    auto held = pool.borrow();
+    auto waiter = std::async(std::launch::async, [&] {
+        try {
+            pool.borrow();
+        } catch (const db_error& e) {
+            return e;
+        }
+        return db_error("", "borrowed");
+    });
+    const db_error e = waiter.get();
+    EXPECT_EQ(e.sqlstate(), "HYT00") << e.what();
+    EXPECT_TRUE(e.is_unavailable());
+}
+
+TEST_F(ConnectionPoolTest, AFailedConnectIsRetriedOnlyAfterItsBackOff)
+{
+    pool_options o = options_of(1);
+    o.connect_string = "DSN=No Such Source;";
+    o.first_backoff = std::chrono::hours(1);
+    connection_pool pool(o);
+    std::string first, second;
+    try {
+        pool.borrow();
+    } catch (const db_error& e) {
+        first = e.what();
+    }
+    try {
+        pool.borrow();
+    } catch (const db_error& e) {
+        second = e.what();
+    }
+    EXPECT_NE(first.find("connecting"), std::string::npos) << first;
+    EXPECT_EQ(second, first) << "refused at once with the last failure, no second connect";
+}
+
+TEST_F(ConnectionPoolTest, ABrokenConnectionIsReplacedByTheNextBorrow)
+{
+    if (!db.is_postgresql())
+        GTEST_SKIP() << "only a server can end a connection from outside";
+    connection_pool pool(options_of(1));
+    const std::string pid = pool.run([](pooled_connection& c) {
+        auto& s = c.prepared("SELECT pg_backend_pid()");
+        s.run({});
+        s.fetch();
+        return s.text(1);
+    });
+    db.exec("SELECT pg_terminate_backend(" + pid + ")");
+    db_error lost("", "");
+    try {
+        pool.run([](pooled_connection& c) { c.prepared("SELECT 1").run({}); });
+    } catch (const db_error& e) {
+        lost = e;
+    }
+    EXPECT_TRUE(lost.is_unavailable()) << lost.sqlstate() << " " << lost.what();
+    const std::string again = pool.run([](pooled_connection& c) {
+        auto& s = c.prepared("SELECT pg_backend_pid()");
+        s.run({});
+        s.fetch();
+        return s.text(1);
+    });
+    EXPECT_NE(again, pid);
+}
+
+TEST_F(ConnectionPoolTest, ConcurrentAppendsKeepTheBoundAndLoseNothingAccepted)
+{
+    add_pool_row(db, "bob");
+    database d(options_of(4));
+    constexpr std::size_t limit = 400;
+    std::mutex lock;
+    std::vector<std::string> accepted;  // guarded by lock
+    std::atomic<int> full{0};
+    auto sender = [&](int t) {
+        for (int i = 0; i < 20; ++i) {
+            const std::string entry = "e" + std::to_string(t) + "_" + std::to_string(i) + "\xe9|";
+            const auto r = d.append(database::messages, "bob", entry.substr(0, entry.size() - 1), limit);
+            if (r == database::append_result::appended) {
+                std::lock_guard guard(lock);
+                accepted.push_back(entry.substr(0, entry.size() - 1));
+            } else {
+                EXPECT_EQ(r, database::append_result::full);
+                ++full;
+            }
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back(sender, t);
+    for (auto& t : threads)
+        t.join();
+    const std::string stored = d.read_pool(database::messages, "bob");
+    EXPECT_LE(stored.size(), limit);
+    EXPECT_GT(full.load(), 0);
+    auto pieces = split_list(stored);
+    std::sort(pieces.begin(), pieces.end());
+    std::sort(accepted.begin(), accepted.end());
+    EXPECT_EQ(pieces, accepted);
+    EXPECT_EQ(d.append(database::messages, "nobody", "x", limit), database::append_result::no_row);
+}
+
+TEST_F(ConnectionPoolTest, HandOutReplacesOnlyWhatIsStillThereAndUnboundedAppendMakesTheRow)
+{
+    add_pool_row(db, "bob");
+    database d(options_of(1));
+    d.append_unbounded("bob", {"a|b", "", "c"});
+    d.append_unbounded("bob", {"d", "g", ""});
+    EXPECT_EQ(d.read_pool(database::messages, "bob"), "a|b|d");
+    EXPECT_FALSE(d.replace_if(database::messages, "bob", "a|b", "b"));
+    EXPECT_TRUE(d.replace_if(database::messages, "bob", "a|b|d", "b|d"));
+    EXPECT_EQ(d.read_pool(database::messages, "bob"), "b|d");
+    EXPECT_TRUE(d.replace_if(database::groupmessages, "bob", "g", ""));
+
+    db.exec("INSERT INTO userinfo (username, password) VALUES ('cy', 'pw')");
+    d.append_unbounded("cy", {"x", "", ""});
+    EXPECT_EQ(d.read_pool(database::messages, "cy"), "x") << "a missing row is made";
+    const auto login = d.read_login("cy");
+    ASSERT_TRUE(login.has_value());
+    EXPECT_EQ(login->password, "pw");
+    EXPECT_EQ(login->stored[database::messages], "x");
+    EXPECT_FALSE(d.read_login("nobody").has_value());
+}
+
+TEST_F(ConnectionPoolTest, ALockedDatabaseIsUnavailableNotBroken)
+{
+    if (db.is_postgresql())
+        GTEST_SKIP() << "SQLite's busy wait";
+    add_pool_row(db, "bob");
+    database d(options_of(1));
+    odbc::connection holder(recordset::data_source());
+    odbc::statement hold(holder);
+    hold.execute("BEGIN EXCLUSIVE");
+    db_error locked("", "");
+    try {
+        d.append(database::messages, "bob", "x", 100);
+    } catch (const db_error& e) {
+        locked = e;
+    }
+    EXPECT_TRUE(locked.is_unavailable()) << locked.sqlstate() << " " << locked.what();
+    EXPECT_TRUE(d.read_login("bob").has_value()) << "readers still read";
+    hold.execute("COMMIT");
+    EXPECT_EQ(d.append(database::messages, "bob", "x", 100), database::append_result::appended);
+}
+
+} // namespace
+} // namespace qs::test
