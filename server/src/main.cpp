@@ -72,6 +72,7 @@ qs::state_options state_options()
     qs::state_options options;
     options.database.size = qs::config.db_connections;
     options.database.timeout_seconds = static_cast<unsigned>(qs::config.db_timeout);
+    options.store_retry = std::chrono::seconds(qs::config.store_retry);
     return options;
 }
 

@@ -55,8 +55,12 @@ std::size_t server_state::store_all()
             try {
                 logout_with_retry(handle);
                 continue;
+            } catch (const qsexcpt& e) {
+                log_line("Could not store the pending messages of " + handle->name + ": " + e.message);
             } catch (const std::exception& e) {
                 log_line("Could not store the pending messages of " + handle->name + ": " + e.what());
+            } catch (...) {
+                log_line("Could not store the pending messages of " + handle->name + ".");
             }
         }
         std::lock_guard user(user_lock(handle->name));

@@ -56,6 +56,7 @@ std::vector<std::string> read_settings(const std::string& file_name)
         {"max_field_len", &settings::max_field_len, 1, 1L << 30},
         {"db_connections", &settings::db_connections, 1, 64},
         {"db_timeout", &settings::db_timeout, 1, 3600},
+        {"store_retry", &settings::store_retry, 0, 3600},
     };
     for (const auto& n : numbers) {
         auto it = pairs.find(n.key);

@@ -5,13 +5,28 @@
 
 #include "qs/list_encoding.h"
 #include "qs/server_state.h"
+#include "qs/settings.h"
 #include "store_fixture.h"
 
 namespace qs::test {
 
+// Storing retried for a short while only, so that failures show quickly.
+inline state_options quick_retry()
+{
+    state_options o;
+    o.store_retry = std::chrono::milliseconds(300);
+    return o;
+}
+
 // A fresh server_state on empty tables.
 class LogicTest : public StoreTest {
 protected:
+    void SetUp() override
+    {
+        StoreTest::SetUp();
+        config = settings{};
+    }
+
     // Creates the users, each with password "pw".
     void users(std::initializer_list<const char*> names)
     {
@@ -20,7 +35,7 @@ protected:
     }
     session_handle login(const std::string& name) { return state.login(name, "pw"); }
 
-    server_state state;
+    server_state state{quick_retry()};
 };
 
 // The reply text of a qsexcpt thrown by the operation; "(none)" when nothing is thrown.

@@ -208,3 +208,50 @@ TEST_F(MessageTest, SelectEndsAtOnceWithoutKindsAndWhenTheSessionGoes)
 
 } // namespace
 } // namespace qs::test
+
+namespace qs::test {
+namespace {
+
+TEST_F(MessageTest, OnlineMessagingStatusAndSelectRunNoStatement)
+{
+    users({"ann", "bob"});
+    session_handle ann = login("ann");
+    session_handle bob = login("bob");
+    state.set_contact_list("ann", "bob");
+    const auto before = state.statements_run();
+
+    state.send_message("ann", "bob", "hi");
+    EXPECT_EQ(texts_of(fetch(state, bob)), texts{"hi"});
+    state.send_custom_message("bob", "ann", "yo");
+    std::string reply;
+    state.select_events(ann, "MSG|CUSMSG", reply);
+    EXPECT_EQ(texts_of(reply.substr(std::string("getcustommessage: ").size())), texts{"yo"});
+    state.set_status("ann", "away");
+    reply.clear();
+    state.select_events(bob, "STATUS", reply);
+    EXPECT_EQ(reply, "getstatus ann: away");
+    std::string status;
+    state.get_status("ann", status);
+    EXPECT_EQ(status, "away");
+    EXPECT_EQ(reply_of([&] { fetch(state, bob); }), "No messages.");
+    EXPECT_EQ(state.statements_run(), before);
+}
+
+TEST_F(MessageTest, AHandOutThatCannotReachTheDatabaseKeepsTheEntries)
+{
+    users({"ann", "bob"});
+    state.send_message("ann", "bob", "stored");
+    session_handle bob = login("bob");
+    state.send_message("ann", "bob", "online");
+    db.exec("ALTER TABLE msgpool RENAME TO parked");
+    EXPECT_ANY_THROW(fetch(state, bob));
+    std::string reply;
+    EXPECT_ANY_THROW(state.select_events(bob, "MSG", reply));
+    EXPECT_EQ(reply, "");
+    db.exec("ALTER TABLE parked RENAME TO msgpool");
+    EXPECT_EQ(texts_of(fetch(state, bob)), (texts{"stored", "online"})) << "nothing lost, nothing reordered";
+    EXPECT_EQ(db.scalar("SELECT messages FROM msgpool WHERE username = 'bob'"), "");
+}
+
+} // namespace
+} // namespace qs::test

@@ -131,6 +131,24 @@ int server_process::stop()
     return status;
 }
 
+void server_process::kill_hard()
+{
+    ::kill(pid_, SIGKILL);
+    wait_exit(pid_);
+    pid_ = -1;
+}
+
+bool server_process::wait_for_log(const std::string& text, std::chrono::seconds within) const
+{
+    const auto deadline = std::chrono::steady_clock::now() + within;
+    while (log().find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
 std::string server_process::log() const
 {
     return read_file(dir() + "/qsserver.log");

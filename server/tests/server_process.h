@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -22,6 +23,10 @@ public:
     void start(const std::vector<std::string>& args = {"--console"}, const std::vector<std::string>& env = {});
     // SIGTERM, then the exit status.
     int stop();
+    // SIGKILL: the server ends at once, as in a crash.
+    void kill_hard();
+    // Waits until the log holds text; false when it does not within the time given.
+    bool wait_for_log(const std::string& text, std::chrono::seconds within = std::chrono::seconds(60)) const;
     bool running() const { return pid_ > 0; }
 
     int port() const { return port_; }

@@ -42,6 +42,9 @@ TEST_P(SettingsFile, FollowsTheFileRules)
     EXPECT_EQ(config.sleep_ticks, c.expected.sleep_ticks);
     EXPECT_EQ(config.max_field_len, c.expected.max_field_len);
     EXPECT_EQ(config.log_path, c.expected.log_path);
+    EXPECT_EQ(config.db_connections, c.expected.db_connections);
+    EXPECT_EQ(config.db_timeout, c.expected.db_timeout);
+    EXPECT_EQ(config.store_retry, c.expected.store_retry);
     EXPECT_EQ(complaints.size(), c.complaints);
 }
 
@@ -60,6 +63,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, SettingsFile, testing::Values(
     settings_case{"OutOfRangeKeepsDefaults", "port=0\nbuff_size=10\nsleep_ticks=-1\nmax_field_len=abc\nport2=1\n",
                   settings{}, 4},
     settings_case{"BufferAboveTheFrameCap", "buff_size=70000\n", settings{}, 1},
+    settings_case{"DatabaseSettings", "db_connections=16\ndb_timeout=3\nstore_retry=0\n",
+                  with([](settings& s) { s.db_connections = 16; s.db_timeout = 3; s.store_retry = 0; }), 0},
+    settings_case{"DatabaseSettingsOutOfRange", "db_connections=65\ndb_timeout=0\nstore_retry=-1\n", settings{}, 3},
     settings_case{"LongLineEndsReading", "port=7400\n" + std::string(1024, 'x') + "\nbacklog=5\n",
                   with([](settings& s) { s.port = 7400; }), 0},
     settings_case{"LineOfExactly1023", "port=7500\nlog_path=" + std::string(1014, 'l') + "\nbacklog=5\n",

@@ -14,6 +14,7 @@ struct settings {
     int max_field_len = 2048;
     int db_connections = 4;  // database connections kept open
     int db_timeout = 10;     // seconds a database statement, or the wait for a connection, may take
+    int store_retry = 20;    // seconds the end of a connection and stop keep trying to store messages
     std::string log_path = "qsserver.log";
 };
 

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+
+namespace qsb {
+
+struct options {
+    std::string workload;
+    std::string host = "127.0.0.1";
+    int port = 0;
+    int server_pid = 0;
+    double duration = 10;  // cap on the measured phase, seconds
+    double drain = 30;     // cap on setting up, and on collecting messages after sending
+    long count = 0;        // 0: the workload's own default
+    int window = 0;        // 0: the workload's own default
+    int loops = 4;
+    int senders = 4;
+    int receivers = 100;
+    int pairs = 16;
+    int batch = 1;
+    int clients = 1000;
+    std::string prefix = "qsb";
+    std::string password = "pw";
+    bool help = false;
+};
+
+// Throws bench_error for an unknown option or a value out of range.
+options parse_options(int argc, char** argv);
+std::string usage();
+
+} // namespace qsb

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# qsbench against a real qsserver on a fresh database: each workload runs with small
+# counts, succeeds, and reports nothing lost or duplicated.
+#   smoke.sh QSBENCH QSSERVER
+set -euo pipefail
+bench=$1
+server=$2
+here=$(cd "$(dirname "$0")" && pwd)
+out=$(mktemp)
+trap 'rm -f "$out"' EXIT
+
+bash "$here/../run" --qsbench "$bench" --server "$server" \
+    login:--count,40,--drain,20 \
+    offline:--count,300,--receivers,7,--drain,20 \
+    dm:--count,400,--pairs,3,--window,16,--batch,4,--drain,20 \
+    latency:--count,30,--drain,20 \
+    idle:--clients,20,--drain,20 \
+    loopback:--count,2000 > "$out"
+
+fail() {
+    echo "smoke: $*" >&2
+    cat "$out" >&2
+    exit 1
+}
+for w in login offline dm latency idle loopback; do
+    [ "$(grep -c "^{\"workload\":\"$w\"" "$out")" = 1 ] || fail "no line from $w"
+done
+grep '"workload":"login"' "$out" | grep -q '"logins":40,"failures":0,' || fail "login did not log in 40 times"
+grep '"workload":"idle"' "$out" | grep -q '"parked":20,' || fail "idle did not park 20 clients"
+declare -A sent=([offline]=300 [dm]=400 [latency]=30)
+for w in offline dm latency; do
+    line=$(grep "\"workload\":\"$w\"" "$out")
+    n=${sent[$w]}
+    for field in "\"acknowledged\":$n," "\"delivered\":$n," '"lost":0,' '"duplicated":0,' '"unknown_delivered":0,'; do
+        [[ $line == *"$field"* ]] || fail "$w does not report $field"
+    done
+    [[ $line == *'"server_cpu_s":null'* ]] && fail "$w did not read the server's CPU time"
+done
+echo "smoke: every workload ran; nothing lost or duplicated"
