@@ -12,6 +12,7 @@
 #include "qs/frame.h"
 #include "qs/log.h"
 #include "qs/settings.h"
+#include "qs/thread_cache.h"
 
 namespace qs {
 
@@ -27,8 +28,9 @@ struct pipeline {
     std::mutex lock;  // guards connections, stopping and workers
     std::list<std::shared_ptr<connection>> connections;  // open connections, each once
     bool stopping = false;
-    int workers = 0;  // receive and command threads still running
+    int workers = 0;  // receive and command tasks still running
     std::condition_variable workers_done;
+    thread_cache threads;  // runs every receive and command task
 };
 
 pipeline net;
@@ -94,7 +96,7 @@ void recv_proc(std::shared_ptr<connection> c)
             if (!c->acquire_slot())
                 break;
             worker_started();
-            std::thread(cmd_proc, c, std::move(request)).detach();
+            net.threads.run([c, r = std::move(request)]() mutable { cmd_proc(std::move(c), std::move(r)); });
         }
     } catch (...) {  // the peer closed, the network failed, or the server stops
     }
@@ -119,7 +121,7 @@ void listen_proc()
             }
             net.connections.push_back(c);
             ++net.workers;
-            std::thread(recv_proc, c).detach();
+            net.threads.run([c] { recv_proc(c); });
         }
     } catch (...) {
     }
@@ -164,6 +166,7 @@ void stop_network()
     std::unique_lock guard(net.lock);
     net.workers_done.wait(guard, [] { return net.workers == 0; });
     guard.unlock();
+    net.threads.shutdown();
     net.listener.close();
 }
 
