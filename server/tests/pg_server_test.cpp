@@ -1,0 +1,109 @@
+// qsserver on PostgreSQL: a database that goes away and comes back, and two servers
+// appending to one user's stored messages.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <set>
+#include <thread>
+
+#include "logic_fixture.h"
+#include "server_process.h"
+
+namespace qs::test {
+namespace {
+
+using PostgresServerTest = StoreTest;
+
+// A PostgreSQL server of this test's own, which the test may stop and start again.
+class own_cluster {
+public:
+    own_cluster()
+    {
+        run(script_ + " start " + state());
+        std::ifstream in(state());
+        in >> port_;
+        std::ofstream(ini()) << "[Quillspeak Database]\nDriver = PostgreSQL ANSI\nServername = 127.0.0.1\nPort = "
+                             << port_ << "\nDatabase = qs_template\nUsername = postgres\n"
+                             << "ConnSettings = SET client_encoding TO 'SQL_ASCII'\n";
+    }
+    ~own_cluster() { std::system((script_ + " stop " + state()).c_str()); }
+    void halt() { run(script_ + " halt " + state()); }
+    void resume() { run(script_ + " resume " + state()); }
+    std::string ini() const { return dir_.path() + "/odbc.ini"; }
+
+private:
+    std::string state() const { return dir_.path() + "/state"; }
+
+    temp_dir dir_;
+    const std::string script_ = QS_SOURCE_DIR "/store/tests/pg-server";
+    int port_ = 0;
+};
+
+// Sends until the reply is "Ok." again, for as long as the pool's back-off may take.
+bool works_again(client& c, const std::string& command)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (c.exec(command) == "Ok.")
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+TEST_F(PostgresServerTest, ADatabaseThatStopsIsUnavailableAndIsUsedAgainWhenItComesBack)
+{
+    own_cluster cluster;
+    server_process server({"db_timeout=3"});
+    server.start({"--console"}, {"ODBCINI=" + cluster.ini()});
+    client ann(server.port());
+    ASSERT_EQ(ann.exec("newuser ann pw"), "Ok.");
+    ASSERT_EQ(ann.exec("newuser bob pw"), "Ok.");
+    ASSERT_EQ(ann.exec("login ann pw"), "Ok.");
+
+    cluster.halt();
+    EXPECT_EQ(ann.exec("sendmessage bob while-down"), "The database is not available.");
+    EXPECT_EQ(ann.exec("getinfo bob"), "The database is not available.");
+    EXPECT_EQ(ann.exec("sendmessage ann online"), "Ok.") << "no database needed";
+    EXPECT_EQ(ann.exec("ver"), "0.1");
+    EXPECT_NE(server.log().find("The database is not available (SQLSTATE 08"), std::string::npos) << server.log();
+
+    cluster.resume();
+    EXPECT_TRUE(works_again(ann, "sendmessage bob after"));
+    client bob(server.port());
+    ASSERT_EQ(bob.exec("login bob pw"), "Ok.");
+    EXPECT_EQ(texts_of(bob.exec("getmessage")), std::vector<std::string>{"after"});
+}
+
+TEST_F(PostgresServerTest, TwoServersAppendingToOneUserLoseNothing)
+{
+    server_process first({"max_field_len=1000000"}), second({"max_field_len=1000000"});
+    first.start();
+    second.start();
+    {
+        client admin(first.port());
+        for (const char* name : {"ann", "cy", "bob"})
+            ASSERT_EQ(admin.exec(std::string("newuser ") + name + " pw"), "Ok.");
+    }
+    auto sender = [](int port, std::string name) {
+        client c(port);
+        ASSERT_EQ(c.exec("login " + name + " pw"), "Ok.");
+        for (int i = 0; i < 100; ++i)
+            ASSERT_EQ(c.exec("sendmessage bob " + name + std::to_string(i)), "Ok.");
+    };
+    std::thread a(sender, first.port(), "ann"), c(sender, second.port(), "cy");
+    a.join();
+    c.join();
+
+    client bob(second.port());
+    ASSERT_EQ(bob.exec("login bob pw"), "Ok.");
+    std::vector<std::string> got;
+    for (std::string reply; (reply = bob.exec("getmessage")) != "No messages.";)
+        for (auto& t : texts_of(reply))
+            got.push_back(t);
+    EXPECT_EQ(got.size(), 200u);
+    EXPECT_EQ(std::set<std::string>(got.begin(), got.end()).size(), 200u);
+}
+
+} // namespace
+} // namespace qs::test
