@@ -54,29 +54,55 @@ void log_error_block(std::int32_t cid, const std::string& command, const std::st
                "result:\t" + result});
 }
 
+// A request off the wire with its line cut into arguments (none when it is too long).
+struct request {
+    frame raw;
+    std::vector<std::string> args;
+    bool too_long = false;
+};
+
+request parse_request(frame raw)
+{
+    request r{std::move(raw), {}, false};
+    r.too_long = r.raw.text.size() > static_cast<std::size_t>(config.buff_size) - frame_overhead;
+    if (!r.too_long) {
+        std::string line = r.raw.text;
+        parse_command_line(r.args, line);
+    }
+    return r;
+}
+
+bool is_select(const request& r)
+{
+    return !r.args.empty() && r.args[0] == "select";
+}
+
 // Runs one request and answers it exactly once.
-void cmd_proc(std::shared_ptr<connection> c, frame request)
+void answer(connection& c, const request& r)
 {
     std::string result;
     try {
-        if (request.text.size() > static_cast<std::size_t>(config.buff_size) - frame_overhead) {
+        if (r.too_long) {
             result = "The command is too long.";
         } else {
-            std::vector<std::string> args;
-            std::string line = request.text;
-            parse_command_line(args, line);
-            c->execute(args, result);
+            c.execute(r.args, result);
             if (result.size() > server_state::reply_limit())
                 throw std::length_error("reply longer than one frame");
         }
-        c->send_reply(request.cid, result);
+        c.send_reply(r.raw.cid, result);
     } catch (...) {
-        log_error_block(request.cid, request.text, result);
+        log_error_block(r.raw.cid, r.raw.text, result);
         try {
-            c->send_reply(request.cid, command_failed);
+            c.send_reply(r.raw.cid, command_failed);
         } catch (...) {  // the connection is gone
         }
     }
+}
+
+// A select may wait for long: it runs on a thread of its own and holds up nothing.
+void select_proc(const std::shared_ptr<connection>& c, const request& r)
+{
+    answer(*c, r);
     c->release_slot();
     worker_finished();
 }
@@ -92,11 +118,15 @@ void recv_proc(std::shared_ptr<connection> c)
     try {
         frame_reader reader(*c, max_frame_size);
         for (;;) {
-            frame request = reader.next();
+            request r = parse_request(reader.next());
+            if (!is_select(r)) {  // in the order they arrived, on this thread
+                answer(*c, r);
+                continue;
+            }
             if (!c->acquire_slot())
                 break;
             worker_started();
-            net.threads.run([c, r = std::move(request)]() mutable { cmd_proc(std::move(c), std::move(r)); });
+            net.threads.run([c, r = std::move(r)] { select_proc(c, r); });
         }
     } catch (...) {  // the peer closed, the network failed, or the server stops
     }

@@ -28,6 +28,29 @@ bool has_row(pooled_connection& c, const std::string& name)
 
 } // namespace
 
+struct database::queued_append {
+    column c;
+    const std::string& name;
+    const std::string& entry;
+    std::size_t limit;
+    append_result result = append_result::appended;
+    std::exception_ptr error;
+    bool done = false;
+};
+
+database::append_result database::append_one(pooled_connection& pc, const queued_append& q)
+{
+    const std::string col = column_names[q.c];
+    const std::string sql = "UPDATE msgpool SET " + appended(col) + " WHERE username = ? AND (CASE WHEN " + col +
+                            " IS NULL OR " + col + " = '' THEN 0 ELSE " + byte_length(pc.conn().kind(), col) +
+                            " + 1 END) + CAST(? AS INTEGER) <= CAST(? AS INTEGER)";
+    auto& s = pc.prepared(sql);
+    s.run({q.entry, q.entry, q.name, std::to_string(q.entry.size()), std::to_string(q.limit)});
+    if (s.row_count() > 0)
+        return append_result::appended;
+    return has_row(pc, q.name) ? append_result::full : append_result::no_row;
+}
+
 database::database(pool_options options) : pool_(std::move(options)) {}
 
 std::optional<database::login_row> database::read_login(const std::string& name)
@@ -71,20 +94,59 @@ std::optional<database::group_lists> database::read_group(const std::string& nam
     });
 }
 
+// The first caller finding nobody committing commits everything queued, its own entry
+// included; the others wait for their batch.
 database::append_result database::append(column c, const std::string& name, const std::string& entry,
                                           std::size_t limit)
 {
-    return pool_.run([&](pooled_connection& pc) {
-        const std::string col = column_names[c];
-        const std::string sql = "UPDATE msgpool SET " + appended(col) + " WHERE username = ? AND (CASE WHEN " + col +
-                                " IS NULL OR " + col + " = '' THEN 0 ELSE " + byte_length(pc.conn().kind(), col) +
-                                " + 1 END) + CAST(? AS INTEGER) <= CAST(? AS INTEGER)";
-        auto& s = pc.prepared(sql);
-        s.run({entry, entry, name, std::to_string(entry.size()), std::to_string(limit)});
-        if (s.row_count() > 0)
-            return append_result::appended;
-        return has_row(pc, name) ? append_result::full : append_result::no_row;
-    });
+    queued_append mine{c, name, entry, limit, append_result::appended, nullptr, false};
+    std::unique_lock guard(append_lock_);
+    append_queue_.push_back(&mine);
+    while (!mine.done) {
+        if (committing_) {
+            appends_done_.wait(guard);
+            continue;
+        }
+        committing_ = true;
+        std::vector<queued_append*> batch;
+        batch.swap(append_queue_);
+        guard.unlock();
+        append_batch(batch);
+        guard.lock();
+        for (auto* q : batch)
+            q->done = true;
+        committing_ = false;
+        appends_done_.notify_all();
+    }
+    if (mine.error)
+        std::rethrow_exception(mine.error);
+    return mine.result;
+}
+
+// One transaction for the whole batch: every entry is committed, or none is.
+void database::append_batch(const std::vector<queued_append*>& batch)
+{
+    try {
+        pool_.run([&](pooled_connection& pc) {
+            pc.conn().set_autocommit(false);
+            try {
+                for (auto* q : batch)
+                    q->result = append_one(pc, *q);
+                pc.conn().commit();
+            } catch (...) {
+                try {
+                    pc.conn().rollback();
+                    pc.conn().set_autocommit(true);
+                } catch (...) {  // the connection is broken; the pool reopens it
+                }
+                throw;
+            }
+            pc.conn().set_autocommit(true);
+        });
+    } catch (...) {
+        for (auto* q : batch)
+            q->error = std::current_exception();
+    }
 }
 
 void database::append_unbounded(const std::string& name, const pools& chunks)

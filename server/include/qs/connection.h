@@ -28,7 +28,7 @@ public:
     // Sends one reply frame whole; frames of concurrent commands never interleave.
     void send_reply(std::int32_t cid, const std::string& text);
 
-    // Waits for one of the slots for commands running at once; false when the peer
+    // Waits for one of the slots for selects waiting at once; false when the peer
     // or the server ended the connection meanwhile.
     bool acquire_slot();
     void release_slot();
@@ -82,7 +82,7 @@ private:
     std::condition_variable slot_freed_;
     session_handle current_session_;  // null while nobody is logged in
     bool ended_ = false;
-    int running_ = 0;                 // commands holding a slot
+    int running_ = 0;                 // selects holding a slot
 };
 
 } // namespace qs

@@ -4,8 +4,9 @@
 
 namespace qs {
 
-// The server's network side: one listening thread, a receive task per connection and
-// a command task per request, each on a thread of its own from a cache of threads.
+// The server's network side: one listening thread, and a receive task per connection
+// that runs the connection's commands in the order they arrive; a select runs on a
+// thread of its own. Tasks run on threads from a cache of threads.
 
 // Binds and listens on the port setting and starts the listening thread. Writes the
 // start-up lines to the log; false (and "Failed.") when the server cannot listen.

@@ -1,6 +1,10 @@
 #pragma once
 
 #include <array>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <vector>
 #include <optional>
 #include <string>
 
@@ -39,7 +43,8 @@ public:
     std::optional<group_lists> read_group(const std::string& name);
 
     // Appends entry to one stored pool in one statement, only while the pool then holds
-    // at most limit characters.
+    // at most limit characters, and returns once that is committed. Appends that arrive
+    // while another commits are committed together, in one transaction.
     append_result append(column c, const std::string& name, const std::string& entry, std::size_t limit);
     // Appends each non-empty chunk (entries joined by "|") to its pool in one statement,
     // whatever the length; makes the row when it is missing.
@@ -50,7 +55,15 @@ public:
     std::string read_pool(column c, const std::string& name);
 
 private:
+    struct queued_append;
+    void append_batch(const std::vector<queued_append*>& batch);
+    static append_result append_one(pooled_connection& pc, const queued_append& q);
+
     connection_pool pool_;
+    std::mutex append_lock_;                // guards append_queue_, committing_ and every queued done
+    std::condition_variable appends_done_;  // a batch was committed or failed
+    std::vector<queued_append*> append_queue_;
+    bool committing_ = false;               // a caller is committing a batch
 };
 
 } // namespace qs
