@@ -33,51 +33,72 @@ std::string encode_frame(std::int32_t cid, std::string_view text)
     return out;
 }
 
-frame_reader::frame_reader(const socket& sock, std::size_t max_size)
-    : sock_(sock), max_size_(std::max(max_size, frame_overhead)), buf_(std::min(first_chunk, max_size_))
+frame_splitter::frame_splitter(std::size_t max_size)
+    : max_size_(std::max(max_size, frame_overhead)), buf_(std::min(first_chunk, max_size_))
 {
 }
 
-frame frame_reader::next()
+char* frame_splitter::prepare(std::size_t& room)
 {
-    frame out;
-    while (!take_buffered(out))
-        receive_more();
-    return out;
+    if (begin_ > 0 && (begin_ == end_ || end_ == buf_.size())) {  // move the unfinished frame to the front
+        std::memmove(buf_.data(), buf_.data() + begin_, end_ - begin_);
+        end_ -= begin_;
+        scanned_ = scanned_ > begin_ ? scanned_ - begin_ : 0;
+        begin_ = 0;
+    }
+    if (end_ == buf_.size())
+        buf_.resize(std::max(buf_.size() * 2, first_chunk));
+    room = buf_.size() - end_;
+    return buf_.data() + end_;
 }
 
-bool frame_reader::take_buffered(frame& out)
+void frame_splitter::feed(const char* data, std::size_t size)
 {
-    std::size_t text_begin = begin_ + cid_size;
-    if (end_ <= text_begin)
-        return false;
-    std::size_t from = std::max(scanned_, text_begin);
-    const char* nul = static_cast<const char*>(std::memchr(buf_.data() + from, '\0', end_ - from));
+    while (size > 0) {
+        std::size_t room = 0;
+        char* at = prepare(room);
+        const std::size_t n = std::min(room, size);
+        std::memcpy(at, data, n);
+        commit(n);
+        data += n;
+        size -= n;
+    }
+}
+
+bool frame_splitter::next(frame& out)
+{
+    const std::size_t text_begin = begin_ + cid_size;
+    const char* nul = nullptr;
+    if (end_ > text_begin) {
+        const std::size_t from = std::max(scanned_, text_begin);
+        nul = static_cast<const char*>(std::memchr(buf_.data() + from, '\0', end_ - from));
+    }
     if (nul == nullptr) {
-        scanned_ = end_;
+        scanned_ = std::max(scanned_, end_);
+        if (end_ - begin_ >= max_size_)
+            throw exception(3);
         return false;
     }
-    std::size_t nul_at = static_cast<std::size_t>(nul - buf_.data());
+    const std::size_t nul_at = static_cast<std::size_t>(nul - buf_.data());
+    if (nul_at + 1 - begin_ > max_size_)
+        throw exception(3);
     out.cid = decode_cid(buf_.data() + begin_);
     out.text.assign(buf_.data() + text_begin, nul_at - text_begin);
     begin_ = scanned_ = nul_at + 1;
     return true;
 }
 
-void frame_reader::receive_more()
+frame_reader::frame_reader(const socket& sock, std::size_t max_size) : sock_(sock), frames_(max_size) {}
+
+frame frame_reader::next()
 {
-    if (begin_ > 0) {  // move the unfinished frame to the front
-        std::memmove(buf_.data(), buf_.data() + begin_, end_ - begin_);
-        end_ -= begin_;
-        scanned_ = scanned_ > begin_ ? scanned_ - begin_ : 0;
-        begin_ = 0;
+    frame out;
+    while (!frames_.next(out)) {
+        std::size_t room = 0;
+        char* at = frames_.prepare(room);
+        frames_.commit(static_cast<std::size_t>(sock_.recv(at, static_cast<int>(room))));
     }
-    if (end_ == buf_.size()) {
-        if (buf_.size() >= max_size_)
-            throw exception(3);
-        buf_.resize(std::min(buf_.size() * 2, max_size_));
-    }
-    end_ += static_cast<std::size_t>(sock_.recv(buf_.data() + end_, static_cast<int>(buf_.size() - end_)));
+    return out;
 }
 
 } // namespace qs

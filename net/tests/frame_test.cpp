@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 #include <thread>
 
 #include "loopback.h"
@@ -22,6 +24,48 @@ TEST(Frame, EncodesIdLittleEndianThenTextThenNul)
     EXPECT_EQ(qs::encode_frame(0x01020304, ""), std::string("\x04\x03\x02\x01\0", 5));
     EXPECT_EQ(qs::encode_frame(-1, "a"), std::string("\xff\xff\xff\xff" "a\0", 6));
     EXPECT_EQ(qs::encode_frame(7, std::string("ab\0cd", 5)), std::string("\x07\0\0\0ab\0", 7));
+}
+
+TEST(FrameSplitter, CutsTheSameFramesWhateverSizesTheBytesArriveIn)
+{
+    std::string stream;
+    for (int i = 0; i < 40; ++i)
+        stream += qs::encode_frame(i - 3, std::string(static_cast<std::size_t>(i * 37 % 300), 'a' + i % 26));
+    for (std::size_t piece : {1u, 2u, 3u, 7u, 100u, 5000u, 100000u}) {
+        qs::frame_splitter splitter(512);
+        std::vector<qs::frame> got;
+        for (std::size_t at = 0; at < stream.size(); at += piece) {
+            splitter.feed(stream.data() + at, std::min(piece, stream.size() - at));
+            for (qs::frame f; splitter.next(f);)
+                got.push_back(f);
+        }
+        ASSERT_EQ(got.size(), 40u) << piece;
+        for (int i = 0; i < 40; ++i) {
+            EXPECT_EQ(got[static_cast<std::size_t>(i)].cid, i - 3);
+            EXPECT_EQ(got[static_cast<std::size_t>(i)].text.size(), static_cast<std::size_t>(i * 37 % 300));
+        }
+        EXPECT_FALSE(splitter.has_partial());
+    }
+}
+
+TEST(FrameSplitter, KeepsAPartialFrameAndRefusesOneLongerThanTheCap)
+{
+    qs::frame_splitter splitter(16);
+    const std::string exact = qs::encode_frame(1, std::string(11, 'x'));  // 16 bytes
+    splitter.feed(exact.data(), 10);
+    qs::frame f;
+    EXPECT_FALSE(splitter.next(f));
+    EXPECT_TRUE(splitter.has_partial());
+    splitter.feed(exact.data() + 10, 6);
+    ASSERT_TRUE(splitter.next(f));
+    EXPECT_EQ(f.text, std::string(11, 'x'));
+
+    const std::string over = qs::encode_frame(2, std::string(12, 'y')) + qs::encode_frame(3, "z");
+    splitter.feed(over.data(), over.size());  // the NUL is there, one byte past the cap
+    EXPECT_THROW(splitter.next(f), qs::exception);
+    qs::frame_splitter endless(16);
+    endless.feed(std::string(16, 'q').data(), 16);  // no NUL yet, already at the cap
+    EXPECT_THROW(endless.next(f), qs::exception);
 }
 
 TEST(Frame, ReaderReassemblesFramesHoweverTheStreamIsSplit)

@@ -23,6 +23,33 @@ struct frame {
 // The bytes of one frame; the text is taken up to its first NUL.
 std::string encode_frame(std::int32_t cid, std::string_view text);
 
+// Cuts whole frames out of the bytes of a stream received so far, however the receives
+// split it, and keeps an unfinished frame for the bytes still to come. Owned and used by
+// one thread at a time.
+class frame_splitter {
+public:
+    explicit frame_splitter(std::size_t max_size = max_frame_size);
+
+    // Room for at least one more byte to receive into: write there, then commit().
+    char* prepare(std::size_t& room);
+    void commit(std::size_t received) noexcept { end_ += received; }
+    // Copies received bytes in (prepare and commit in one).
+    void feed(const char* data, std::size_t size);
+
+    // The next whole frame, false when none is complete yet. Throws qs::exception(3)
+    // when the unfinished frame is already longer than the size cap.
+    bool next(frame& out);
+    // Bytes of an unfinished frame are waiting.
+    bool has_partial() const noexcept { return end_ > begin_; }
+
+private:
+    std::size_t max_size_;
+    std::vector<char> buf_;
+    std::size_t begin_ = 0;    // first unread byte
+    std::size_t end_ = 0;      // one past the last received byte
+    std::size_t scanned_ = 0;  // bytes before this offset hold no NUL of the current text
+};
+
 // Reads a byte stream frame by frame, however the receives split it.
 // Owned and used by the one thread that receives on the socket.
 class frame_reader {
@@ -34,15 +61,8 @@ public:
     frame next();
 
 private:
-    bool take_buffered(frame& out);
-    void receive_more();
-
     socket sock_;
-    std::size_t max_size_;
-    std::vector<char> buf_;
-    std::size_t begin_ = 0;    // first unread byte
-    std::size_t end_ = 0;      // one past the last received byte
-    std::size_t scanned_ = 0;  // bytes before this offset hold no NUL of the current text
+    frame_splitter frames_;
 };
 
 } // namespace qs
