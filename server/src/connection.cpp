@@ -1,7 +1,5 @@
 #include "qs/connection.h"
 
-#include <chrono>
-#include <poll.h>
 
 #include "qs/frame.h"
 #include "qs/log.h"
@@ -22,20 +20,11 @@ void connection::send_reply(std::int32_t cid, const std::string& text)
     send(bytes.data(), static_cast<int>(bytes.size()));
 }
 
-bool connection::peer_gone() const
+bool connection::try_acquire_slot()
 {
-    pollfd p{handle(), POLLRDHUP, 0};
-    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0;
-}
-
-bool connection::acquire_slot()
-{
-    std::unique_lock guard(lock_);
-    while (running_ >= max_running_commands) {
-        if (ended_ || peer_gone())
-            return false;
-        slot_freed_.wait_for(guard, std::chrono::milliseconds(50));
-    }
+    std::lock_guard guard(lock_);
+    if (running_ >= max_waiting_selects)
+        return false;
     ++running_;
     return true;
 }
@@ -44,7 +33,6 @@ void connection::release_slot()
 {
     std::lock_guard guard(lock_);
     --running_;
-    slot_freed_.notify_all();
 }
 
 session_handle connection::current()
@@ -89,7 +77,6 @@ void connection::end()
         std::lock_guard guard(lock_);
         ended_ = true;
         h = std::move(current_session_);
-        slot_freed_.notify_all();
     }
     if (!h)
         return;

@@ -123,8 +123,10 @@ void recv_proc(std::shared_ptr<connection> c)
                 answer(*c, r);
                 continue;
             }
-            if (!c->acquire_slot())
-                break;
+            if (!c->try_acquire_slot()) {
+                c->send_reply(r.raw.cid, qsexcpt(qsexcpt::too_many_selects).message);
+                continue;
+            }
             worker_started();
             net.threads.run([c, r = std::move(r)] { select_proc(c, r); });
         }

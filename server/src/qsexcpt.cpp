@@ -6,7 +6,7 @@ namespace qs {
 
 namespace {
 
-const std::array<const char*, 18> messages = {
+const std::array<const char*, 19> messages = {
     "Invalid username.",
     "Invalid password.",
     "The user is already exist.",
@@ -25,6 +25,7 @@ const std::array<const char*, 18> messages = {
     "The change could not be saved.",
     "Invalid answer.",
     "The database is not available.",
+    "Too many selects are waiting on this connection.",
 };
 
 std::string message_for(int code)

@@ -105,7 +105,8 @@ TEST_F(PipelineTest, TheEndOfAConnectionLogsItsUserOutAtOnce)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(reply, "Ok.");
 
-    // A flood of waiting selects holds every command slot; the close is still noticed.
+    // A flood of waiting selects: past the cap they are refused, other commands are still
+    // answered, and the close is noticed.
     {
         raw_client flood(server.port());
         flood.send(encode_frame(1, "newuser cy pw"));
@@ -115,8 +116,16 @@ TEST_F(PipelineTest, TheEndOfAConnectionLogsItsUserOutAtOnce)
         std::string many;
         for (int i = 0; i < 40; ++i)
             many += encode_frame(10 + i, "select MSG");
-        flood.send(many);
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        flood.send(many + encode_frame(99, "ver"));
+        std::map<std::int32_t, std::string> replies;
+        while (replies.count(99) == 0) {
+            frame f = flood.next();
+            replies[f.cid] = f.text;
+        }
+        EXPECT_EQ(replies[99], "0.1") << "answered while 32 selects wait";
+        EXPECT_EQ(replies.size(), 9u);
+        for (int cid = 42; cid < 50; ++cid)
+            EXPECT_EQ(replies[cid], "Too many selects are waiting on this connection.") << cid;
     }
     for (int i = 0; i < 200 && again.exec("getstatus cy") != ""; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -28,15 +27,14 @@ public:
     // Sends one reply frame whole; frames of concurrent commands never interleave.
     void send_reply(std::int32_t cid, const std::string& text);
 
-    // Waits for one of the slots for selects waiting at once; false when the peer
-    // or the server ended the connection meanwhile.
-    bool acquire_slot();
+    // Takes one of the slots for selects waiting at once; false when all are taken.
+    bool try_acquire_slot();
     void release_slot();
 
     // The connection is over: wakes its blocked calls and logs its user out.
     void end();
 
-    static constexpr int max_running_commands = 32;
+    static constexpr int max_waiting_selects = 32;
 
 private:
     using args_t = std::vector<std::string>;
@@ -47,7 +45,6 @@ private:
     std::string user();                      // the current user's name
     void logged_in_as(const session_handle& handle);
     void logged_out();
-    bool peer_gone() const;
 
     // Handlers of the command language.
     void login(const args_t& a, std::string& r);
@@ -79,7 +76,6 @@ private:
     server_state& state_;
     std::mutex send_lock_;            // one frame at a time on the wire
     std::mutex lock_;                 // guards current_session_, ended_, running_
-    std::condition_variable slot_freed_;
     session_handle current_session_;  // null while nobody is logged in
     bool ended_ = false;
     int running_ = 0;                 // selects holding a slot

@@ -29,6 +29,7 @@ public:
         not_saved = 15,
         invalid_answer = 16,
         database_unavailable = 17,
+        too_many_selects = 18,
     };
 
     explicit qsexcpt(int code);
