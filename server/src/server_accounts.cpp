@@ -118,7 +118,6 @@ void server_state::load_pending(session& s, const database::login_row& row)
     s.has_messages = !s.messages.empty();
     s.has_group_messages = !s.group_messages.empty();
     s.has_custom_messages = !s.custom_messages.empty();
-    s.changed.notify_all();
 }
 
 // Appends the entries kept only in the session to the stored pools. Called with the
@@ -156,11 +155,13 @@ void server_state::logout_locked(const session_handle& handle)
     try {
         with_db([&](database&) { store_unstored(handle); });
     } catch (...) {
+        due_list due;
         {
             std::lock_guard table(table_lock_);
             handle->closing = false;
-            handle->changed.notify_all();
+            wake(handle, due);
         }
+        run_due(due);
         throw;
     }
     finish_logout(handle);
@@ -195,9 +196,16 @@ void server_state::end_session(const session_handle& handle)
     try {
         logout_with_retry(handle);
     } catch (...) {
-        std::lock_guard table(table_lock_);
-        if (!handle->closed)
-            handle->orphaned = true;
+        due_list due;
+        {
+            std::lock_guard table(table_lock_);
+            if (!handle->closed)
+                handle->orphaned = true;
+            for (auto& p : handle->parked)  // their connection is gone: nothing may go to them
+                due.push_back({std::move(p.done), handle, 0, std::string()});
+            handle->parked.clear();
+        }
+        run_due(due);
         throw;
     }
 }

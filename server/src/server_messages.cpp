@@ -12,37 +12,7 @@ namespace qs {
 namespace {
 
 using pools::kind;
-
-enum wanted_bits : unsigned { want_msg = 1, want_grpmsg = 2, want_cusmsg = 4, want_status = 8 };
-
-unsigned bit_of(kind k)
-{
-    return k == kind::personal ? want_msg : k == kind::group ? want_grpmsg : want_cusmsg;
-}
-
-unsigned parse_mask(const std::string& mask)
-{
-    unsigned wanted = 0;
-    for (const auto& piece : split_list(mask)) {
-        if (piece == "MSG")
-            wanted |= want_msg;
-        else if (piece == "GRPMSG")
-            wanted |= want_grpmsg;
-        else if (piece == "CUSMSG")
-            wanted |= want_cusmsg;
-        else if (piece == "STATUS")
-            wanted |= want_status;
-    }
-    return wanted;
-}
-
-bool pending(session& s, unsigned wanted)
-{
-    for (kind k : pools::all)
-        if ((wanted & bit_of(k)) && pools::flag(s, k))
-            return true;
-    return (wanted & want_status) && !s.events.empty();
-}
+using pools::column_of;
 
 std::size_t max_pool()
 {
@@ -56,26 +26,14 @@ void check_entry(kind k, const std::string& entry)
         throw qsexcpt(qsexcpt::message_too_long);
 }
 
-database::column column_of(kind k)
-{
-    return k == kind::personal ? database::messages : k == kind::group ? database::groupmessages
-                                                                       : database::custommessages;
-}
-
-bool has_stored_head(session& s, unsigned wanted)
-{
-    for (kind k : pools::all)
-        if ((wanted & bit_of(k)) && pools::flag(s, k) && pools::pool(s, k).stored() > 0)
-            return true;
-    return false;
-}
-
 } // namespace
 
 void server_state::deliver(kind k, const std::string& receiver, const std::string& entry)
 {
     std::lock_guard user(user_lock(receiver));
     session_handle orphan;
+    due_list due;
+    bool delivered = false;
     {
         std::lock_guard table(table_lock_);
         auto it = sessions_.find(receiver);
@@ -86,11 +44,15 @@ void server_state::deliver(kind k, const std::string& receiver, const std::strin
                 throw qsexcpt(qsexcpt::message_box_full);
             pool.push(entry);
             pools::flag(s, k) = true;
-            s.changed.notify_all();
-            return;
-        }
-        if (it != sessions_.end())
+            wake(it->second, due);
+            delivered = true;
+        } else if (it != sessions_.end()) {
             orphan = it->second;
+        }
+    }
+    if (delivered) {
+        run_due(due);
+        return;
     }
     if (orphan)  // what it holds goes first, so that the stored pool keeps its order
         logout_locked(orphan);
@@ -224,109 +186,6 @@ void server_state::set_status(const std::string& name, const std::string& status
     session_handle handle = find_session(name);
     if (handle)
         publish_status(handle, status);
-}
-
-void server_state::select_events(const session_handle& handle, const std::string& mask, std::string& reply)
-{
-    const unsigned wanted = parse_mask(mask);
-    if (wanted == 0 || !handle)
-        return;
-    std::unique_lock table(table_lock_);
-    for (;;) {
-        if (handle->closed)
-            return;
-        if (!handle->closing && pending(*handle, wanted))
-            break;
-        handle->changed.wait(table);
-    }
-    if (!has_stored_head(*handle, wanted)) {
-        take_sections(*handle, wanted, reply);
-        return;
-    }
-    table.unlock();
-    select_stored(handle, wanted, reply);
-}
-
-// A select reply that hands out entries still stored: taken under the user lock, and
-// put back when the stored pools cannot be updated.
-void server_state::select_stored(const session_handle& handle, unsigned wanted, std::string& reply)
-{
-    std::lock_guard user(user_lock(handle->name));
-    std::unique_lock table(table_lock_);
-    if (handle->closed || handle->closing)
-        return;
-    std::array<std::string, 3> before;
-    for (kind k : pools::all)
-        before[static_cast<std::size_t>(column_of(k))] = pools::pool(*handle, k).stored_text();
-    std::array<pending_pool::taken, 3> taken;
-    std::deque<std::string> events;
-    take_sections(*handle, wanted, reply, &taken, &events);
-    std::array<std::string, 3> after;
-    for (kind k : pools::all)
-        after[static_cast<std::size_t>(column_of(k))] = pools::pool(*handle, k).stored_text();
-    table.unlock();
-    try {
-        for (kind k : pools::all) {
-            const auto c = static_cast<std::size_t>(column_of(k));
-            if (taken[c].stored > 0)
-                hand_out_stored(k, handle->name, before[c], after[c]);
-        }
-    } catch (...) {
-        table.lock();
-        for (kind k : pools::all) {
-            pools::pool(*handle, k).put_back(taken[static_cast<std::size_t>(column_of(k))]);
-            pools::flag(*handle, k) = !pools::pool(*handle, k).empty();
-        }
-        handle->events.insert(handle->events.begin(), events.begin(), events.end());
-        reply.clear();
-        throw;
-    }
-}
-
-// Builds a select reply from what is pending, oldest first, within the reply limit;
-// what does not fit stays pending. What it takes is kept in taken and events_taken
-// when given, by msgpool column. Called with the table lock held.
-void server_state::take_sections(session& s, unsigned wanted, std::string& reply,
-                                 std::array<pending_pool::taken, 3>* taken, std::deque<std::string>* events_taken)
-{
-    const std::size_t limit = reply_limit();
-    auto room_after = [&](std::size_t label) {
-        const std::size_t used = reply.size() + (reply.empty() ? 0 : 1) + label;
-        return used < limit ? limit - used : 0;
-    };
-    for (kind k : pools::all) {
-        if (!(wanted & bit_of(k)) || !pools::flag(s, k))
-            continue;
-        const std::string label = pools::label(k);
-        pending_pool& pool = pools::pool(s, k);
-        auto out = pool.take(room_after(label.size()));
-        if (!out.entries.empty() || pool.empty()) {
-            reply += (reply.empty() ? "" : "|") + label + out.text();
-            pools::flag(s, k) = !pool.empty();
-        }
-        if (taken != nullptr)
-            (*taken)[static_cast<std::size_t>(column_of(k))] = std::move(out);
-    }
-    if (!(wanted & want_status))
-        return;
-    while (!s.events.empty()) {
-        const std::string& event = s.events.front();
-        std::string status;
-        auto it = sessions_.find(event.substr(10));
-        if (it != sessions_.end())
-            status = it->second->status;
-        const std::string section = event + ": " + status;
-        if (section.size() > limit) {  // can never be sent
-            s.events.pop_front();
-            continue;
-        }
-        if (section.size() > room_after(0) && !reply.empty())
-            break;
-        reply += (reply.empty() ? "" : "|") + section;
-        if (events_taken != nullptr)
-            events_taken->push_back(event);
-        s.events.pop_front();
-    }
 }
 
 } // namespace qs

@@ -47,12 +47,16 @@ void server_state::close_session(const session_handle& handle)
 {
     if (!handle)
         return;
-    std::lock_guard table(table_lock_);
-    auto it = sessions_.find(handle->name);
-    if (it != sessions_.end() && it->second == handle)
-        sessions_.erase(it);
-    handle->closed = true;
-    handle->changed.notify_all();
+    due_list due;
+    {
+        std::lock_guard table(table_lock_);
+        auto it = sessions_.find(handle->name);
+        if (it != sessions_.end() && it->second == handle)
+            sessions_.erase(it);
+        handle->closed = true;
+        wake(handle, due);
+    }
+    run_due(due);
 }
 
 bool server_state::is_active(const session_handle& handle)
@@ -61,12 +65,12 @@ bool server_state::is_active(const session_handle& handle)
     return handle && !handle->closed;
 }
 
-void server_state::push_event(session& s, const std::string& event)
+void server_state::push_event(const session_handle& s, const std::string& event, due_list& due)
 {
-    s.events.push_back(event);
-    if (s.events.size() > event_cap)
-        s.events.pop_front();
-    s.changed.notify_all();
+    s->events.push_back(event);
+    if (s->events.size() > event_cap)
+        s->events.pop_front();
+    wake(s, due);
 }
 
 void server_state::publish_status(const session_handle& handle, const std::string& status)
@@ -74,13 +78,17 @@ void server_state::publish_status(const session_handle& handle, const std::strin
     if (!handle)
         return;
     const std::string event = "getstatus " + handle->name;
-    std::lock_guard table(table_lock_);
-    handle->status = status;
-    for (const auto& contact : split_list(handle->contacts)) {
-        auto it = sessions_.find(contact);
-        if (it != sessions_.end())
-            push_event(*it->second, event);
+    due_list due;
+    {
+        std::lock_guard table(table_lock_);
+        handle->status = status;
+        for (const auto& contact : split_list(handle->contacts)) {
+            auto it = sessions_.find(contact);
+            if (it != sessions_.end())
+                push_event(it->second, event, due);
+        }
     }
+    run_due(due);
 }
 
 void server_state::get_status(const std::string& name, std::string& out)

@@ -246,11 +246,42 @@ TEST_F(MessageTest, AHandOutThatCannotReachTheDatabaseKeepsTheEntries)
     db.exec("ALTER TABLE msgpool RENAME TO parked");
     EXPECT_ANY_THROW(fetch(state, bob));
     std::string reply;
-    EXPECT_ANY_THROW(state.select_events(bob, "MSG", reply));
-    EXPECT_EQ(reply, "");
+    state.select_events(bob, "MSG", reply);
+    EXPECT_EQ(reply, "") << "nothing handed out";
     db.exec("ALTER TABLE parked RENAME TO msgpool");
     EXPECT_EQ(texts_of(fetch(state, bob)), (texts{"stored", "online"})) << "nothing lost, nothing reordered";
     EXPECT_EQ(db.scalar("SELECT messages FROM msgpool WHERE username = 'bob'"), "");
+}
+
+} // namespace
+} // namespace qs::test
+
+namespace qs::test {
+namespace {
+
+TEST_F(MessageTest, AParkedSelectHoldsNoThreadAndTheOldestIsAnsweredFirst)
+{
+    users({"ann", "bob"});
+    session_handle bob = login("bob");
+    std::vector<std::string> first, second;  // filled on the thread that completes them
+    state.park_select(bob, "MSG", [&](std::string r) { first.push_back(std::move(r)); });
+    state.park_select(bob, "MSG|STATUS", [&](std::string r) { second.push_back(std::move(r)); });
+    EXPECT_TRUE(first.empty() && second.empty()) << "parked, nothing pending";
+
+    state.send_message("ann", "bob", "one");  // completes on this thread
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(texts_of(first[0].substr(std::string("getmessage: ").size())), texts{"one"});
+    EXPECT_TRUE(second.empty()) << "the message went to the oldest select";
+
+    state.send_message("ann", "bob", "two");
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_EQ(texts_of(second[0].substr(std::string("getmessage: ").size())), texts{"two"});
+
+    std::vector<std::string> third;
+    state.park_select(bob, "CUSMSG", [&](std::string r) { third.push_back(std::move(r)); });
+    state.logout(bob);
+    EXPECT_EQ(third, texts{""}) << "logout releases what waits";
+    EXPECT_EQ(first.size() + second.size(), 2u) << "each completed once";
 }
 
 } // namespace

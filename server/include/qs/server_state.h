@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -13,6 +14,7 @@
 #include "qs/database.h"
 #include "qs/qsexcpt.h"
 #include "qs/session.h"
+#include "qs/thread_cache.h"
 
 namespace qs {
 
@@ -76,8 +78,13 @@ public:
     void get_group_message(const session_handle& handle, std::string& out);
     void get_custom_message(const session_handle& handle, std::string& out);
     void set_status(const std::string& name, const std::string& status);
-    // Waits until a kind named in mask is pending, then takes what fits in one reply.
-    // Ends at once with nothing when the mask names no kind or the session goes away.
+    // A select: done gets what fits in one reply once a kind named in mask is pending,
+    // at once when one is; "" at once when the mask names no kind, and when the session
+    // goes away. Until then it waits parked in the session, holding no thread. done runs
+    // exactly once, outside every lock, on the thread that completes it.
+    using select_done = std::function<void(std::string reply)>;
+    void park_select(const session_handle& handle, const std::string& mask, select_done done);
+    // The same, waiting for the reply.
     void select_events(const session_handle& handle, const std::string& mask, std::string& reply);
 
     // Groups and contact lists.
@@ -129,11 +136,22 @@ private:
     void fetch(pool_kind kind, const session_handle& handle, std::string& out);
     void hand_out_stored(pool_kind kind, const std::string& name, const std::string& before,
                          const std::string& after);
+    struct due_select {
+        select_done done;
+        session_handle handle;
+        unsigned stored_wanted;  // non-zero: the reply hands out stored entries, to take then
+        std::string reply;
+    };
+    using due_list = std::vector<due_select>;
+    void park_wanted(const session_handle& handle, unsigned wanted, select_done done);
+    void wake(const session_handle& handle, due_list& due);
+    void run_due(due_list& due);
+    void answer_stored(due_select& d);
+    void push_event(const session_handle& s, const std::string& event, due_list& due);
     void select_stored(const session_handle& handle, unsigned wanted, std::string& reply);
     void take_sections(session& s, unsigned wanted, std::string& reply,
                        std::array<pending_pool::taken, 3>* taken = nullptr,
                        std::deque<std::string>* events_taken = nullptr);
-    void push_event(session& s, const std::string& event);
     void read_group_list(const std::string& group, bool masters, std::string& out);
     void write_group_list(const std::string& group, bool masters, const std::string& list);
     bool in_group_list(const std::string& user, const std::string& group, bool masters);
@@ -146,6 +164,7 @@ private:
     std::mutex known_lock_;
     std::unordered_set<std::string> known_users_;     // guarded by known_lock_; users are never deleted
     std::atomic<std::chrono::steady_clock::rep> stop_deadline_{std::chrono::steady_clock::time_point::max().time_since_epoch().count()};
+    thread_cache stored_replies_;  // select replies that hand out stored entries; destroyed first
 };
 
 } // namespace qs

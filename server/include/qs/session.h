@@ -1,13 +1,21 @@
 #pragma once
 
-#include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "qs/pending_pool.h"
 
 namespace qs {
+
+// A select waiting in its session for a kind it names (bits of its mask). done runs
+// once with the reply, outside every lock.
+struct parked_select {
+    unsigned wanted;
+    std::function<void(std::string)> done;
+};
 
 // The in-memory record of one logged-in user. Owned jointly by the session table and
 // by the handles that connections and requests hold; every field below but name is
@@ -29,7 +37,7 @@ struct session {
     bool closed = false;    // removed from the table: the handle is dead
     bool closing = false;   // logout is storing the pools; no fetch meanwhile
     bool orphaned = false;  // its connection ended but the pools could not be stored yet
-    std::condition_variable changed;  // waiting selects of this session
+    std::vector<parked_select> parked;  // waiting selects, oldest first
 };
 
 // A connection's or a request's handle to a session; null means nobody is logged in.
