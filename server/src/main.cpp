@@ -58,10 +58,10 @@ void wait_for_stop()
     }
 }
 
-void stop_server(qs::server_state& state)
+void stop_server(qs::server_state& state, qs::network& net)
 {
     state.begin_stop();
-    qs::stop_network();
+    net.stop();
     state.store_all();
     qs::close_log();
     running = false;
@@ -100,7 +100,8 @@ int run_server(bool as_service)
     qs::store_codes::set_max_field_len(qs::config.max_field_len);
     qs::server_state state(state_options());
     merge_recovery(state);
-    if (!qs::start_network(state)) {
+    qs::network net(state);
+    if (!net.start()) {
         std::cerr << "qsserver: cannot listen on port " << qs::config.port << " (is it in use?)" << std::endl;
         qs::close_log();
         return 1;
@@ -111,7 +112,7 @@ int run_server(bool as_service)
     wait_for_stop();
     if (as_service)
         sd_notify(0, "STOPPING=1");
-    stop_server(state);
+    stop_server(state, net);
     return 0;
 }
 

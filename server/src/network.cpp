@@ -1,205 +1,170 @@
 #include "qs/network.h"
 
 #include <condition_variable>
-#include <stdexcept>
-#include <list>
-#include <memory>
 #include <mutex>
+#include <sys/resource.h>
 #include <thread>
+#include <unordered_map>
 
-#include "qs/command_line.h"
-#include "qs/connection.h"
 #include "qs/frame.h"
 #include "qs/log.h"
 #include "qs/settings.h"
-#include "qs/thread_cache.h"
+#include "client_connection.h"
 
 namespace qs {
 
 namespace {
 
-// What the pipeline's threads share. The listening socket's descriptor is released by
-// stop_network after the listening thread has ended.
-struct pipeline {
-    server_state* state = nullptr;
-    kelserver listener;
-    std::thread listen_thread;
+// The open-file limit goes to its hard limit: every connection is a descriptor.
+void raise_descriptor_limit()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return;
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    log_line("Open files allowed: " + std::to_string(limit.rlim_cur) + ".");
+}
 
-    std::mutex lock;  // guards connections, stopping and workers
-    std::list<std::shared_ptr<connection>> connections;  // open connections, each once
+bool out_of_descriptors(const asio::error_code& ec)
+{
+    return ec == asio::error::no_descriptors || ec.value() == ENFILE;
+}
+
+} // namespace
+
+struct network::impl {
+    explicit impl(server_state& s)
+        : state(s), workers(static_cast<std::size_t>(std::max(1, config.db_connections))), acceptor(io)
+    {
+    }
+
+    asio::awaitable<void> accept_loop();
+    void adopt(asio::ip::tcp::socket socket);
+    void forget(client_connection* c);
+
+    server_state& state;
+    asio::io_context io;
+    asio::executor_work_guard<asio::io_context::executor_type> keep_running = asio::make_work_guard(io);
+    asio::thread_pool workers;  // commands that may wait on the database
+    asio::ip::tcp::acceptor acceptor;
+    std::vector<std::thread> io_threads;
+    client_connection::limits limits{};
+
+    std::mutex lock;  // guards connections and stopping
+    std::condition_variable all_closed;
+    std::unordered_map<client_connection*, std::shared_ptr<client_connection>> connections;
     bool stopping = false;
-    int workers = 0;  // receive and command tasks still running
-    std::condition_variable workers_done;
-    thread_cache threads;  // runs every receive and command task
+    bool refusing = false;  // over max_connections: said once per burst
 };
 
-pipeline net;
+network::network(server_state& state) : impl_(std::make_unique<impl>(state)) {}
 
-void worker_started()
+network::~network()
 {
-    std::lock_guard guard(net.lock);
-    ++net.workers;
+    stop();
 }
 
-void worker_finished()
+asio::awaitable<void> network::impl::accept_loop()
 {
-    std::lock_guard guard(net.lock);
-    if (--net.workers == 0)
-        net.workers_done.notify_all();
-}
-
-void log_error_block(std::int32_t cid, const std::string& command, const std::string& result)
-{
-    log_lines({"ERROR!!!", "qsserver::cmd_proc()", "cid:\t" + std::to_string(cid), "cmd:\t" + command,
-               "result:\t" + result});
-}
-
-// A request off the wire with its line cut into arguments (none when it is too long).
-struct request {
-    frame raw;
-    std::vector<std::string> args;
-    bool too_long = false;
-};
-
-request parse_request(frame raw)
-{
-    request r{std::move(raw), {}, false};
-    r.too_long = r.raw.text.size() > static_cast<std::size_t>(config.buff_size) - frame_overhead;
-    if (!r.too_long) {
-        std::string line = r.raw.text;
-        parse_command_line(r.args, line);
-    }
-    return r;
-}
-
-bool is_select(const request& r)
-{
-    return !r.args.empty() && r.args[0] == "select";
-}
-
-// Runs one request and answers it exactly once.
-void answer(connection& c, const request& r)
-{
-    std::string result;
-    try {
-        if (r.too_long) {
-            result = "The command is too long.";
-        } else {
-            c.execute(r.args, result);
-            if (result.size() > server_state::reply_limit())
-                throw std::length_error("reply longer than one frame");
+    bool paused = false;
+    for (;;) {
+        asio::error_code ec;
+        auto socket = co_await acceptor.async_accept(asio::redirect_error(asio::use_awaitable, ec));
+        if (ec == asio::error::operation_aborted || !acceptor.is_open())
+            break;
+        if (out_of_descriptors(ec)) {  // pause instead of spinning; users go on being served
+            if (!paused)
+                log_line("Out of file descriptors: accepting pauses.");
+            paused = true;
+            asio::steady_timer wait(io, std::chrono::milliseconds(100));
+            co_await wait.async_wait(asio::redirect_error(asio::use_awaitable, ec));
+            continue;
         }
-        c.send_reply(r.raw.cid, result);
-    } catch (...) {
-        log_error_block(r.raw.cid, r.raw.text, result);
-        try {
-            c.send_reply(r.raw.cid, command_failed);
-        } catch (...) {  // the connection is gone
-        }
-    }
-}
-
-// A select may wait for long: it runs on a thread of its own and holds up nothing.
-void select_proc(const std::shared_ptr<connection>& c, const request& r)
-{
-    answer(*c, r);
-    c->release_slot();
-    worker_finished();
-}
-
-void forget(const std::shared_ptr<connection>& c)
-{
-    std::lock_guard guard(net.lock);
-    net.connections.remove(c);
-}
-
-void recv_proc(std::shared_ptr<connection> c)
-{
-    try {
-        frame_reader reader(*c, max_frame_size);
-        for (;;) {
-            request r = parse_request(reader.next());
-            if (!is_select(r)) {  // in the order they arrived, on this thread
-                answer(*c, r);
-                continue;
-            }
-            if (!c->try_acquire_slot()) {
-                c->send_reply(r.raw.cid, qsexcpt(qsexcpt::too_many_selects).message);
-                continue;
-            }
-            worker_started();
-            net.threads.run([c, r = std::move(r)] { select_proc(c, r); });
-        }
-    } catch (...) {  // the peer closed, the network failed, or the server stops
-    }
-    forget(c);
-    c->end();
-    log_line("Closed a connection.");
-    worker_finished();
-}
-
-void listen_proc()
-{
-    log_line("Listening...");
-    try {
-        for (;;) {
-            socket peer;
-            net.listener.accept(peer);
-            auto c = std::make_shared<connection>(*net.state, peer);
-            std::lock_guard guard(net.lock);
-            if (net.stopping) {
-                c->shutdown();
-                continue;
-            }
-            net.connections.push_back(c);
-            ++net.workers;
-            net.threads.run([c] { recv_proc(c); });
-        }
-    } catch (...) {
+        paused = false;
+        if (!ec)
+            adopt(std::move(socket));
     }
     log_line("");
     log_line("Listen-proc stopped.");
 }
 
-} // namespace
-
-bool start_network(server_state& state)
+void network::impl::adopt(asio::ip::tcp::socket socket)
 {
-    net.state = &state;
+    std::lock_guard guard(lock);
+    if (stopping)
+        return;  // closed at once
+    if (connections.size() >= static_cast<std::size_t>(config.max_connections)) {
+        if (!refusing)
+            log_line("Too many connections (" + std::to_string(connections.size()) + "): new ones are closed.");
+        refusing = true;
+        return;
+    }
+    refusing = false;
+    asio::error_code ignored;
+    socket.set_option(asio::ip::tcp::no_delay(true), ignored);
+    auto c = std::make_shared<client_connection>(std::move(socket), state, workers, limits,
+                                                 [this](client_connection* done) { forget(done); });
+    connections.emplace(c.get(), c);
+    c->start();
+}
+
+void network::impl::forget(client_connection* c)
+{
+    std::lock_guard guard(lock);
+    connections.erase(c);
+    if (connections.empty())
+        all_closed.notify_all();
+}
+
+bool network::start()
+{
+    impl& n = *impl_;
     log_text("Starting socket environment...");
     log_line("Ok.");
     log_text("initializing socket...");
     try {
-        net.listener.create(config.port);
-        net.listener.listen(config.backlog);
-    } catch (const exception&) {
+        const asio::ip::tcp::endpoint at(asio::ip::tcp::v4(), static_cast<unsigned short>(config.port));
+        n.acceptor.open(at.protocol());
+        n.acceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true));
+        n.acceptor.bind(at);
+        n.acceptor.listen(config.backlog > 0 ? config.backlog : asio::socket_base::max_listen_connections);
+    } catch (const std::exception&) {
         log_line("Failed.");
-        net.listener.close();
         return false;
     }
     log_line("Ok.");
-    net.listen_thread = std::thread(listen_proc);
+    log_line("Listening...");
+    raise_descriptor_limit();
+    n.limits.longest_request = static_cast<std::size_t>(config.buff_size) - frame_overhead;
+    asio::co_spawn(n.io, [&n] { return n.accept_loop(); }, asio::detached);
+    for (int i = 0; i < std::max(1, config.io_threads); ++i)
+        n.io_threads.emplace_back([&n] { n.io.run(); });
     return true;
 }
 
-void stop_network()
+void network::stop()
 {
-    {  // connections accepted from now on are closed at once by the listening thread
-        std::lock_guard guard(net.lock);
-        net.stopping = true;
-        for (auto& c : net.connections)
-            c->shutdown();
-        net.connections.clear();
-    }
-    if (net.listen_thread.joinable()) {
-        net.listener.shutdown();
-        net.listen_thread.join();
-    }
-    std::unique_lock guard(net.lock);
-    net.workers_done.wait(guard, [] { return net.workers == 0; });
+    impl& n = *impl_;
+    if (n.io_threads.empty())
+        return;
+    std::unique_lock guard(n.lock);
+    n.stopping = true;
+    asio::post(n.io, [&n] {
+        asio::error_code ignored;
+        n.acceptor.close(ignored);
+    });
+    for (auto& [raw, c] : n.connections)
+        c->shutdown();
+    n.all_closed.wait(guard, [&n] { return n.connections.empty(); });
     guard.unlock();
-    net.threads.shutdown();
-    net.listener.close();
+    n.workers.join();
+    n.keep_running.reset();
+    n.io.stop();
+    for (auto& t : n.io_threads)
+        t.join();
+    n.io_threads.clear();
 }
 
 } // namespace qs

@@ -5,6 +5,7 @@
 #include "qs/list_encoding.h"
 #include "qs/server_state.h"
 #include "qs/settings.h"
+#include "pool_kind.h"
 
 namespace qs {
 
@@ -97,6 +98,39 @@ void server_state::get_status(const std::string& name, std::string& out)
     auto it = sessions_.find(name);
     if (it != sessions_.end())
         out = it->second->status;
+}
+
+} // namespace qs
+
+namespace qs {
+
+bool server_state::delivers_in_memory(const std::string& receiver)
+{
+    {
+        std::lock_guard known(known_lock_);
+        if (known_users_.count(receiver) == 0)
+            return false;
+    }
+    std::lock_guard table(table_lock_);
+    auto it = sessions_.find(receiver);
+    return it != sessions_.end() && !it->second->orphaned && !it->second->closing;
+}
+
+bool server_state::fetches_in_memory(const session_handle& handle, pool_kind kind)
+{
+    std::lock_guard table(table_lock_);
+    return !handle || pools::pool(*handle, kind).stored() == 0;
+}
+
+bool server_state::logs_out_in_memory(const session_handle& handle)
+{
+    std::lock_guard table(table_lock_);
+    if (!handle)
+        return true;
+    for (auto k : pools::all)
+        if (pools::pool(*handle, k).has_unstored())
+            return false;
+    return true;
 }
 
 } // namespace qs

@@ -26,6 +26,7 @@ public:
     // The text form's length with entry appended.
     std::size_t size_with(const std::string& entry) const noexcept;
     std::size_t stored() const noexcept { return stored_; }
+    bool has_unstored() const noexcept { return stored_ < entries_.size(); }
 
     void push(std::string entry);
     // Appends every entry of a pool text read from the database (cut at "|"), counted

@@ -101,6 +101,12 @@ public:
     bool is_member(const std::string& user, const std::string& group);
     bool is_master(const std::string& user, const std::string& group);
 
+    // Whether an operation would now run without the database (it may still need it if
+    // the state changes before it runs).
+    bool delivers_in_memory(const std::string& receiver);
+    bool fetches_in_memory(const session_handle& handle, pool_kind kind);
+    bool logs_out_in_memory(const session_handle& handle);
+
     // Stop: stores every session's pools, orphans included, retrying until store_retry
     // has passed; what still cannot be stored goes to the recovery file. Returns how
     // many entries went there.

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <algorithm>
 #include <string>
+#include <thread>
 
 namespace qs {
 
@@ -14,6 +16,8 @@ struct settings {
     int max_field_len = 2048;
     int db_connections = 4;  // database connections kept open
     int db_timeout = 10;     // seconds a database statement, or the wait for a connection, may take
+    int io_threads = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 64u));  // event loops
+    int max_connections = 10000;  // past this new connections are closed at once
     int store_retry = 20;    // seconds the end of a connection and stop keep trying to store messages
     std::string log_path = "qsserver.log";
 };

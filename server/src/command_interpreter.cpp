@@ -1,41 +1,11 @@
-#include "qs/connection.h"
+#include "qs/command_interpreter.h"
 
 
-#include "qs/frame.h"
 #include "qs/log.h"
 
 namespace qs {
 
-connection::connection(server_state& state, const socket& accepted) : socket(accepted), state_(state) {}
-
-connection::~connection()
-{
-    close();
-}
-
-void connection::send_reply(std::int32_t cid, const std::string& text)
-{
-    const std::string bytes = encode_frame(cid, text);
-    std::lock_guard guard(send_lock_);
-    send(bytes.data(), static_cast<int>(bytes.size()));
-}
-
-bool connection::try_acquire_slot()
-{
-    std::lock_guard guard(lock_);
-    if (running_ >= max_waiting_selects)
-        return false;
-    ++running_;
-    return true;
-}
-
-void connection::release_slot()
-{
-    std::lock_guard guard(lock_);
-    --running_;
-}
-
-session_handle connection::current()
+session_handle command_interpreter::current()
 {
     session_handle h;
     {
@@ -45,13 +15,13 @@ session_handle connection::current()
     return state_.is_active(h) ? h : nullptr;
 }
 
-std::string connection::user()
+std::string command_interpreter::user()
 {
     session_handle h = current();
     return h ? h->name : std::string();
 }
 
-void connection::logged_in_as(const session_handle& handle)
+void command_interpreter::logged_in_as(const session_handle& handle)
 {
     {
         std::lock_guard guard(lock_);
@@ -63,15 +33,14 @@ void connection::logged_in_as(const session_handle& handle)
     state_.end_session(handle);  // the connection ended while the login ran
 }
 
-void connection::logged_out()
+void command_interpreter::logged_out()
 {
     std::lock_guard guard(lock_);
     current_session_ = nullptr;
 }
 
-void connection::end()
+void command_interpreter::end()
 {
-    shutdown();
     session_handle h;
     {
         std::lock_guard guard(lock_);

@@ -1,45 +1,42 @@
 #pragma once
 
-#include <cstdint>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "qs/server_state.h"
-#include "qs/socket.h"
 
 namespace qs {
 
-// One client connection. Shared by its receive thread, its command threads and the
-// connection list; the last of them to let go releases the descriptor (destructor).
-// shutdown() only wakes blocked calls, so the number is never reused while in use.
-class connection : public socket {
+// The command language of one client connection: its 23 handlers and who is logged in
+// on it. Owned by the connection; execute() runs one command at a time, from any
+// thread; lock_ makes current() safe beside it.
+class command_interpreter {
 public:
-    connection(server_state& state, const socket& accepted);
-    ~connection() override;
-    connection(const connection&) = delete;
-    connection& operator=(const connection&) = delete;
+    explicit command_interpreter(server_state& state) : state_(state) {}
+    command_interpreter(const command_interpreter&) = delete;
+    command_interpreter& operator=(const command_interpreter&) = delete;
 
     // Runs one parsed command line for this connection and fills result.
     void execute(const std::vector<std::string>& args, std::string& result);
 
-    // Sends one reply frame whole; frames of concurrent commands never interleave.
-    void send_reply(std::int32_t cid, const std::string& text);
+    // For a select: the session to park it in, or null with the refusal to answer
+    // (the checks execute() makes for a select).
+    session_handle select_target(const std::vector<std::string>& args, std::string& refusal);
+    server_state& state() noexcept { return state_; }
+    // Whether the command may wait on the database as things stand now.
+    bool needs_database(const std::vector<std::string>& args);
+    bool logged_in() { return current() != nullptr; }
 
-    // Takes one of the slots for selects waiting at once; false when all are taken.
-    bool try_acquire_slot();
-    void release_slot();
-
-    // The connection is over: wakes its blocked calls and logs its user out.
+    // The connection is over: logs its user out (a failure to store is logged).
     void end();
-
-    static constexpr int max_waiting_selects = 32;
 
 private:
     using args_t = std::vector<std::string>;
     struct command;
     static const std::vector<command>& commands();
+    static const command* find(const std::string& keyword);
+    bool refused(const command& cmd, const args_t& args, std::string& result);
 
     session_handle current();                // null unless logged in
     std::string user();                      // the current user's name
@@ -74,11 +71,9 @@ private:
                         void (server_state::*set)(const std::string&, const std::string&));
 
     server_state& state_;
-    std::mutex send_lock_;            // one frame at a time on the wire
-    std::mutex lock_;                 // guards current_session_, ended_, running_
+    std::mutex lock_;                 // guards current_session_ and ended_
     session_handle current_session_;  // null while nobody is logged in
     bool ended_ = false;
-    int running_ = 0;                 // selects holding a slot
 };
 
 } // namespace qs

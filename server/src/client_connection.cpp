@@ -1,0 +1,267 @@
+#include "client_connection.h"
+
+#include <stdexcept>
+
+#include "qs/command_line.h"
+#include "qs/log.h"
+#include "qs/network.h"
+
+namespace qs {
+
+namespace {
+
+void log_error_block(std::int32_t cid, const std::string& command, const std::string& result)
+{
+    log_lines({"ERROR!!!", "qsserver::cmd_proc()", "cid:\t" + std::to_string(cid), "cmd:\t" + command,
+               "result:\t" + result});
+}
+
+} // namespace
+
+client_connection::client_connection(asio::ip::tcp::socket socket, server_state& state, asio::thread_pool& workers,
+                                     const limits& limits, std::function<void(client_connection*)> closed)
+    : socket_(std::move(socket)), strand_(asio::make_strand(socket_.get_executor())), workers_(workers),
+      limits_(limits), closed_callback_(std::move(closed)), interpreter_(state), frames_(max_frame_size),
+      resume_reading_(strand_), unfinished_frame_(strand_)
+{
+}
+
+void client_connection::start()
+{
+    asio::co_spawn(strand_, [self = shared_from_this()] { return self->read_loop(); }, asio::detached);
+}
+
+void client_connection::shutdown()
+{
+    asio::post(strand_, [self = shared_from_this()] {
+        asio::error_code ignored;
+        self->socket_.shutdown(asio::ip::tcp::socket::shutdown_receive, ignored);
+        self->socket_.cancel(ignored);
+    });
+}
+
+bool client_connection::read_paused() const
+{
+    return queue_.size() >= limits_.queued_commands || unsent_.size() >= limits_.unsent_bytes;
+}
+
+asio::awaitable<void> client_connection::read_loop()
+{
+    auto self = shared_from_this();
+    try {
+        for (;;) {
+            while (read_paused() && !closed_) {
+                resume_reading_.expires_at(asio::steady_timer::time_point::max());
+                asio::error_code ignored;
+                co_await resume_reading_.async_wait(asio::redirect_error(asio::use_awaitable, ignored));
+            }
+            std::size_t room = 0;
+            char* at = frames_.prepare(room);
+            const std::size_t n = co_await socket_.async_read_some(asio::buffer(at, room), asio::use_awaitable);
+            frames_.commit(n);
+            accept_bytes();
+        }
+    } catch (...) {  // end of file, a reset, a frame over the cap, or shutdown
+    }
+    read_done_ = true;
+    unfinished_frame_.cancel();
+    finish_if_done();
+}
+
+// Cuts the whole frames received so far into the queue and runs what may run.
+void client_connection::accept_bytes()
+{
+    for (frame f; frames_.next(f);) {
+        request r{std::move(f), {}, false};
+        r.too_long = r.raw.text.size() > limits_.longest_request;
+        if (!r.too_long) {
+            std::string line = r.raw.text;
+            parse_command_line(r.args, line);
+        }
+        queue_.push_back(std::move(r));
+    }
+    watch_unfinished_frame();
+    pump();
+}
+
+// A frame left incomplete for too long ends the connection.
+void client_connection::watch_unfinished_frame()
+{
+    if (!frames_.has_partial()) {
+        if (watching_frame_)
+            unfinished_frame_.cancel();
+        watching_frame_ = false;
+        return;
+    }
+    if (watching_frame_)
+        return;
+    watching_frame_ = true;
+    unfinished_frame_.expires_after(limits_.unfinished_frame);
+    unfinished_frame_.async_wait([self = shared_from_this()](asio::error_code ec) {
+        if (ec || !self->watching_frame_)
+            return;
+        log_line("Closed a connection that left a frame unfinished.");
+        self->close_socket();
+    });
+}
+
+// Runs queued commands in arrival order: inline ones at once, the others one at a time
+// on a worker; a select parks and holds up nothing.
+void client_connection::pump()
+{
+    while (!busy_ && !queue_.empty() && !ending_) {
+        request r = std::move(queue_.front());
+        queue_.pop_front();
+        if (!r.too_long && !r.args.empty() && r.args[0] == "select")
+            park(r);
+        else if (r.too_long || !interpreter_.needs_database(r.args))
+            answer(r);  // on the event loop: nothing to wait for
+        else
+            run_on_worker(std::move(r));
+    }
+    if (!read_paused())
+        resume_reading_.cancel();
+    finish_if_done();
+}
+
+void client_connection::answer(const request& r)
+{
+    std::string result;
+    try {
+        if (r.too_long) {
+            result = "The command is too long.";
+        } else {
+            interpreter_.execute(r.args, result);
+            if (result.size() > server_state::reply_limit())
+                throw std::length_error("reply longer than one frame");
+        }
+    } catch (...) {
+        log_error_block(r.raw.cid, r.raw.text, result);
+        result = command_failed;
+    }
+    reply(r.raw.cid, result, r.raw.text);
+}
+
+void client_connection::run_on_worker(request r)
+{
+    busy_ = true;
+    asio::post(workers_, [self = shared_from_this(), r = std::move(r)] {
+        std::string result;
+        bool failed = false;
+        try {
+            self->interpreter_.execute(r.args, result);
+            if (result.size() > server_state::reply_limit())
+                throw std::length_error("reply longer than one frame");
+        } catch (...) {
+            log_error_block(r.raw.cid, r.raw.text, result);
+            failed = true;
+        }
+        asio::post(self->strand_, [self, r = std::move(r), result = std::move(result), failed] {
+            self->busy_ = false;
+            self->reply(r.raw.cid, failed ? command_failed : result, r.raw.text);
+            self->pump();
+        });
+    });
+}
+
+void client_connection::park(const request& r)
+{
+    std::string refusal;
+    session_handle target = interpreter_.select_target(r.args, refusal);
+    if (!refusal.empty() || !target) {
+        reply(r.raw.cid, refusal, r.raw.text);
+        return;
+    }
+    if (parked_ >= limits_.waiting_selects) {
+        reply(r.raw.cid, qsexcpt(qsexcpt::too_many_selects).message, r.raw.text);
+        return;
+    }
+    ++parked_;
+    interpreter_.state().park_select(
+        target, r.args[1], [self = shared_from_this(), cid = r.raw.cid, text = r.raw.text](std::string reply) {
+            asio::post(self->strand_, [self, cid, text, reply = std::move(reply)] {
+                --self->parked_;
+                self->reply(cid, reply, text);
+                self->finish_if_done();
+            });
+        });
+}
+
+void client_connection::reply(std::int32_t cid, const std::string& text, const std::string& command)
+{
+    if (closed_ || ending_) {  // nobody to answer
+        log_error_block(cid, command, text);
+        return;
+    }
+    unsent_ += encode_frame(cid, text);
+    if (unsent_.size() > limits_.most_unsent_bytes) {
+        log_line("Closed a connection that does not read its replies.");
+        close_socket();
+        return;
+    }
+    write_more();
+}
+
+// Every reply produced meanwhile leaves in one write.
+void client_connection::write_more()
+{
+    if (write_in_flight_ || unsent_.empty() || closed_)
+        return;
+    write_in_flight_ = true;
+    writing_.swap(unsent_);
+    unsent_.clear();
+    asio::async_write(socket_, asio::buffer(writing_),
+                      asio::bind_executor(strand_, [self = shared_from_this()](asio::error_code ec, std::size_t) {
+                          self->write_in_flight_ = false;
+                          self->writing_.clear();
+                          if (ec) {
+                              self->close_socket();
+                              return;
+                          }
+                          self->write_more();
+                          if (!self->read_paused())
+                              self->resume_reading_.cancel();
+                          self->finish_if_done();
+                      }));
+}
+
+// Once reading is over and every command has run and been answered, the user is
+// logged out (on a worker: it may store pools) and the socket closed.
+void client_connection::finish_if_done()
+{
+    if (!read_done_ || ending_ || busy_ || write_in_flight_)
+        return;
+    if (!closed_ && (!queue_.empty() || !unsent_.empty()))
+        return;
+    ending_ = true;
+    if (interpreter_.logged_in())  // storing the pools may wait on the database
+        asio::post(workers_, [self = shared_from_this()] { self->end_then_close(); });
+    else
+        end_then_close();
+}
+
+void client_connection::end_then_close()
+{
+    interpreter_.end();
+    asio::post(strand_, [self = shared_from_this()] {
+        self->close_socket();
+        log_line("Closed a connection.");
+        self->closed_callback_(self.get());
+    });
+}
+
+void client_connection::close_socket()
+{
+    if (closed_)
+        return;
+    closed_ = true;
+    asio::error_code ignored;
+    socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+    socket_.close(ignored);
+    resume_reading_.cancel();
+    unfinished_frame_.cancel();
+    queue_.clear();
+    unsent_.clear();
+}
+
+} // namespace qs
