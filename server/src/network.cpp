@@ -138,6 +138,7 @@ bool network::start()
     log_line("Listening...");
     raise_descriptor_limit();
     n.limits.longest_request = static_cast<std::size_t>(config.buff_size) - frame_overhead;
+    n.limits.unfinished_frame = std::chrono::seconds(config.frame_timeout);
     asio::co_spawn(n.io, [&n] { return n.accept_loop(); }, asio::detached);
     for (int i = 0; i < std::max(1, config.io_threads); ++i)
         n.io_threads.emplace_back([&n] { n.io.run(); });

@@ -59,6 +59,7 @@ std::vector<std::string> read_settings(const std::string& file_name)
         {"store_retry", &settings::store_retry, 0, 3600},
         {"io_threads", &settings::io_threads, 1, 64},
         {"max_connections", &settings::max_connections, 1, 1000000},
+        {"frame_timeout", &settings::frame_timeout, 1, 3600},
     };
     for (const auto& n : numbers) {
         auto it = pairs.find(n.key);

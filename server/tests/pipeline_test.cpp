@@ -15,17 +15,6 @@ namespace {
 
 using PipelineTest = StoreTest;
 
-// A raw connection speaking frames, for what kelclient never sends.
-struct raw_client {
-    explicit raw_client(int port) : reader((sock.create(0), sock.connect("127.0.0.1", port), sock)) {}
-    ~raw_client() { sock.close(); }
-    void send(const std::string& bytes) { sock.send(bytes.data(), static_cast<int>(bytes.size())); }
-    frame next() { return reader.next(); }
-
-    socket sock;
-    frame_reader reader;
-};
-
 int count_of(const std::string& text, const std::string& piece)
 {
     int n = 0;

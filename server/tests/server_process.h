@@ -5,6 +5,7 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "qs/frame.h"
 #include "qs/kelclient.h"
 #include "test_database.h"
 
@@ -30,6 +31,7 @@ public:
     bool running() const { return pid_ > 0; }
 
     int port() const { return port_; }
+    pid_t pid() const { return pid_; }
     const std::string& dir() const { return dir_.path(); }
     std::string log() const;
     std::string console() const;
@@ -57,6 +59,17 @@ public:
 private:
     kelclient kel_;
     bool open_ = true;
+};
+
+// A raw connection speaking frames, for what kelclient never sends.
+struct raw_client {
+    explicit raw_client(int port) : reader((sock.create(0), sock.connect("127.0.0.1", port), sock)) {}
+    ~raw_client() { sock.close(); }
+    void send(const std::string& bytes) { sock.send(bytes.data(), static_cast<int>(bytes.size())); }
+    frame next() { return reader.next(); }
+
+    socket sock;
+    frame_reader reader;
 };
 
 int free_port();

@@ -18,6 +18,7 @@ struct settings {
     int db_timeout = 10;     // seconds a database statement, or the wait for a connection, may take
     int io_threads = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 64u));  // event loops
     int max_connections = 10000;  // past this new connections are closed at once
+    int frame_timeout = 30;       // seconds a frame may stay unfinished before its connection closes
     int store_retry = 20;    // seconds the end of a connection and stop keep trying to store messages
     std::string log_path = "qsserver.log";
 };
