@@ -179,7 +179,8 @@ void client_connection::park(const request& r)
     ++parked_;
     interpreter_.state().park_select(
         target, r.args[1], [self = shared_from_this(), cid = r.raw.cid, text = r.raw.text](std::string reply) {
-            asio::post(self->strand_, [self, cid, text, reply = std::move(reply)] {
+            // At once when the completing thread may run this connection's strand.
+            asio::dispatch(self->strand_, [self, cid, text, reply = std::move(reply)] {
                 --self->parked_;
                 self->reply(cid, reply, text);
                 self->finish_if_done();
@@ -199,7 +200,14 @@ void client_connection::reply(std::int32_t cid, const std::string& text, const s
         close_socket();
         return;
     }
-    write_more();
+    if (write_in_flight_ || flush_scheduled_)
+        return;
+    flush_scheduled_ = true;  // after what runs now: replies made meanwhile join this write
+    asio::post(strand_, [self = shared_from_this()] {
+        self->flush_scheduled_ = false;
+        self->write_more();
+        self->finish_if_done();
+    });
 }
 
 // Every reply produced meanwhile leaves in one write.
@@ -229,7 +237,7 @@ void client_connection::write_more()
 // logged out (on a worker: it may store pools) and the socket closed.
 void client_connection::finish_if_done()
 {
-    if (!read_done_ || ending_ || busy_ || write_in_flight_)
+    if (!read_done_ || ending_ || busy_ || write_in_flight_ || flush_scheduled_)
         return;
     if (!closed_ && (!queue_.empty() || !unsent_.empty()))
         return;

@@ -72,6 +72,7 @@ private:
     std::string unsent_;                  // replies not yet handed to a write
     std::string writing_;                 // the write in flight
     bool write_in_flight_ = false;
+    bool flush_scheduled_ = false;        // a write_more() is posted
     bool read_done_ = false;              // end of file, an error, or shutdown
     bool ending_ = false;                 // the user is being logged out
     bool closed_ = false;                 // the socket is closed: replies go to the log
