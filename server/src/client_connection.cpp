@@ -127,11 +127,12 @@ void client_connection::pump()
 void client_connection::answer(const request& r)
 {
     std::string result;
+    hand_out given;
     try {
         if (r.too_long) {
             result = "The command is too long.";
         } else {
-            interpreter_.execute(r.args, result);
+            interpreter_.execute(r.args, result, &given);
             if (result.size() > server_state::reply_limit())
                 throw std::length_error("reply longer than one frame");
         }
@@ -139,7 +140,7 @@ void client_connection::answer(const request& r)
         log_error_block(r.raw.cid, r.raw.text, result);
         result = command_failed;
     }
-    reply(r.raw.cid, result, r.raw.text);
+    reply(r.raw.cid, result, r.raw.text, std::move(given));
 }
 
 void client_connection::run_on_worker(request r)
@@ -147,18 +148,20 @@ void client_connection::run_on_worker(request r)
     busy_ = true;
     asio::post(workers_, [self = shared_from_this(), r = std::move(r)] {
         std::string result;
+        hand_out given;
         bool failed = false;
         try {
-            self->interpreter_.execute(r.args, result);
+            self->interpreter_.execute(r.args, result, &given);
             if (result.size() > server_state::reply_limit())
                 throw std::length_error("reply longer than one frame");
         } catch (...) {
             log_error_block(r.raw.cid, r.raw.text, result);
             failed = true;
         }
-        asio::post(self->strand_, [self, r = std::move(r), result = std::move(result), failed] {
+        asio::post(self->strand_, [self, r = std::move(r), result = std::move(result), given = std::move(given),
+                                   failed]() mutable {
             self->busy_ = false;
-            self->reply(r.raw.cid, failed ? command_failed : result, r.raw.text);
+            self->reply(r.raw.cid, failed ? command_failed : result, r.raw.text, std::move(given));
             self->pump();
         });
     });
@@ -178,23 +181,29 @@ void client_connection::park(const request& r)
     }
     ++parked_;
     interpreter_.state().park_select(
-        target, r.args[1], [self = shared_from_this(), cid = r.raw.cid, text = r.raw.text](std::string reply) {
+        target, r.args[1], [self = shared_from_this(), cid = r.raw.cid, text = r.raw.text](std::string reply,
+                                                                                             hand_out given) {
             // At once when the completing thread may run this connection's strand.
-            asio::dispatch(self->strand_, [self, cid, text, reply = std::move(reply)] {
+            asio::dispatch(self->strand_, [self, cid, text, reply = std::move(reply), given = std::move(given)]() mutable {
                 --self->parked_;
-                self->reply(cid, reply, text);
+                self->reply(cid, reply, text, std::move(given));
                 self->finish_if_done();
             });
         });
 }
 
-void client_connection::reply(std::int32_t cid, const std::string& text, const std::string& command)
+// A reply that cannot reach the client gives back what it hands out.
+void client_connection::reply(std::int32_t cid, const std::string& text, const std::string& command, hand_out given)
 {
     if (closed_ || ending_) {  // nobody to answer
         log_error_block(cid, command, text);
+        std::vector<hand_out> lost{std::move(given)};
+        give_back(lost);
         return;
     }
     unsent_ += encode_frame(cid, text);
+    if (!given.empty())
+        unsent_given_.push_back(std::move(given));
     if (unsent_.size() > limits_.most_unsent_bytes) {
         log_line("Closed a connection that does not read its replies.");
         close_socket();
@@ -218,14 +227,19 @@ void client_connection::write_more()
     write_in_flight_ = true;
     writing_.swap(unsent_);
     unsent_.clear();
+    writing_given_.swap(unsent_given_);
+    unsent_given_.clear();
     asio::async_write(socket_, asio::buffer(writing_),
                       asio::bind_executor(strand_, [self = shared_from_this()](asio::error_code ec, std::size_t) {
                           self->write_in_flight_ = false;
                           self->writing_.clear();
                           if (ec) {
+                              self->give_back(self->writing_given_);
                               self->close_socket();
+                              self->finish_if_done();
                               return;
                           }
+                          self->writing_given_.clear();
                           self->write_more();
                           if (!self->read_paused())
                               self->resume_reading_.cancel();
@@ -270,6 +284,29 @@ void client_connection::close_socket()
     unfinished_frame_.cancel();
     queue_.clear();
     unsent_.clear();
+    give_back(unsent_given_);
+}
+
+// Puts entries back whose replies never left; on a worker when that needs the database.
+void client_connection::give_back(std::vector<hand_out>& given)
+{
+    for (auto& g : given) {
+        if (g.empty())
+            continue;
+        server_state& state = interpreter_.state();
+        if (!g.needs_database()) {
+            state.put_back(g);
+            continue;
+        }
+        asio::post(workers_, [&state, g = std::move(g)] {
+            try {
+                state.put_back(g);
+            } catch (...) {
+                log_line("Could not put back the messages of a reply that was not sent.");
+            }
+        });
+    }
+    given.clear();
 }
 
 } // namespace qs

@@ -50,7 +50,8 @@ private:
     void run_on_worker(request r);
     void park(const request& r);
     void answer(const request& r);
-    void reply(std::int32_t cid, const std::string& text, const std::string& command);
+    void reply(std::int32_t cid, const std::string& text, const std::string& command, hand_out given = {});
+    void give_back(std::vector<hand_out>& given);
     void write_more();
     void finish_if_done();
     void end_then_close();
@@ -71,6 +72,8 @@ private:
     int parked_ = 0;                      // selects waiting in the session
     std::string unsent_;                  // replies not yet handed to a write
     std::string writing_;                 // the write in flight
+    std::vector<hand_out> unsent_given_;  // what the unsent replies hand out
+    std::vector<hand_out> writing_given_; // what the write in flight hands out
     bool write_in_flight_ = false;
     bool flush_scheduled_ = false;        // a write_more() is posted
     bool read_done_ = false;              // end of file, an error, or shutdown

@@ -78,8 +78,9 @@ bool command_interpreter::refused(const command& cmd, const args_t& args, std::s
     return false;
 }
 
-void command_interpreter::execute(const args_t& args, std::string& result)
+void command_interpreter::execute(const args_t& args, std::string& result, server_state::hand_out* given)
 {
+    given_ = given;
     const command* cmd = args.empty() ? nullptr : find(args[0]);
     if (cmd == nullptr) {
         result = "Unknown command.";
@@ -161,7 +162,7 @@ void command_interpreter::sendmessage(const args_t& a, std::string& r)
 
 void command_interpreter::getmessage(const args_t&, std::string& r)
 {
-    state_.get_message(current(), r);
+    state_.get_message(current(), r, given_);
 }
 
 void command_interpreter::sendgroupmessage(const args_t& a, std::string& r)
@@ -176,7 +177,7 @@ void command_interpreter::sendgroupmessage(const args_t& a, std::string& r)
 
 void command_interpreter::getgroupmessage(const args_t&, std::string& r)
 {
-    state_.get_group_message(current(), r);
+    state_.get_group_message(current(), r, given_);
 }
 
 void command_interpreter::sendcustommessage(const args_t& a, std::string& r)
@@ -187,7 +188,7 @@ void command_interpreter::sendcustommessage(const args_t& a, std::string& r)
 
 void command_interpreter::getcustommessage(const args_t&, std::string& r)
 {
-    state_.get_custom_message(current(), r);
+    state_.get_custom_message(current(), r, given_);
 }
 
 void command_interpreter::setcontactlist(const args_t& a, std::string& r)

@@ -202,7 +202,7 @@ void server_state::end_session(const session_handle& handle)
             if (!handle->closed)
                 handle->orphaned = true;
             for (auto& p : handle->parked)  // their connection is gone: nothing may go to them
-                due.push_back({std::move(p.done), handle, 0, std::string()});
+                due.push_back(due_select{std::move(p.done), handle, 0, std::string(), hand_out{}});
             handle->parked.clear();
         }
         run_due(due);

@@ -26,6 +26,14 @@ void check_entry(kind k, const std::string& entry)
         throw qsexcpt(qsexcpt::message_too_long);
 }
 
+void record(server_state::hand_out* given, const session_handle& handle, kind k, const pending_pool::taken& taken)
+{
+    if (given == nullptr)
+        return;
+    given->session = handle;
+    given->taken[column_of(k)] = taken;
+}
+
 } // namespace
 
 void server_state::deliver(kind k, const std::string& receiver, const std::string& entry)
@@ -107,7 +115,7 @@ void server_state::send_group_message(const std::string& sender, const std::stri
         throw qsexcpt(qsexcpt::not_delivered_to_all);
 }
 
-void server_state::fetch(kind k, const session_handle& handle, std::string& out)
+void server_state::fetch(kind k, const session_handle& handle, std::string& out, hand_out* given)
 {
     std::unique_lock<std::mutex> user;
     for (;;) {
@@ -127,6 +135,7 @@ void server_state::fetch(kind k, const session_handle& handle, std::string& out)
         pools::flag(*handle, k) = !pool.empty();
         if (taken.stored == 0) {
             out = taken.text();
+            record(given, handle, k, taken);
             return;
         }
         const std::string after = pool.stored_text();
@@ -140,6 +149,7 @@ void server_state::fetch(kind k, const session_handle& handle, std::string& out)
             throw;
         }
         out = taken.text();
+        record(given, handle, k, taken);
         return;
     }
 }
@@ -164,19 +174,19 @@ void server_state::hand_out_stored(kind k, const std::string& name, const std::s
     });
 }
 
-void server_state::get_message(const session_handle& handle, std::string& out)
+void server_state::get_message(const session_handle& handle, std::string& out, hand_out* given)
 {
-    fetch(kind::personal, handle, out);
+    fetch(kind::personal, handle, out, given);
 }
 
-void server_state::get_group_message(const session_handle& handle, std::string& out)
+void server_state::get_group_message(const session_handle& handle, std::string& out, hand_out* given)
 {
-    fetch(kind::group, handle, out);
+    fetch(kind::group, handle, out, given);
 }
 
-void server_state::get_custom_message(const session_handle& handle, std::string& out)
+void server_state::get_custom_message(const session_handle& handle, std::string& out, hand_out* given)
 {
-    fetch(kind::custom, handle, out);
+    fetch(kind::custom, handle, out, given);
 }
 
 void server_state::set_status(const std::string& name, const std::string& status)

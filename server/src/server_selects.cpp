@@ -58,7 +58,7 @@ void server_state::park_select(const session_handle& handle, const std::string& 
 {
     const unsigned wanted = parse_mask(mask);
     if (wanted == 0 || !handle) {
-        done(std::string());
+        done(std::string(), {});
         return;
     }
     park_wanted(handle, wanted, std::move(done));
@@ -78,7 +78,7 @@ void server_state::park_wanted(const session_handle& handle, unsigned wanted, se
 void server_state::select_events(const session_handle& handle, const std::string& mask, std::string& reply)
 {
     std::promise<std::string> answered;
-    park_select(handle, mask, [&answered](std::string r) { answered.set_value(std::move(r)); });
+    park_select(handle, mask, [&answered](std::string r, hand_out) { answered.set_value(std::move(r)); });
     reply += answered.get_future().get();
 }
 
@@ -89,16 +89,16 @@ void server_state::wake(const session_handle& handle, due_list& due)
     auto& parked = handle->parked;
     for (auto it = parked.begin(); it != parked.end();) {
         if (handle->closed) {
-            due.push_back({std::move(it->done), handle, 0, std::string()});
+            due.push_back(due_select{std::move(it->done), handle, 0, std::string(), hand_out{}});
         } else if (handle->closing || !pending(*handle, it->wanted)) {
             ++it;
             continue;
         } else if (has_stored_head(*handle, it->wanted)) {  // the hand-out needs the database
-            due.push_back({std::move(it->done), handle, it->wanted, std::string()});
+            due.push_back(due_select{std::move(it->done), handle, it->wanted, std::string(), hand_out{}});
         } else {
-            std::string reply;
-            take_sections(*handle, it->wanted, reply);
-            due.push_back({std::move(it->done), handle, 0, std::move(reply)});
+            due_select d{std::move(it->done), handle, 0, std::string(), {handle, {}}};
+            take_sections(*handle, it->wanted, d.reply, &d.given.taken);
+            due.push_back(std::move(d));
         }
         it = parked.erase(it);
     }
@@ -111,7 +111,7 @@ void server_state::run_due(due_list& due)
 {
     for (auto& d : due) {
         if (d.stored_wanted == 0)
-            d.done(std::move(d.reply));
+            d.done(std::move(d.reply), std::move(d.given));
         else
             stored_replies_.run([this, d = std::move(d)]() mutable { answer_stored(d); });
     }
@@ -120,24 +120,25 @@ void server_state::run_due(due_list& due)
 void server_state::answer_stored(due_select& d)
 {
     std::string reply;
+    hand_out given{d.handle, {}};
     try {
-        select_stored(d.handle, d.stored_wanted, reply);
+        select_stored(d.handle, d.stored_wanted, reply, given);
     } catch (const qsexcpt& e) {
-        d.done(e.message);
+        d.done(e.message, {});
         return;
     } catch (...) {
-        d.done(std::string());
+        d.done(std::string(), {});
         return;
     }
     if (reply.empty() && is_active(d.handle))
         park_wanted(d.handle, d.stored_wanted, std::move(d.done));  // another took it first
     else
-        d.done(std::move(reply));
+        d.done(std::move(reply), std::move(given));
 }
 
 // A select reply that hands out entries still stored: taken under the user lock, and
 // put back when the stored pools cannot be updated.
-void server_state::select_stored(const session_handle& handle, unsigned wanted, std::string& reply)
+void server_state::select_stored(const session_handle& handle, unsigned wanted, std::string& reply, hand_out& given)
 {
     std::lock_guard user(user_lock(handle->name));
     std::unique_lock table(table_lock_);
@@ -146,7 +147,7 @@ void server_state::select_stored(const session_handle& handle, unsigned wanted, 
     std::array<std::string, 3> before;
     for (kind k : pools::all)
         before[static_cast<std::size_t>(column_of(k))] = pools::pool(*handle, k).stored_text();
-    std::array<pending_pool::taken, 3> taken;
+    std::array<pending_pool::taken, 3>& taken = given.taken;
     std::deque<std::string> events;
     take_sections(*handle, wanted, reply, &taken, &events);
     std::array<std::string, 3> after;
@@ -218,6 +219,72 @@ void server_state::take_sections(session& s, unsigned wanted, std::string& reply
         if (events_taken != nullptr)
             events_taken->push_back(event);
         s.events.pop_front();
+    }
+}
+
+} // namespace qs
+
+namespace qs {
+
+bool hand_out::empty() const
+{
+    for (const auto& t : taken)
+        if (!t.entries.empty())
+            return false;
+    return true;
+}
+
+bool hand_out::needs_database() const
+{
+    if (!session || empty())
+        return false;
+    for (const auto& t : taken)
+        if (t.stored > 0)
+            return true;
+    return session->closed;
+}
+
+void server_state::put_back(const hand_out& given)
+{
+    if (!given.session || given.empty())
+        return;
+    const session_handle& h = given.session;
+    std::lock_guard user(user_lock(h->name));
+    if (is_active(h)) {
+        with_db([&](database& d) { restore_stored_heads(d, h->name, given); });
+        due_list due;
+        {
+            std::lock_guard table(table_lock_);
+            for (kind k : pools::all) {
+                pools::pool(*h, k).put_back(given.taken[column_of(k)]);
+                pools::flag(*h, k) = !pools::pool(*h, k).empty();
+            }
+            wake(h, due);
+        }
+        run_due(due);
+        return;
+    }
+    database::pools chunks;  // the session is gone: after what is stored, nothing lost
+    for (kind k : pools::all)
+        chunks[column_of(k)] = given.taken[column_of(k)].text();
+    with_db([&](database& d) { d.append_unbounded(h->name, chunks); });
+}
+
+// Entries that were removed from msgpool when handed out go back to the head of their
+// stored pool. Called with the user lock held.
+void server_state::restore_stored_heads(database& d, const std::string& name, const hand_out& given)
+{
+    for (kind k : pools::all) {
+        const auto& t = given.taken[column_of(k)];
+        if (t.stored == 0)
+            continue;
+        pending_pool::taken head;
+        head.entries.assign(t.entries.begin(), t.entries.begin() + static_cast<std::ptrdiff_t>(t.stored));
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            const std::string now = d.read_pool(column_of(k), name);
+            if (d.replace_if(column_of(k), name, now, now.empty() ? head.text() : head.text() + "|" + now))
+                break;
+        }
     }
 }
 

@@ -264,8 +264,8 @@ TEST_F(MessageTest, AParkedSelectHoldsNoThreadAndTheOldestIsAnsweredFirst)
     users({"ann", "bob"});
     session_handle bob = login("bob");
     std::vector<std::string> first, second;  // filled on the thread that completes them
-    state.park_select(bob, "MSG", [&](std::string r) { first.push_back(std::move(r)); });
-    state.park_select(bob, "MSG|STATUS", [&](std::string r) { second.push_back(std::move(r)); });
+    state.park_select(bob, "MSG", [&](std::string r, hand_out) { first.push_back(std::move(r)); });
+    state.park_select(bob, "MSG|STATUS", [&](std::string r, hand_out) { second.push_back(std::move(r)); });
     EXPECT_TRUE(first.empty() && second.empty()) << "parked, nothing pending";
 
     state.send_message("ann", "bob", "one");  // completes on this thread
@@ -278,10 +278,43 @@ TEST_F(MessageTest, AParkedSelectHoldsNoThreadAndTheOldestIsAnsweredFirst)
     EXPECT_EQ(texts_of(second[0].substr(std::string("getmessage: ").size())), texts{"two"});
 
     std::vector<std::string> third;
-    state.park_select(bob, "CUSMSG", [&](std::string r) { third.push_back(std::move(r)); });
+    state.park_select(bob, "CUSMSG", [&](std::string r, hand_out) { third.push_back(std::move(r)); });
     state.logout(bob);
     EXPECT_EQ(third, texts{""}) << "logout releases what waits";
     EXPECT_EQ(first.size() + second.size(), 2u) << "each completed once";
+}
+
+} // namespace
+} // namespace qs::test
+
+namespace qs::test {
+namespace {
+
+TEST_F(MessageTest, WhatAReplyCouldNotCarryGoesBackInOrderAndIntoTheStoredPool)
+{
+    users({"ann", "bob"});
+    state.send_message("ann", "bob", "s1");
+    state.send_message("ann", "bob", "s2");
+    session_handle bob = login("bob");
+    state.send_message("ann", "bob", "o1");
+    hand_out given;
+    std::string out;
+    state.get_message(bob, out, &given);
+    EXPECT_EQ(texts_of(out), (texts{"s1", "s2", "o1"}));
+    EXPECT_EQ(db.scalar("SELECT messages FROM msgpool WHERE username = 'bob'"), "");
+    EXPECT_TRUE(given.needs_database());
+    state.put_back(given);  // the reply never left
+    EXPECT_EQ(texts_of(db.scalar("SELECT messages FROM msgpool WHERE username = 'bob'")), (texts{"s1", "s2"}))
+        << "stored ones are stored again";
+
+    std::promise<std::pair<std::string, hand_out>> answered;  // stored entries: on another thread
+    state.park_select(bob, "MSG", [&](std::string r, hand_out g) { answered.set_value({std::move(r), std::move(g)}); });
+    auto [reply, from_select] = answered.get_future().get();
+    EXPECT_EQ(texts_of(reply.substr(std::string("getmessage: ").size())), (texts{"s1", "s2", "o1"}));
+    state.put_back(from_select);
+    state.logout(bob);
+    EXPECT_EQ(texts_of(db.scalar("SELECT messages FROM msgpool WHERE username = 'bob'")), (texts{"s1", "s2", "o1"}))
+        << "nothing lost, nothing twice";
 }
 
 } // namespace

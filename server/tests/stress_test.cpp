@@ -45,7 +45,7 @@ void drain(server_state& state, const session_handle& h, int receiver, inbox& bo
         for (;;) {
             std::string out;
             try {
-                (state.*fetch)(h, out);
+                (state.*fetch)(h, out, nullptr);
             } catch (const qsexcpt&) {
                 break;
             }

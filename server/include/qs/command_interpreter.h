@@ -17,8 +17,9 @@ public:
     command_interpreter(const command_interpreter&) = delete;
     command_interpreter& operator=(const command_interpreter&) = delete;
 
-    // Runs one parsed command line for this connection and fills result.
-    void execute(const std::vector<std::string>& args, std::string& result);
+    // Runs one parsed command line for this connection and fills result; what a fetch
+    // hands out is recorded in given, when given.
+    void execute(const std::vector<std::string>& args, std::string& result, server_state::hand_out* given = nullptr);
 
     // For a select: the session to park it in, or null with the refusal to answer
     // (the checks execute() makes for a select).
@@ -74,6 +75,7 @@ private:
     std::mutex lock_;                 // guards current_session_ and ended_
     session_handle current_session_;  // null while nobody is logged in
     bool ended_ = false;
+    server_state::hand_out* given_ = nullptr;  // of the command running now
 };
 
 } // namespace qs

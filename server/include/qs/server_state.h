@@ -74,15 +74,19 @@ public:
     void send_message(const std::string& sender, const std::string& receiver, const std::string& text);
     void send_custom_message(const std::string& sender, const std::string& receiver, const std::string& text);
     void send_group_message(const std::string& sender, const std::string& group, const std::string& text);
-    void get_message(const session_handle& handle, std::string& out);
-    void get_group_message(const session_handle& handle, std::string& out);
-    void get_custom_message(const session_handle& handle, std::string& out);
+    using hand_out = qs::hand_out;
+    void get_message(const session_handle& handle, std::string& out, hand_out* given = nullptr);
+    void get_group_message(const session_handle& handle, std::string& out, hand_out* given = nullptr);
+    void get_custom_message(const session_handle& handle, std::string& out, hand_out* given = nullptr);
+    // Puts what was handed out back at the head of its pools, in order; into msgpool
+    // when the session is gone. May wait on the database when needs_database().
+    void put_back(const hand_out& given);
     void set_status(const std::string& name, const std::string& status);
     // A select: done gets what fits in one reply once a kind named in mask is pending,
     // at once when one is; "" at once when the mask names no kind, and when the session
     // goes away. Until then it waits parked in the session, holding no thread. done runs
     // exactly once, outside every lock, on the thread that completes it.
-    using select_done = std::function<void(std::string reply)>;
+    using select_done = std::function<void(std::string reply, hand_out given)>;
     void park_select(const session_handle& handle, const std::string& mask, select_done done);
     // The same, waiting for the reply.
     void select_events(const session_handle& handle, const std::string& mask, std::string& reply);
@@ -139,7 +143,7 @@ private:
     void deliver(pool_kind kind, const std::string& receiver, const std::string& entry);
     void append_stored(pool_kind kind, const std::string& receiver, const std::string& entry);
     void send(pool_kind kind, const std::string& sender, const std::string& receiver, const std::string& text);
-    void fetch(pool_kind kind, const session_handle& handle, std::string& out);
+    void fetch(pool_kind kind, const session_handle& handle, std::string& out, hand_out* given);
     void hand_out_stored(pool_kind kind, const std::string& name, const std::string& before,
                          const std::string& after);
     struct due_select {
@@ -147,14 +151,16 @@ private:
         session_handle handle;
         unsigned stored_wanted;  // non-zero: the reply hands out stored entries, to take then
         std::string reply;
+        hand_out given;
     };
     using due_list = std::vector<due_select>;
     void park_wanted(const session_handle& handle, unsigned wanted, select_done done);
     void wake(const session_handle& handle, due_list& due);
     void run_due(due_list& due);
     void answer_stored(due_select& d);
+    void restore_stored_heads(database& d, const std::string& name, const hand_out& given);
     void push_event(const session_handle& s, const std::string& event, due_list& due);
-    void select_stored(const session_handle& handle, unsigned wanted, std::string& reply);
+    void select_stored(const session_handle& handle, unsigned wanted, std::string& reply, hand_out& given);
     void take_sections(session& s, unsigned wanted, std::string& reply,
                        std::array<pending_pool::taken, 3>* taken = nullptr,
                        std::deque<std::string>* events_taken = nullptr);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -10,11 +11,24 @@
 
 namespace qs {
 
+struct session;
+// A connection's or a request's handle to a session; null means nobody is logged in.
+using session_handle = std::shared_ptr<session>;
+
+// What a fetch or select handed out, to put back when its reply never reaches the
+// client.
+struct hand_out {
+    session_handle session;
+    std::array<pending_pool::taken, 3> taken;  // by msgpool column
+    bool empty() const;
+    bool needs_database() const;  // stored entries, or a session that is gone
+};
+
 // A select waiting in its session for a kind it names (bits of its mask). done runs
-// once with the reply, outside every lock.
+// once with the reply and what it hands out, outside every lock.
 struct parked_select {
     unsigned wanted;
-    std::function<void(std::string)> done;
+    std::function<void(std::string, hand_out)> done;
 };
 
 // The in-memory record of one logged-in user. Owned jointly by the session table and
@@ -40,7 +54,5 @@ struct session {
     std::vector<parked_select> parked;  // waiting selects, oldest first
 };
 
-// A connection's or a request's handle to a session; null means nobody is logged in.
-using session_handle = std::shared_ptr<session>;
 
 } // namespace qs
