@@ -33,9 +33,14 @@ std::string encode_frame(std::int32_t cid, std::string_view text)
     return out;
 }
 
-frame_splitter::frame_splitter(std::size_t max_size)
-    : max_size_(std::max(max_size, frame_overhead)), buf_(std::min(first_chunk, max_size_))
+frame_splitter::frame_splitter(std::size_t max_size) : max_size_(std::max(max_size, frame_overhead)) {}
+
+void frame_splitter::release_if_empty()
 {
+    if (end_ != begin_ || buf_.capacity() == 0)
+        return;
+    std::vector<char>().swap(buf_);
+    begin_ = end_ = scanned_ = 0;
 }
 
 char* frame_splitter::prepare(std::size_t& room)
@@ -47,7 +52,7 @@ char* frame_splitter::prepare(std::size_t& room)
         begin_ = 0;
     }
     if (end_ == buf_.size())
-        buf_.resize(std::max(buf_.size() * 2, first_chunk));
+        buf_.resize(std::max(buf_.size() * 2, std::min(first_chunk, max_size_)));
     room = buf_.size() - end_;
     return buf_.data() + end_;
 }

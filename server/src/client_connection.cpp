@@ -45,23 +45,32 @@ bool client_connection::read_paused() const
     return queue_.size() >= limits_.queued_commands || unsent_.size() >= limits_.unsent_bytes;
 }
 
+// Waits until the socket is readable, then reads what it has into a buffer of the
+// thread's own: between reads an idle connection holds no buffer.
 asio::awaitable<void> client_connection::read_loop()
 {
     auto self = shared_from_this();
+    thread_local std::vector<char> chunk(64 * 1024);
     try {
+        socket_.non_blocking(true);
         for (;;) {
             while (read_paused() && !closed_) {
                 resume_reading_.expires_at(asio::steady_timer::time_point::max());
                 asio::error_code ignored;
                 co_await resume_reading_.async_wait(asio::redirect_error(asio::use_awaitable, ignored));
             }
-            std::size_t room = 0;
-            char* at = frames_.prepare(room);
-            const std::size_t n = co_await socket_.async_read_some(asio::buffer(at, room), asio::use_awaitable);
-            frames_.commit(n);
+            frames_.release_if_empty();
+            co_await socket_.async_wait(asio::ip::tcp::socket::wait_read, asio::use_awaitable);
+            asio::error_code ec;
+            const std::size_t n = socket_.read_some(asio::buffer(chunk), ec);
+            if (ec == asio::error::would_block)
+                continue;
+            if (ec)
+                break;
+            frames_.feed(chunk.data(), n);
             accept_bytes();
         }
-    } catch (...) {  // end of file, a reset, a frame over the cap, or shutdown
+    } catch (...) {  // a reset, a frame over the cap, or shutdown
     }
     read_done_ = true;
     unfinished_frame_.cancel();

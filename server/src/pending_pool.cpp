@@ -1,5 +1,7 @@
 #include "qs/pending_pool.h"
 
+#include <iterator>
+
 #include "qs/list_encoding.h"
 
 namespace qs {
@@ -38,10 +40,11 @@ void pending_pool::push_stored(const std::string& text)
 std::string pending_pool::join(std::size_t first, std::size_t last) const
 {
     std::string out;
-    for (std::size_t i = first; i < last; ++i) {
+    auto it = std::next(entries_.begin(), static_cast<std::ptrdiff_t>(first));
+    for (std::size_t i = first; i < last; ++i, ++it) {
         if (i != first)
             out += '|';
-        out += entries_[i];
+        out += *it;
     }
     return out;
 }
@@ -58,7 +61,7 @@ std::string pending_pool::stored_text() const
 
 std::vector<std::string> pending_pool::unstored() const
 {
-    return {entries_.begin() + static_cast<std::ptrdiff_t>(stored_), entries_.end()};
+    return {std::next(entries_.begin(), static_cast<std::ptrdiff_t>(stored_)), entries_.end()};
 }
 
 std::string pending_pool::unstored_text() const

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <list>
 #include <regex>
 
 #include "logic_fixture.h"
@@ -136,8 +137,8 @@ TEST_F(MessageTest, StatusChangesReachOnlineContactsAsEvents)
     session_handle bob = login("bob");
     state.set_contact_list("ann", "bob|cy|bob|ann");
     session_handle ann = login("ann");
-    EXPECT_EQ(bob->events, (std::deque<std::string>{"getstatus ann", "getstatus ann"}));
-    EXPECT_EQ(ann->events, (std::deque<std::string>{"getstatus ann"})) << "listing oneself";
+    EXPECT_EQ(bob->events, (std::list<std::string>{"getstatus ann", "getstatus ann"}));
+    EXPECT_EQ(ann->events, (std::list<std::string>{"getstatus ann"})) << "listing oneself";
     state.set_status("ann", "away");
     std::string status = "untouched";
     state.get_status("ann", status);

@@ -41,6 +41,8 @@ public:
     bool next(frame& out);
     // Bytes of an unfinished frame are waiting.
     bool has_partial() const noexcept { return end_ > begin_; }
+    // Frees the buffer when it holds nothing (an idle connection keeps no buffer).
+    void release_if_empty();
 
 private:
     std::size_t max_size_;

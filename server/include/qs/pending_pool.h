@@ -1,7 +1,7 @@
 #pragma once
 
 #include <cstddef>
-#include <deque>
+#include <list>
 #include <string>
 #include <vector>
 
@@ -51,7 +51,7 @@ public:
 private:
     std::string join(std::size_t first, std::size_t last) const;
 
-    std::deque<std::string> entries_;
+    std::list<std::string> entries_;  // a list: an empty pool allocates nothing
     std::size_t size_ = 0;
     std::size_t stored_ = 0;
 };

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <deque>
+#include <list>
 #include <functional>
 #include <memory>
 #include <string>
@@ -43,7 +44,7 @@ struct session {
     pending_pool custom_messages;
     std::string status;
     std::string contacts;            // the user's contact list, read at login, kept current
-    std::deque<std::string> events;  // "getstatus <name>", oldest first, capped
+    std::list<std::string> events;   // "getstatus <name>", oldest first, capped (a list: none allocates nothing)
     bool has_messages = false;
     bool has_group_messages = false;
     bool has_custom_messages = false;
