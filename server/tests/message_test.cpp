@@ -207,11 +207,6 @@ TEST_F(MessageTest, SelectEndsAtOnceWithoutKindsAndWhenTheSessionGoes)
     EXPECT_EQ(after, "");
 }
 
-} // namespace
-} // namespace qs::test
-
-namespace qs::test {
-namespace {
 
 TEST_F(MessageTest, OnlineMessagingStatusAndSelectRunNoStatement)
 {
@@ -254,11 +249,6 @@ TEST_F(MessageTest, AHandOutThatCannotReachTheDatabaseKeepsTheEntries)
     EXPECT_EQ(db.scalar("SELECT messages FROM msgpool WHERE username = 'bob'"), "");
 }
 
-} // namespace
-} // namespace qs::test
-
-namespace qs::test {
-namespace {
 
 TEST_F(MessageTest, AParkedSelectHoldsNoThreadAndTheOldestIsAnsweredFirst)
 {
@@ -285,11 +275,6 @@ TEST_F(MessageTest, AParkedSelectHoldsNoThreadAndTheOldestIsAnsweredFirst)
     EXPECT_EQ(first.size() + second.size(), 2u) << "each completed once";
 }
 
-} // namespace
-} // namespace qs::test
-
-namespace qs::test {
-namespace {
 
 TEST_F(MessageTest, WhatAReplyCouldNotCarryGoesBackInOrderAndIntoTheStoredPool)
 {
