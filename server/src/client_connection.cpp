@@ -276,8 +276,8 @@ void client_connection::end_then_close()
     interpreter_.end();
     asio::post(strand_, [self = shared_from_this()] {
         self->close_socket();
+        self->closed_callback_(self.get());  // gone from the count before the log says so
         log_line("Closed a connection.");
-        self->closed_callback_(self.get());
     });
 }
 
