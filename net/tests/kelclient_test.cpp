@@ -111,7 +111,7 @@ std::string exec(qs::kelclient& c, const char* cmd)
     return std::string(result, strnlen(result, sizeof result));
 }
 
-TEST(Kelclient, IdsCountFromOneAcrossClientsAndRepliesCarryThem)
+TEST(Kelclient, IdsCountUpAcrossClientsAndRepliesCarryThem)
 {
     fake_server server_a(echo), server_b(echo);
     qs::kelclient first, second;
@@ -127,10 +127,11 @@ TEST(Kelclient, IdsCountFromOneAcrossClientsAndRepliesCarryThem)
     const auto a = server_a.frames(), b = server_b.frames();
     ASSERT_EQ(a.size(), 2u);
     ASSERT_EQ(b.size(), 1u);
-    EXPECT_EQ(a[0].cid, 1);
-    EXPECT_EQ(b[0].cid, 2);
+    // One process-wide counter: the ids follow each other whichever client sends.
+    EXPECT_GE(a[0].cid, 1);
+    EXPECT_EQ(b[0].cid, a[0].cid + 1);
     EXPECT_EQ(b[0].text, "");
-    EXPECT_EQ(a[1].cid, 3);
+    EXPECT_EQ(a[1].cid, a[0].cid + 2);
 }
 
 TEST(Kelclient, ConcurrentCallersEachGetTheirOwnReplyInWhateverOrderItComes)

@@ -53,6 +53,7 @@ TEST_F(ProbeTest, AMissingTableOrColumnStopsTheCheckThere)
     db.reset();
     db.exec("ALTER TABLE groupinfo DROP COLUMN facepath");
     EXPECT_EQ(run_probe(), expected);
+    db.exec("DROP TABLE groupinfo");  // the next reset() makes it whole again
 }
 
 } // namespace

@@ -1,27 +1,25 @@
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "server_process.h"
 #include "store_fixture.h"
 
 namespace qs::test {
 namespace {
 
-// One server for the suite's cases; every case starts on empty tables.
+// A server of its own for every case: users are never deleted, so a server never sees
+// its tables emptied under it.
 class CommandTest : public StoreTest {
 protected:
-    static void SetUpTestSuite()
+    void SetUp() override
     {
-        server = new server_process;
+        StoreTest::SetUp();
+        server = std::make_unique<server_process>();
         server->start();
     }
-    static void TearDownTestSuite()
-    {
-        delete server;
-        server = nullptr;
-    }
-    static server_process* server;
+    std::unique_ptr<server_process> server;
 };
-server_process* CommandTest::server = nullptr;
 
 const std::string count = "Too many or too few arguments.";
 const std::string need_login = "You need to login before executing this command.";

@@ -86,6 +86,7 @@ TEST_F(GroupTest, AFailedListWriteIsNeverReportedAsSuccess)
             "facepath TEXT, CHECK (length(members) < 3))");
     db.exec("INSERT INTO groupinfo (groupname) VALUES ('g')");
     EXPECT_EQ(reply_of([&] { state.set_member_list("g", "ann"); }), "The change could not be saved.");
+    db.exec("DROP TABLE groupinfo");  // the next reset() makes it as the schema says
 }
 
 } // namespace

@@ -1,6 +1,9 @@
 // The event-driven network side: limits on what a connection may hold, and stop.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 
@@ -50,6 +53,77 @@ TEST_F(NetworkCoreTest, ConnectionsPastTheLimitAreClosedAtOnce)
     EXPECT_NE(server.log().find("Too many connections"), std::string::npos);
     a.send(encode_frame(2, "ver"));
     EXPECT_EQ(a.next().text, "0.1") << "those already in are still served";
+}
+
+// Pipelines requests without ever reading a reply until the server stops taking them
+// (no progress for two seconds) or the cap is sent; the bytes the server took.
+std::size_t flood_without_reading(raw_client& c, std::size_t cap)
+{
+    std::string batch;
+    for (int i = 0; i < 4096; ++i)
+        batch += encode_frame(i, "ver");
+    std::size_t sent = 0;
+    while (sent < cap) {
+        const ssize_t n = ::send(c.sock.handle(), batch.data(), batch.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            batch = batch.substr(static_cast<std::size_t>(n)) + batch.substr(0, static_cast<std::size_t>(n));
+            continue;
+        }
+        pollfd writable{c.sock.handle(), POLLOUT, 0};
+        if (::poll(&writable, 1, 2000) == 0)
+            break;
+    }
+    return sent;
+}
+
+TEST_F(NetworkCoreTest, AClientThatNeverReadsIsHeldBackAndOthersGoOn)
+{
+    server_process server;
+    server.start();
+    raw_client greedy(server.port()), fine(server.port());
+    constexpr std::size_t cap = 256u << 20;
+    const std::size_t taken = flood_without_reading(greedy, cap);
+    EXPECT_LT(taken, 64u << 20) << "the server kept reading a connection whose replies pile up";
+    fine.send(encode_frame(7, "ver"));
+    EXPECT_EQ(fine.next().text, "0.1");
+    EXPECT_EQ(greedy.next().text, "0.1") << "the held-back connection is still served once it reads";
+}
+
+int open_descriptors(pid_t pid)
+{
+    int n = 0;
+    DIR* dir = ::opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
+    while (dir && ::readdir(dir))
+        ++n;
+    if (dir)
+        ::closedir(dir);
+    return n - 2;
+}
+
+TEST_F(NetworkCoreTest, RunningOutOfDescriptorsPausesAcceptingUntilSomeAreFree)
+{
+    server_process server;
+    server.start();
+    ASSERT_TRUE(server.wait_for_log("Closed a connection.")) << "start's probe is gone";
+    const rlimit tight{static_cast<rlim_t>(open_descriptors(server.pid()) + 2),
+                       static_cast<rlim_t>(open_descriptors(server.pid()) + 2)};
+    ASSERT_EQ(::prlimit(server.pid(), RLIMIT_NOFILE, &tight, nullptr), 0);
+    std::vector<std::unique_ptr<raw_client>> in, queued;
+    for (int i = 0; i < 2; ++i) {
+        in.push_back(std::make_unique<raw_client>(server.port()));
+        in.back()->send(encode_frame(1, "ver"));
+        ASSERT_EQ(in.back()->next().text, "0.1");
+    }
+    for (int i = 0; i < 3; ++i)
+        queued.push_back(std::make_unique<raw_client>(server.port()));  // wait in the backlog
+    ASSERT_TRUE(server.wait_for_log("Out of file descriptors: accepting pauses."));
+    in[0]->send(encode_frame(2, "ver"));
+    EXPECT_EQ(in[0]->next().text, "0.1") << "those already in are still served";
+    in.clear();
+    queued[0]->send(encode_frame(3, "ver"));
+    EXPECT_EQ(queued[0]->next().text, "0.1") << "accepting resumed";
+    EXPECT_TRUE(server.running());
 }
 
 TEST_F(NetworkCoreTest, AFetchFollowedByAHalfCloseIsStillAnswered)
