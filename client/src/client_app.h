@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "console.h"
-#include "qs/kelclient.h"
+#include "qs/net/kelclient.h"
 
 namespace qs {
 

@@ -1,4 +1,4 @@
-#include "qs/exception.h"
+#include "qs/fault/exception.h"
 
 namespace qs {
 

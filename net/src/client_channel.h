@@ -4,8 +4,8 @@
 #include <mutex>
 #include <vector>
 
-#include "qs/frame.h"
-#include "qs/socket.h"
+#include "qs/net/frame.h"
+#include "qs/net/socket.h"
 
 namespace qs::detail {
 

@@ -1,4 +1,4 @@
-#include "qs/frame.h"
+#include "qs/net/frame.h"
 
 #include <algorithm>
 #include <cstring>

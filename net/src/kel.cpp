@@ -1,6 +1,6 @@
-#include "qs/kel.h"
+#include "qs/net/kel.h"
 
-#include "qs/kelclient.h"
+#include "qs/net/kelclient.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "qs/kelclient.h"
+#include "qs/net/kelclient.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "qs/socket.h"
+#include "qs/net/socket.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "loopback.h"
-#include "qs/frame.h"
+#include "qs/net/frame.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "loopback.h"
-#include "qs/frame.h"
-#include "qs/kel.h"
-#include "qs/kelclient.h"
+#include "qs/net/frame.h"
+#include "qs/net/kel.h"
+#include "qs/net/kelclient.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <arpa/inet.h>
 #include <sys/socket.h>
 
-#include "qs/socket.h"
+#include "qs/net/socket.h"
 
 namespace qs::test {
 

@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "loopback.h"
-#include "qs/socket.h"
+#include "qs/net/socket.h"
 
 namespace {
 

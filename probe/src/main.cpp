@@ -3,9 +3,9 @@
 #include <iostream>
 
 #include "key_press.h"
-#include "qs/group_info.h"
-#include "qs/msg_pool.h"
-#include "qs/user_info.h"
+#include "qs/store/group_info.h"
+#include "qs/store/msg_pool.h"
+#include "qs/store/user_info.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "logic_fixture.h"
-#include "qs/odbc/statement.h"
-#include "qs/recordset.h"
+#include "qs/store/odbc/statement.h"
+#include "qs/store/recordset.h"
 #include "server_process.h"
 
 namespace qs::test {

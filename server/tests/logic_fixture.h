@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "qs/list_encoding.h"
-#include "qs/server_state.h"
-#include "qs/settings.h"
+#include "qs/store/list_encoding.h"
+#include "qs/server/server_state.h"
+#include "qs/server/settings.h"
 #include "store_fixture.h"
 
 namespace qs::test {

@@ -5,8 +5,8 @@
 #include <regex>
 
 #include "logic_fixture.h"
-#include "qs/message_entry.h"
-#include "qs/settings.h"
+#include "qs/server/message_entry.h"
+#include "qs/server/settings.h"
 
 namespace qs::test {
 namespace {

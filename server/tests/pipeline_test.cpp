@@ -5,7 +5,7 @@
 #include <map>
 #include <thread>
 
-#include "qs/frame.h"
+#include "qs/net/frame.h"
 #include "logic_fixture.h"
 #include "server_process.h"
 #include "store_fixture.h"

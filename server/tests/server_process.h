@@ -5,8 +5,8 @@
 #include <sys/types.h>
 #include <vector>
 
-#include "qs/frame.h"
-#include "qs/kelclient.h"
+#include "qs/net/frame.h"
+#include "qs/net/kelclient.h"
 #include "test_database.h"
 
 namespace qs::test {

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "logic_fixture.h"
-#include "qs/settings.h"
+#include "qs/server/settings.h"
 
 namespace qs::test {
 namespace {

@@ -1,11 +1,11 @@
-#include "qs/odbc/connection.h"
+#include "qs/store/odbc/connection.h"
 
 #include <algorithm>
 #include <mutex>
 #include <sqlext.h>
 
-#include "qs/odbc/diagnostics.h"
-#include "qs/odbc/environment.h"
+#include "qs/store/odbc/diagnostics.h"
+#include "qs/store/odbc/environment.h"
 
 namespace qs::odbc {
 

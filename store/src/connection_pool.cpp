@@ -1,4 +1,4 @@
-#include "qs/connection_pool.h"
+#include "qs/store/connection_pool.h"
 
 #include <algorithm>
 

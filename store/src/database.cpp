@@ -1,4 +1,4 @@
-#include "qs/database.h"
+#include "qs/store/database.h"
 
 namespace qs {
 

@@ -1,4 +1,4 @@
-#include "qs/odbc/diagnostics.h"
+#include "qs/store/odbc/diagnostics.h"
 
 #include <sqlext.h>
 #include <string>

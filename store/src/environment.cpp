@@ -1,9 +1,9 @@
-#include "qs/odbc/environment.h"
+#include "qs/store/odbc/environment.h"
 
 #include <dlfcn.h>
 #include <sqlext.h>
 
-#include "qs/odbc/diagnostics.h"
+#include "qs/store/odbc/diagnostics.h"
 
 namespace qs::odbc {
 

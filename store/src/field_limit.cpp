@@ -1,6 +1,6 @@
 #include <atomic>
 
-#include "qs/store_codes.h"
+#include "qs/store/store_codes.h"
 
 namespace qs::store_codes {
 

@@ -1,6 +1,6 @@
-#include "qs/group_info.h"
+#include "qs/store/group_info.h"
 
-#include "qs/store_codes.h"
+#include "qs/store/store_codes.h"
 
 namespace qs {
 

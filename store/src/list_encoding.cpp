@@ -1,4 +1,4 @@
-#include "qs/list_encoding.h"
+#include "qs/store/list_encoding.h"
 
 namespace qs {
 

@@ -1,6 +1,6 @@
-#include "qs/msg_pool.h"
+#include "qs/store/msg_pool.h"
 
-#include "qs/store_codes.h"
+#include "qs/store/store_codes.h"
 
 namespace qs {
 

@@ -1,9 +1,9 @@
-#include "qs/recordset.h"
+#include "qs/store/recordset.h"
 
 #include <algorithm>
 
-#include "qs/odbc/statement.h"
-#include "qs/store_codes.h"
+#include "qs/store/odbc/statement.h"
+#include "qs/store/store_codes.h"
 
 namespace qs {
 

@@ -1,8 +1,8 @@
-#include "qs/odbc/statement.h"
+#include "qs/store/odbc/statement.h"
 
 #include <sqlext.h>
 
-#include "qs/odbc/diagnostics.h"
+#include "qs/store/odbc/diagnostics.h"
 
 namespace qs::odbc {
 

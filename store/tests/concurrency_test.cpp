@@ -3,8 +3,8 @@
 #include <atomic>
 #include <thread>
 
-#include "qs/msg_pool.h"
-#include "qs/user_info.h"
+#include "qs/store/msg_pool.h"
+#include "qs/store/user_info.h"
 #include "store_fixture.h"
 
 namespace qs::test {

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "qs/list_encoding.h"
-#include "qs/msg_pool.h"
-#include "qs/user_info.h"
+#include "qs/store/list_encoding.h"
+#include "qs/store/msg_pool.h"
+#include "qs/store/user_info.h"
 #include "store_fixture.h"
 
 namespace qs::test {

@@ -6,10 +6,10 @@
 #include <set>
 #include <thread>
 
-#include "qs/database.h"
-#include "qs/list_encoding.h"
-#include "qs/odbc/statement.h"
-#include "qs/recordset.h"
+#include "qs/store/database.h"
+#include "qs/store/list_encoding.h"
+#include "qs/store/odbc/statement.h"
+#include "qs/store/recordset.h"
 #include "store_fixture.h"
 
 namespace qs::test {

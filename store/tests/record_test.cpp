@@ -3,10 +3,10 @@
 #include <chrono>
 #include <thread>
 
-#include "qs/group_info.h"
-#include "qs/msg_pool.h"
-#include "qs/store_codes.h"
-#include "qs/user_info.h"
+#include "qs/store/group_info.h"
+#include "qs/store/msg_pool.h"
+#include "qs/store/store_codes.h"
+#include "qs/store/user_info.h"
 #include "store_fixture.h"
 
 namespace qs::test {

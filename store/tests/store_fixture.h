@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "qs/exception.h"
-#include "qs/store_codes.h"
+#include "qs/fault/exception.h"
+#include "qs/store/store_codes.h"
 #include "test_database.h"
 
 namespace qs::test {

@@ -8,8 +8,8 @@
 #include <stdexcept>
 #include <unistd.h>
 
-#include "qs/odbc/connection.h"
-#include "qs/odbc/statement.h"
+#include "qs/store/odbc/connection.h"
+#include "qs/store/odbc/statement.h"
 
 namespace qs::test {
 

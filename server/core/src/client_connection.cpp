@@ -1,0 +1,321 @@
+#include "client_connection.h"
+
+#include <stdexcept>
+
+#include "qs/server/command_line.h"
+#include "qs/server/log.h"
+#include "qs/server/network.h"
+
+namespace qs {
+
+namespace {
+
+void log_error_block(std::int32_t cid, const std::string& command, const std::string& result)
+{
+    log_lines({"ERROR!!!", "qsserver::cmd_proc()", "cid:\t" + std::to_string(cid), "cmd:\t" + command,
+               "result:\t" + result});
+}
+
+} // namespace
+
+client_connection::client_connection(asio::ip::tcp::socket socket, server_state& state, asio::thread_pool& workers,
+                                     const limits& limits, std::function<void(client_connection*)> closed)
+    : socket_(std::move(socket)), strand_(asio::make_strand(socket_.get_executor())), workers_(workers),
+      limits_(limits), closed_callback_(std::move(closed)), interpreter_(state), frames_(max_frame_size),
+      resume_reading_(strand_), unfinished_frame_(strand_)
+{
+}
+
+void client_connection::start()
+{
+    asio::co_spawn(strand_, [self = shared_from_this()] { return self->read_loop(); }, asio::detached);
+}
+
+void client_connection::shutdown()
+{
+    asio::post(strand_, [self = shared_from_this()] {
+        asio::error_code ignored;
+        self->socket_.shutdown(asio::ip::tcp::socket::shutdown_receive, ignored);
+        self->socket_.cancel(ignored);
+    });
+}
+
+bool client_connection::read_paused() const
+{
+    return queue_.size() >= limits_.queued_commands || unsent_.size() >= limits_.unsent_bytes;
+}
+
+// Waits until the socket is readable, then reads what it has into a buffer of the
+// thread's own: between reads an idle connection holds no buffer.
+asio::awaitable<void> client_connection::read_loop()
+{
+    auto self = shared_from_this();
+    thread_local std::vector<char> chunk(64 * 1024);
+    try {
+        socket_.non_blocking(true);
+        for (;;) {
+            while (read_paused() && !closed_) {
+                resume_reading_.expires_at(asio::steady_timer::time_point::max());
+                asio::error_code ignored;
+                co_await resume_reading_.async_wait(asio::redirect_error(asio::use_awaitable, ignored));
+            }
+            frames_.release_if_empty();
+            co_await socket_.async_wait(asio::ip::tcp::socket::wait_read, asio::use_awaitable);
+            asio::error_code ec;
+            const std::size_t n = socket_.read_some(asio::buffer(chunk), ec);
+            if (ec == asio::error::would_block)
+                continue;
+            if (ec)
+                break;
+            frames_.feed(chunk.data(), n);
+            accept_bytes();
+        }
+    } catch (...) {  // a reset, a frame over the cap, or shutdown
+    }
+    read_done_ = true;
+    unfinished_frame_.cancel();
+    finish_if_done();
+}
+
+// Cuts the whole frames received so far into the queue and runs what may run.
+void client_connection::accept_bytes()
+{
+    for (frame f; frames_.next(f);) {
+        request r{std::move(f), {}, false};
+        r.too_long = r.raw.text.size() > limits_.longest_request;
+        if (!r.too_long) {
+            std::string line = r.raw.text;
+            parse_command_line(r.args, line);
+        }
+        queue_.push_back(std::move(r));
+    }
+    watch_unfinished_frame();
+    pump();
+}
+
+// A frame left incomplete for too long ends the connection.
+void client_connection::watch_unfinished_frame()
+{
+    if (!frames_.has_partial()) {
+        if (watching_frame_)
+            unfinished_frame_.cancel();
+        watching_frame_ = false;
+        return;
+    }
+    if (watching_frame_)
+        return;
+    watching_frame_ = true;
+    unfinished_frame_.expires_after(limits_.unfinished_frame);
+    unfinished_frame_.async_wait([self = shared_from_this()](asio::error_code ec) {
+        if (ec || !self->watching_frame_)
+            return;
+        log_line("Closed a connection that left a frame unfinished.");
+        self->close_socket();
+    });
+}
+
+// Runs queued commands in arrival order: inline ones at once, the others one at a time
+// on a worker; a select parks and holds up nothing.
+void client_connection::pump()
+{
+    while (!busy_ && !queue_.empty() && !ending_) {
+        request r = std::move(queue_.front());
+        queue_.pop_front();
+        if (!r.too_long && !r.args.empty() && r.args[0] == "select")
+            park(r);
+        else if (r.too_long || !interpreter_.needs_database(r.args))
+            answer(r);  // on the event loop: nothing to wait for
+        else
+            run_on_worker(std::move(r));
+    }
+    if (!read_paused())
+        resume_reading_.cancel();
+    finish_if_done();
+}
+
+void client_connection::answer(const request& r)
+{
+    std::string result;
+    hand_out given;
+    try {
+        if (r.too_long) {
+            result = "The command is too long.";
+        } else {
+            interpreter_.execute(r.args, result, &given);
+            if (result.size() > server_state::reply_limit())
+                throw std::length_error("reply longer than one frame");
+        }
+    } catch (...) {
+        log_error_block(r.raw.cid, r.raw.text, result);
+        result = command_failed;
+    }
+    reply(r.raw.cid, result, r.raw.text, std::move(given));
+}
+
+void client_connection::run_on_worker(request r)
+{
+    busy_ = true;
+    asio::post(workers_, [self = shared_from_this(), r = std::move(r)] {
+        std::string result;
+        hand_out given;
+        bool failed = false;
+        try {
+            self->interpreter_.execute(r.args, result, &given);
+            if (result.size() > server_state::reply_limit())
+                throw std::length_error("reply longer than one frame");
+        } catch (...) {
+            log_error_block(r.raw.cid, r.raw.text, result);
+            failed = true;
+        }
+        asio::post(self->strand_, [self, r = std::move(r), result = std::move(result), given = std::move(given),
+                                   failed]() mutable {
+            self->busy_ = false;
+            self->reply(r.raw.cid, failed ? command_failed : result, r.raw.text, std::move(given));
+            self->pump();
+        });
+    });
+}
+
+void client_connection::park(const request& r)
+{
+    std::string refusal;
+    session_handle target = interpreter_.select_target(r.args, refusal);
+    if (!refusal.empty() || !target) {
+        reply(r.raw.cid, refusal, r.raw.text);
+        return;
+    }
+    if (parked_ >= limits_.waiting_selects) {
+        reply(r.raw.cid, qsexcpt(qsexcpt::too_many_selects).message, r.raw.text);
+        return;
+    }
+    ++parked_;
+    interpreter_.state().park_select(
+        target, r.args[1], [self = shared_from_this(), cid = r.raw.cid, text = r.raw.text](std::string reply,
+                                                                                             hand_out given) {
+            // At once when the completing thread may run this connection's strand.
+            asio::dispatch(self->strand_, [self, cid, text, reply = std::move(reply), given = std::move(given)]() mutable {
+                --self->parked_;
+                self->reply(cid, reply, text, std::move(given));
+                self->finish_if_done();
+            });
+        });
+}
+
+// A reply that cannot reach the client gives back what it hands out.
+void client_connection::reply(std::int32_t cid, const std::string& text, const std::string& command, hand_out given)
+{
+    if (closed_ || ending_) {  // nobody to answer
+        log_error_block(cid, command, text);
+        std::vector<hand_out> lost{std::move(given)};
+        give_back(lost);
+        return;
+    }
+    unsent_ += encode_frame(cid, text);
+    if (!given.empty())
+        unsent_given_.push_back(std::move(given));
+    if (unsent_.size() > limits_.most_unsent_bytes) {
+        log_line("Closed a connection that does not read its replies.");
+        close_socket();
+        return;
+    }
+    if (write_in_flight_ || flush_scheduled_)
+        return;
+    flush_scheduled_ = true;  // after what runs now: replies made meanwhile join this write
+    asio::post(strand_, [self = shared_from_this()] {
+        self->flush_scheduled_ = false;
+        self->write_more();
+        self->finish_if_done();
+    });
+}
+
+// Every reply produced meanwhile leaves in one write.
+void client_connection::write_more()
+{
+    if (write_in_flight_ || unsent_.empty() || closed_)
+        return;
+    write_in_flight_ = true;
+    writing_.swap(unsent_);
+    unsent_.clear();
+    writing_given_.swap(unsent_given_);
+    unsent_given_.clear();
+    asio::async_write(socket_, asio::buffer(writing_),
+                      asio::bind_executor(strand_, [self = shared_from_this()](asio::error_code ec, std::size_t) {
+                          self->write_in_flight_ = false;
+                          self->writing_.clear();
+                          if (ec) {
+                              self->give_back(self->writing_given_);
+                              self->close_socket();
+                              self->finish_if_done();
+                              return;
+                          }
+                          self->writing_given_.clear();
+                          self->write_more();
+                          if (!self->read_paused())
+                              self->resume_reading_.cancel();
+                          self->finish_if_done();
+                      }));
+}
+
+// Once reading is over and every command has run and been answered, the user is
+// logged out (on a worker: it may store pools) and the socket closed.
+void client_connection::finish_if_done()
+{
+    if (!read_done_ || ending_ || busy_ || write_in_flight_ || flush_scheduled_)
+        return;
+    if (!closed_ && (!queue_.empty() || !unsent_.empty()))
+        return;
+    ending_ = true;
+    if (interpreter_.logged_in())  // storing the pools may wait on the database
+        asio::post(workers_, [self = shared_from_this()] { self->end_then_close(); });
+    else
+        end_then_close();
+}
+
+void client_connection::end_then_close()
+{
+    interpreter_.end();
+    asio::post(strand_, [self = shared_from_this()] {
+        self->close_socket();
+        self->closed_callback_(self.get());  // gone from the count before the log says so
+        log_line("Closed a connection.");
+    });
+}
+
+void client_connection::close_socket()
+{
+    if (closed_)
+        return;
+    closed_ = true;
+    asio::error_code ignored;
+    socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+    socket_.close(ignored);
+    resume_reading_.cancel();
+    unfinished_frame_.cancel();
+    queue_.clear();
+    unsent_.clear();
+    give_back(unsent_given_);
+}
+
+// Puts entries back whose replies never left; on a worker when that needs the database.
+void client_connection::give_back(std::vector<hand_out>& given)
+{
+    for (auto& g : given) {
+        if (g.empty())
+            continue;
+        server_state& state = interpreter_.state();
+        if (!g.needs_database()) {
+            state.put_back(g);
+            continue;
+        }
+        asio::post(workers_, [&state, g = std::move(g)] {
+            try {
+                state.put_back(g);
+            } catch (...) {
+                log_line("Could not put back the messages of a reply that was not sent.");
+            }
+        });
+    }
+    given.clear();
+}
+
+} // namespace qs

@@ -1,0 +1,171 @@
+#include "qs/server/network.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <sys/resource.h>
+#include <thread>
+#include <unordered_map>
+
+#include "qs/net/frame.h"
+#include "qs/server/log.h"
+#include "qs/server/settings.h"
+#include "client_connection.h"
+
+namespace qs {
+
+namespace {
+
+// The open-file limit goes to its hard limit: every connection is a descriptor.
+void raise_descriptor_limit()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return;
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    log_line("Open files allowed: " + std::to_string(limit.rlim_cur) + ".");
+}
+
+bool out_of_descriptors(const asio::error_code& ec)
+{
+    return ec == asio::error::no_descriptors || ec.value() == ENFILE;
+}
+
+} // namespace
+
+struct network::impl {
+    explicit impl(server_state& s)
+        : state(s), workers(static_cast<std::size_t>(std::max(1, config.db_connections))), acceptor(io)
+    {
+    }
+
+    asio::awaitable<void> accept_loop();
+    void adopt(asio::ip::tcp::socket socket);
+    void forget(client_connection* c);
+
+    server_state& state;
+    asio::io_context io;
+    asio::executor_work_guard<asio::io_context::executor_type> keep_running = asio::make_work_guard(io);
+    asio::thread_pool workers;  // commands that may wait on the database
+    asio::ip::tcp::acceptor acceptor;
+    std::vector<std::thread> io_threads;
+    client_connection::limits limits{};
+
+    std::mutex lock;  // guards connections and stopping
+    std::condition_variable all_closed;
+    std::unordered_map<client_connection*, std::shared_ptr<client_connection>> connections;
+    bool stopping = false;
+    bool refusing = false;  // over max_connections: said once per burst
+};
+
+network::network(server_state& state) : impl_(std::make_unique<impl>(state)) {}
+
+network::~network()
+{
+    stop();
+}
+
+asio::awaitable<void> network::impl::accept_loop()
+{
+    bool paused = false;
+    for (;;) {
+        asio::error_code ec;
+        auto socket = co_await acceptor.async_accept(asio::redirect_error(asio::use_awaitable, ec));
+        if (ec == asio::error::operation_aborted || !acceptor.is_open())
+            break;
+        if (out_of_descriptors(ec)) {  // pause instead of spinning; users go on being served
+            if (!paused)
+                log_line("Out of file descriptors: accepting pauses.");
+            paused = true;
+            asio::steady_timer wait(io, std::chrono::milliseconds(100));
+            co_await wait.async_wait(asio::redirect_error(asio::use_awaitable, ec));
+            continue;
+        }
+        paused = false;
+        if (!ec)
+            adopt(std::move(socket));
+    }
+    log_line("");
+    log_line("Listen-proc stopped.");
+}
+
+void network::impl::adopt(asio::ip::tcp::socket socket)
+{
+    std::lock_guard guard(lock);
+    if (stopping)
+        return;  // closed at once
+    if (connections.size() >= static_cast<std::size_t>(config.max_connections)) {
+        if (!refusing)
+            log_line("Too many connections (" + std::to_string(connections.size()) + "): new ones are closed.");
+        refusing = true;
+        return;
+    }
+    refusing = false;
+    asio::error_code ignored;
+    socket.set_option(asio::ip::tcp::no_delay(true), ignored);
+    auto c = std::make_shared<client_connection>(std::move(socket), state, workers, limits,
+                                                 [this](client_connection* done) { forget(done); });
+    connections.emplace(c.get(), c);
+    c->start();
+}
+
+void network::impl::forget(client_connection* c)
+{
+    std::lock_guard guard(lock);
+    connections.erase(c);
+    if (connections.empty())
+        all_closed.notify_all();
+}
+
+bool network::start()
+{
+    impl& n = *impl_;
+    log_text("Starting socket environment...");
+    log_line("Ok.");
+    log_text("initializing socket...");
+    try {
+        const asio::ip::tcp::endpoint at(asio::ip::tcp::v4(), static_cast<unsigned short>(config.port));
+        n.acceptor.open(at.protocol());
+        n.acceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true));
+        n.acceptor.bind(at);
+        n.acceptor.listen(config.backlog > 0 ? config.backlog : asio::socket_base::max_listen_connections);
+    } catch (const std::exception&) {
+        log_line("Failed.");
+        return false;
+    }
+    log_line("Ok.");
+    log_line("Listening...");
+    raise_descriptor_limit();
+    n.limits.longest_request = static_cast<std::size_t>(config.buff_size) - frame_overhead;
+    n.limits.unfinished_frame = std::chrono::seconds(config.frame_timeout);
+    asio::co_spawn(n.io, [&n] { return n.accept_loop(); }, asio::detached);
+    for (int i = 0; i < std::max(1, config.io_threads); ++i)
+        n.io_threads.emplace_back([&n] { n.io.run(); });
+    return true;
+}
+
+void network::stop()
+{
+    impl& n = *impl_;
+    if (n.io_threads.empty())
+        return;
+    std::unique_lock guard(n.lock);
+    n.stopping = true;
+    asio::post(n.io, [&n] {
+        asio::error_code ignored;
+        n.acceptor.close(ignored);
+    });
+    for (auto& [raw, c] : n.connections)
+        c->shutdown();
+    n.all_closed.wait(guard, [&n] { return n.connections.empty(); });
+    guard.unlock();
+    n.workers.join();
+    n.keep_running.reset();
+    n.io.stop();
+    for (auto& t : n.io_threads)
+        t.join();
+    n.io_threads.clear();
+}
+
+} // namespace qs

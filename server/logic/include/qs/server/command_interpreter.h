@@ -1,0 +1,81 @@
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "qs/server/server_state.h"
+
+namespace qs {
+
+// The command language of one client connection: its 23 handlers and who is logged in
+// on it. Owned by the connection; execute() runs one command at a time, from any
+// thread; lock_ makes current() safe beside it.
+class command_interpreter {
+public:
+    explicit command_interpreter(server_state& state) : state_(state) {}
+    command_interpreter(const command_interpreter&) = delete;
+    command_interpreter& operator=(const command_interpreter&) = delete;
+
+    // Runs one parsed command line for this connection and fills result; what a fetch
+    // hands out is recorded in given, when given.
+    void execute(const std::vector<std::string>& args, std::string& result, server_state::hand_out* given = nullptr);
+
+    // For a select: the session to park it in, or null with the refusal to answer
+    // (the checks execute() makes for a select).
+    session_handle select_target(const std::vector<std::string>& args, std::string& refusal);
+    server_state& state() noexcept { return state_; }
+    // Whether the command may wait on the database as things stand now.
+    bool needs_database(const std::vector<std::string>& args);
+    bool logged_in() { return current() != nullptr; }
+
+    // The connection is over: logs its user out (a failure to store is logged).
+    void end();
+
+private:
+    using args_t = std::vector<std::string>;
+    struct command;
+    static const std::vector<command>& commands();
+    static const command* find(const std::string& keyword);
+    bool refused(const command& cmd, const args_t& args, std::string& result);
+
+    session_handle current();                // null unless logged in
+    std::string user();                      // the current user's name
+    void logged_in_as(const session_handle& handle);
+    void logged_out();
+
+    // Handlers of the command language.
+    void login(const args_t& a, std::string& r);
+    void logout(const args_t& a, std::string& r);
+    void newgroup(const args_t& a, std::string& r);
+    void newuser(const args_t& a, std::string& r);
+    void sendmessage(const args_t& a, std::string& r);
+    void getmessage(const args_t& a, std::string& r);
+    void sendgroupmessage(const args_t& a, std::string& r);
+    void getgroupmessage(const args_t& a, std::string& r);
+    void sendcustommessage(const args_t& a, std::string& r);
+    void getcustommessage(const args_t& a, std::string& r);
+    void setcontactlist(const args_t& a, std::string& r);
+    void getcontactlist(const args_t& a, std::string& r);
+    void setstatus(const args_t& a, std::string& r);
+    void getstatus(const args_t& a, std::string& r);
+    void select(const args_t& a, std::string& r);
+    void getmemberlist(const args_t& a, std::string& r);
+    void setmemberlist(const args_t& a, std::string& r);
+    void getmasterlist(const args_t& a, std::string& r);
+    void setmasterlist(const args_t& a, std::string& r);
+    void getinfo(const args_t& a, std::string& r);
+    void setinfo(const args_t& a, std::string& r);
+    void getpassword(const args_t& a, std::string& r);
+    void ver(const args_t& a, std::string& r);
+    void set_group_list(const args_t& a, std::string& r,
+                        void (server_state::*set)(const std::string&, const std::string&));
+
+    server_state& state_;
+    std::mutex lock_;                 // guards current_session_ and ended_
+    session_handle current_session_;  // null while nobody is logged in
+    bool ended_ = false;
+    server_state::hand_out* given_ = nullptr;  // of the command running now
+};
+
+} // namespace qs

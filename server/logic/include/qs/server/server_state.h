@@ -1,0 +1,182 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <unordered_set>
+
+#include "qs/store/database.h"
+#include "qs/server/qsexcpt.h"
+#include "qs/server/session.h"
+#include "qs/server/thread_cache.h"
+
+namespace qs {
+
+struct state_options {
+    pool_options database;
+    // How long the end of a connection, and stop, keep trying to store a user's pools
+    // while the database is unavailable.
+    std::chrono::milliseconds store_retry{20000};
+    // Where stop writes what could not be stored; the next start merges it.
+    std::string recovery_file = "qsserver.recovery";
+};
+
+// The command logic: logged-in users in memory, everything else in the database.
+// Every operation is safe from any number of threads. Refusals are qs::qsexcpt,
+// whose message is the reply; record-layer failures pass as qs::exception or db_error.
+// A database that cannot be reached or does not answer in time gives
+// "The database is not available." and a log line with the driver's words.
+//
+// Locking: table_lock_ guards sessions_ and every field of every session. A user's
+// lock (one of user_locks_, by name) makes that user's stored pools and session change
+// together: login's load, logout's store, every delivery ("the session, else msgpool")
+// and every hand-out of entries that are still stored hold it. Order: user lock, then
+// table lock; never two user locks at once; no database work under the table lock.
+// known_lock_ guards known_users_ and is taken alone.
+class server_state {
+public:
+    enum class pool_kind { personal, group, custom };
+
+    explicit server_state(state_options options = {});
+
+    // Sessions.
+    session_handle open_session(const std::string& name);  // exception(20) when present
+    session_handle find_session(const std::string& name);  // null when absent
+    void close_session(const session_handle& handle);
+    bool is_active(const session_handle& handle);          // still in the table
+    void publish_status(const session_handle& handle, const std::string& status);
+    void get_status(const std::string& name, std::string& out);
+
+    // Accounts.
+    session_handle login(const std::string& name, const std::string& password);
+    void logout(const session_handle& handle);
+    // The end of a connection: logs the user out, trying for a while to store the pools.
+    // When they cannot be stored, the session stays (orphaned) for a later delivery,
+    // the next login or stop to store, and the failure is rethrown for the log.
+    void logout_user(const std::string& name);
+    // The same for a connection's own session handle.
+    void end_session(const session_handle& handle);
+    void new_user(const std::string& name, const std::string& password);
+    void info_record(const std::string& name, std::string& out);
+    // The first nine fields, without the answer and the password.
+    void public_record(const std::string& name, std::string& out);
+    // The password when answer equals the stored, non-empty answer.
+    void password_for(const std::string& name, const std::string& answer, std::string& out);
+    void set_info(const std::string& name, const std::string& items);
+
+    // Messages, status and events.
+    void send_message(const std::string& sender, const std::string& receiver, const std::string& text);
+    void send_custom_message(const std::string& sender, const std::string& receiver, const std::string& text);
+    void send_group_message(const std::string& sender, const std::string& group, const std::string& text);
+    using hand_out = qs::hand_out;
+    void get_message(const session_handle& handle, std::string& out, hand_out* given = nullptr);
+    void get_group_message(const session_handle& handle, std::string& out, hand_out* given = nullptr);
+    void get_custom_message(const session_handle& handle, std::string& out, hand_out* given = nullptr);
+    // Puts what was handed out back at the head of its pools, in order; into msgpool
+    // when the session is gone. May wait on the database when needs_database().
+    void put_back(const hand_out& given);
+    void set_status(const std::string& name, const std::string& status);
+    // A select: done gets what fits in one reply once a kind named in mask is pending,
+    // at once when one is; "" at once when the mask names no kind, and when the session
+    // goes away. Until then it waits parked in the session, holding no thread. done runs
+    // exactly once, outside every lock, on the thread that completes it.
+    using select_done = std::function<void(std::string reply, hand_out given)>;
+    void park_select(const session_handle& handle, const std::string& mask, select_done done);
+    // The same, waiting for the reply.
+    void select_events(const session_handle& handle, const std::string& mask, std::string& reply);
+
+    // Groups and contact lists.
+    bool user_exists(const std::string& name);
+    bool group_exists(const std::string& name);
+    bool users_exist(const std::string& list);
+    void create_group(const std::string& group);
+    void get_member_list(const std::string& group, std::string& out);
+    void set_member_list(const std::string& group, const std::string& list);
+    void get_master_list(const std::string& group, std::string& out);
+    void set_master_list(const std::string& group, const std::string& list);
+    void get_contact_list(const std::string& user, std::string& out);
+    void set_contact_list(const std::string& user, const std::string& list);
+    bool is_member(const std::string& user, const std::string& group);
+    bool is_master(const std::string& user, const std::string& group);
+
+    // Whether an operation would now run without the database (it may still need it if
+    // the state changes before it runs).
+    bool delivers_in_memory(const std::string& receiver);
+    bool fetches_in_memory(const session_handle& handle, pool_kind kind);
+    bool logs_out_in_memory(const session_handle& handle);
+
+    // Stop: stores every session's pools, orphans included, retrying until store_retry
+    // has passed; what still cannot be stored goes to the recovery file. Returns how
+    // many entries went there.
+    std::size_t store_all();
+    // Merges a recovery file left by an earlier stop into msgpool and removes it.
+    // Returns how many entries were merged; throws db_error when the database refuses
+    // (the file then stays for the next start).
+    std::size_t merge_recovery();
+    // From now on, retries to store pools end store_retry from now at the latest.
+    void begin_stop();
+
+    // Statements run on the database since the start (for tests and figures).
+    std::uint64_t statements_run() const noexcept { return db_.pool().statements(); }
+    // The most text one reply may carry: min(buff_size, 1024) - 5.
+    static std::size_t reply_limit();
+    static constexpr std::size_t event_cap = 256;
+    static constexpr std::chrono::milliseconds retry_pause{200};
+
+private:
+    template <typename Work>
+    auto with_db(Work&& work);
+    std::mutex& user_lock(const std::string& name);
+    void remember_user(const std::string& name);
+    void load_pending(session& s, const database::login_row& row);
+    void store_unstored(const session_handle& handle);
+    void logout_locked(const session_handle& handle);
+    void logout_with_retry(const session_handle& handle);
+    void finish_logout(const session_handle& handle);
+    std::chrono::steady_clock::time_point stop_deadline() const;
+    void deliver(pool_kind kind, const std::string& receiver, const std::string& entry);
+    void append_stored(pool_kind kind, const std::string& receiver, const std::string& entry);
+    void send(pool_kind kind, const std::string& sender, const std::string& receiver, const std::string& text);
+    void fetch(pool_kind kind, const session_handle& handle, std::string& out, hand_out* given);
+    void hand_out_stored(pool_kind kind, const std::string& name, const std::string& before,
+                         const std::string& after);
+    struct due_select {
+        select_done done;
+        session_handle handle;
+        unsigned stored_wanted;  // non-zero: the reply hands out stored entries, to take then
+        std::string reply;
+        hand_out given;
+    };
+    using due_list = std::vector<due_select>;
+    void park_wanted(const session_handle& handle, unsigned wanted, select_done done);
+    void wake(const session_handle& handle, due_list& due);
+    void run_due(due_list& due);
+    void answer_stored(due_select& d);
+    void restore_stored_heads(database& d, const std::string& name, const hand_out& given);
+    void push_event(const session_handle& s, const std::string& event, due_list& due);
+    void select_stored(const session_handle& handle, unsigned wanted, std::string& reply, hand_out& given);
+    void take_sections(session& s, unsigned wanted, std::string& reply,
+                       std::array<pending_pool::taken, 3>* taken = nullptr,
+                       std::deque<std::string>* events_taken = nullptr);
+    void read_group_list(const std::string& group, bool masters, std::string& out);
+    void write_group_list(const std::string& group, bool masters, const std::string& list);
+    bool in_group_list(const std::string& user, const std::string& group, bool masters);
+
+    const state_options options_;
+    mutable database db_;                             // thread-safe itself
+    std::mutex table_lock_;
+    std::map<std::string, session_handle> sessions_;  // guarded by table_lock_
+    std::array<std::mutex, 64> user_locks_;           // by hash of the user name
+    std::mutex known_lock_;
+    std::unordered_set<std::string> known_users_;     // guarded by known_lock_; users are never deleted
+    std::atomic<std::chrono::steady_clock::rep> stop_deadline_{std::chrono::steady_clock::time_point::max().time_since_epoch().count()};
+    thread_cache stored_replies_;  // select replies that hand out stored entries; destroyed first
+};
+
+} // namespace qs

@@ -1,0 +1,59 @@
+#include "qs/server/command_interpreter.h"
+
+
+#include "qs/server/log.h"
+
+namespace qs {
+
+session_handle command_interpreter::current()
+{
+    session_handle h;
+    {
+        std::lock_guard guard(lock_);
+        h = current_session_;
+    }
+    return state_.is_active(h) ? h : nullptr;
+}
+
+std::string command_interpreter::user()
+{
+    session_handle h = current();
+    return h ? h->name : std::string();
+}
+
+void command_interpreter::logged_in_as(const session_handle& handle)
+{
+    {
+        std::lock_guard guard(lock_);
+        if (!ended_) {
+            current_session_ = handle;
+            return;
+        }
+    }
+    state_.end_session(handle);  // the connection ended while the login ran
+}
+
+void command_interpreter::logged_out()
+{
+    std::lock_guard guard(lock_);
+    current_session_ = nullptr;
+}
+
+void command_interpreter::end()
+{
+    session_handle h;
+    {
+        std::lock_guard guard(lock_);
+        ended_ = true;
+        h = std::move(current_session_);
+    }
+    if (!h)
+        return;
+    try {
+        state_.end_session(h);
+    } catch (...) {
+        log_line("Could not store the pending messages of " + h->name + "; they wait for the next login.");
+    }
+}
+
+} // namespace qs

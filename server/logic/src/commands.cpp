@@ -1,0 +1,274 @@
+// The command language: keywords, argument counts, login checks and replies.
+#include "qs/server/command_interpreter.h"
+
+namespace qs {
+
+namespace {
+
+enum class check { count, logged_in, logged_out };
+
+constexpr const char* ok = "Ok.";
+
+} // namespace
+
+struct command_interpreter::command {
+    const char* keyword;
+    std::size_t args;  // the command word included; 0: any number
+    std::vector<check> checks;
+    void (command_interpreter::*run)(const args_t&, std::string&);
+    bool swallow_all = false;  // select: every failure leaves what was written
+};
+
+const std::vector<command_interpreter::command>& command_interpreter::commands()
+{
+    using c = check;
+    static const std::vector<command> table = {
+        {"login", 3, {c::count, c::logged_out}, &command_interpreter::login},
+        {"logout", 1, {c::count, c::logged_in}, &command_interpreter::logout},
+        {"newgroup", 2, {c::count, c::logged_in}, &command_interpreter::newgroup},
+        {"newuser", 3, {c::count, c::logged_out}, &command_interpreter::newuser},
+        {"sendmessage", 3, {c::count, c::logged_in}, &command_interpreter::sendmessage},
+        {"getmessage", 1, {c::count, c::logged_in}, &command_interpreter::getmessage},
+        {"sendgroupmessage", 3, {c::count, c::logged_in}, &command_interpreter::sendgroupmessage},
+        {"getgroupmessage", 1, {c::count, c::logged_in}, &command_interpreter::getgroupmessage},
+        {"sendcustommessage", 3, {c::count, c::logged_in}, &command_interpreter::sendcustommessage},
+        {"getcustommessage", 1, {c::count, c::logged_in}, &command_interpreter::getcustommessage},
+        {"setcontactlist", 2, {c::count, c::logged_in}, &command_interpreter::setcontactlist},
+        {"getcontactlist", 1, {c::count, c::logged_in}, &command_interpreter::getcontactlist},
+        {"setstatus", 2, {c::count, c::logged_in}, &command_interpreter::setstatus},
+        {"getstatus", 2, {c::count}, &command_interpreter::getstatus},
+        {"select", 2, {c::logged_in, c::count}, &command_interpreter::select, true},
+        {"getmemberlist", 2, {c::count}, &command_interpreter::getmemberlist},
+        {"setmemberlist", 3, {c::logged_in, c::count}, &command_interpreter::setmemberlist},
+        {"getmasterlist", 2, {c::count}, &command_interpreter::getmasterlist},
+        {"setmasterlist", 3, {c::logged_in, c::count}, &command_interpreter::setmasterlist},
+        {"getinfo", 2, {c::count}, &command_interpreter::getinfo},
+        {"setinfo", 2, {c::logged_in, c::count}, &command_interpreter::setinfo},
+        {"getpassword", 3, {c::logged_out, c::count}, &command_interpreter::getpassword},
+        {"ver", 0, {}, &command_interpreter::ver},
+    };
+    return table;
+}
+
+const command_interpreter::command* command_interpreter::find(const std::string& keyword)
+{
+    for (const auto& candidate : commands())
+        if (keyword == candidate.keyword)
+            return &candidate;
+    return nullptr;
+}
+
+// The checks of cmd in order; true with the refusal in result when one fails.
+bool command_interpreter::refused(const command& cmd, const args_t& args, std::string& result)
+{
+    for (check ch : cmd.checks) {
+        if (ch == check::count && args.size() != cmd.args) {
+            result = "Too many or too few arguments.";
+            return true;
+        }
+        if (ch == check::logged_in && !current()) {
+            result = "You need to login before executing this command.";
+            return true;
+        }
+        if (ch == check::logged_out && current()) {
+            result = "You need to logout before executing this command.";
+            return true;
+        }
+    }
+    return false;
+}
+
+void command_interpreter::execute(const args_t& args, std::string& result, server_state::hand_out* given)
+{
+    given_ = given;
+    const command* cmd = args.empty() ? nullptr : find(args[0]);
+    if (cmd == nullptr) {
+        result = "Unknown command.";
+        return;
+    }
+    if (refused(*cmd, args, result))
+        return;
+    try {
+        (this->*cmd->run)(args, result);
+    } catch (const qsexcpt& e) {
+        if (!cmd->swallow_all)
+            result = e.message;
+    } catch (...) {
+        if (!cmd->swallow_all)
+            throw;
+    }
+}
+
+bool command_interpreter::needs_database(const args_t& args)
+{
+    using kind = server_state::pool_kind;
+    const command* cmd = args.empty() ? nullptr : find(args[0]);
+    std::string refusal;
+    if (cmd == nullptr || refused(*cmd, args, refusal))
+        return false;
+    const std::string& word = args[0];
+    if (word == "ver" || word == "getstatus" || word == "setstatus")
+        return false;
+    if (word == "sendmessage" || word == "sendcustommessage")
+        return !state_.delivers_in_memory(args[1]);
+    if (word == "getmessage")
+        return !state_.fetches_in_memory(current(), kind::personal);
+    if (word == "getgroupmessage")
+        return !state_.fetches_in_memory(current(), kind::group);
+    if (word == "getcustommessage")
+        return !state_.fetches_in_memory(current(), kind::custom);
+    if (word == "logout")
+        return !state_.logs_out_in_memory(current());
+    return true;
+}
+
+session_handle command_interpreter::select_target(const args_t& args, std::string& refusal)
+{
+    return refused(*find("select"), args, refusal) ? nullptr : current();
+}
+
+void command_interpreter::login(const args_t& a, std::string& r)
+{
+    logged_in_as(state_.login(a[1], a[2]));
+    r = ok;
+}
+
+void command_interpreter::logout(const args_t&, std::string& r)
+{
+    state_.logout(current());
+    logged_out();
+    r = ok;
+}
+
+void command_interpreter::newgroup(const args_t& a, std::string& r)
+{
+    state_.create_group(a[1]);
+    state_.set_master_list(a[1], user());
+    state_.set_member_list(a[1], user());
+    r = ok;
+}
+
+void command_interpreter::newuser(const args_t& a, std::string& r)
+{
+    state_.new_user(a[1], a[2]);
+    r = ok;
+}
+
+void command_interpreter::sendmessage(const args_t& a, std::string& r)
+{
+    state_.send_message(user(), a[1], a[2]);
+    r = ok;
+}
+
+void command_interpreter::getmessage(const args_t&, std::string& r)
+{
+    state_.get_message(current(), r, given_);
+}
+
+void command_interpreter::sendgroupmessage(const args_t& a, std::string& r)
+{
+    if (!state_.is_member(user(), a[1])) {
+        r = "You are not a member of that group.";
+        return;
+    }
+    state_.send_group_message(user(), a[1], a[2]);
+    r = ok;
+}
+
+void command_interpreter::getgroupmessage(const args_t&, std::string& r)
+{
+    state_.get_group_message(current(), r, given_);
+}
+
+void command_interpreter::sendcustommessage(const args_t& a, std::string& r)
+{
+    state_.send_custom_message(user(), a[1], a[2]);
+    r = ok;
+}
+
+void command_interpreter::getcustommessage(const args_t&, std::string& r)
+{
+    state_.get_custom_message(current(), r, given_);
+}
+
+void command_interpreter::setcontactlist(const args_t& a, std::string& r)
+{
+    state_.set_contact_list(user(), a[1]);
+    r = ok;
+}
+
+void command_interpreter::getcontactlist(const args_t&, std::string& r)
+{
+    state_.get_contact_list(user(), r);
+}
+
+void command_interpreter::setstatus(const args_t& a, std::string& r)
+{
+    state_.set_status(user(), a[1]);
+    r = ok;
+}
+
+void command_interpreter::getstatus(const args_t& a, std::string& r)
+{
+    state_.get_status(a[1], r);
+}
+
+void command_interpreter::select(const args_t& a, std::string& r)
+{
+    state_.select_events(current(), a[1], r);
+}
+
+void command_interpreter::getmemberlist(const args_t& a, std::string& r)
+{
+    state_.get_member_list(a[1], r);
+}
+
+void command_interpreter::setmemberlist(const args_t& a, std::string& r)
+{
+    set_group_list(a, r, &server_state::set_member_list);
+}
+
+void command_interpreter::getmasterlist(const args_t& a, std::string& r)
+{
+    state_.get_master_list(a[1], r);
+}
+
+void command_interpreter::setmasterlist(const args_t& a, std::string& r)
+{
+    set_group_list(a, r, &server_state::set_master_list);
+}
+
+// Only a master of the group may replace one of its lists.
+void command_interpreter::set_group_list(const args_t& a, std::string& r,
+                                void (server_state::*set)(const std::string&, const std::string&))
+{
+    if (!state_.is_master(user(), a[1])) {
+        r = "You are not a master of that group.";
+        return;
+    }
+    (state_.*set)(a[1], a[2]);
+    r = ok;
+}
+
+void command_interpreter::getinfo(const args_t& a, std::string& r)
+{
+    state_.public_record(a[1], r);
+}
+
+void command_interpreter::setinfo(const args_t& a, std::string& r)
+{
+    state_.set_info(user(), a[1]);
+    r = ok;
+}
+
+void command_interpreter::getpassword(const args_t& a, std::string& r)
+{
+    state_.password_for(a[1], a[2], r);
+}
+
+void command_interpreter::ver(const args_t&, std::string& r)
+{
+    r = "0.1";
+}
+
+} // namespace qs

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <string>
+
+#include "qs/server/log.h"
+#include "qs/server/server_state.h"
+
+namespace qs {
+
+// Runs work(database&); a database that cannot be reached or does not answer in time
+// becomes "The database is not available." with a log line of the driver's words.
+template <typename Work>
+auto server_state::with_db(Work&& work)
+{
+    try {
+        return work(db_);
+    } catch (const db_error& e) {
+        if (!e.is_unavailable())
+            throw;
+        log_line("The database is not available (SQLSTATE " + e.sqlstate() + "): " + e.what());
+        throw qsexcpt(qsexcpt::database_unavailable);
+    }
+}
+
+} // namespace qs
+
+namespace qs {
+
+// Runs work(odbc::connection&) on a connection borrowed from the database's pool, for
+// the record classes.
+template <typename Work>
+auto on_connection(database& d, Work&& work)
+{
+    return d.pool().run([&](pooled_connection& c) { return work(c.conn()); });
+}
+
+} // namespace qs

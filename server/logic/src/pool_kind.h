@@ -1,0 +1,33 @@
+#pragma once
+
+#include "qs/server/server_state.h"
+
+namespace qs::pools {
+
+using kind = server_state::pool_kind;
+
+inline pending_pool& pool(session& s, kind k)
+{
+    return k == kind::personal ? s.messages : k == kind::group ? s.group_messages : s.custom_messages;
+}
+
+inline bool& flag(session& s, kind k)
+{
+    return k == kind::personal ? s.has_messages : k == kind::group ? s.has_group_messages : s.has_custom_messages;
+}
+
+// The section label of the kind in a select reply.
+inline const char* label(kind k)
+{
+    return k == kind::personal ? "getmessage: " : k == kind::group ? "getgroupmessage:  " : "getcustommessage: ";
+}
+
+inline constexpr kind all[] = {kind::personal, kind::group, kind::custom};
+
+inline database::column column_of(kind k)
+{
+    return k == kind::personal ? database::messages : k == kind::group ? database::groupmessages
+                                                                       : database::custommessages;
+}
+
+} // namespace qs::pools

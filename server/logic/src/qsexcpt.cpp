@@ -1,0 +1,40 @@
+#include "qs/server/qsexcpt.h"
+
+#include <array>
+
+namespace qs {
+
+namespace {
+
+const std::array<const char*, 19> messages = {
+    "Invalid username.",
+    "Invalid password.",
+    "The user is already exist.",
+    "The user is already online.",
+    "The user is not online.",
+    "No messages.",
+    "No events.",
+    "Invalid groupname.",
+    "The group is already exist.",
+    "The message is too long.",
+    "The receiver's message box is full.",
+    "The list is too long.",
+    "The information is too long.",
+    "The status is too long.",
+    "The message could not be delivered to every member.",
+    "The change could not be saved.",
+    "Invalid answer.",
+    "The database is not available.",
+    "Too many selects are waiting on this connection.",
+};
+
+std::string message_for(int code)
+{
+    return code >= 0 && code < static_cast<int>(messages.size()) ? messages[static_cast<std::size_t>(code)] : "";
+}
+
+} // namespace
+
+qsexcpt::qsexcpt(int code) : exception(code), message(message_for(code)) {}
+
+} // namespace qs

@@ -1,0 +1,319 @@
+// Accounts: new users, login and logout, the information record.
+#include <thread>
+
+#include "qs/store/list_encoding.h"
+#include "qs/store/msg_pool.h"
+#include "qs/server/server_state.h"
+#include "qs/store/store_codes.h"
+#include "qs/store/user_info.h"
+#include "database_access.h"
+
+namespace qs {
+
+namespace {
+
+// Opens the user's row; a missing row (or any record-layer failure) is "Invalid username.".
+void open_user(user_info& u, const std::string& name)
+{
+    u.find_user(name);
+    try {
+        u.open();
+    } catch (const exception&) {
+        throw qsexcpt(qsexcpt::invalid_username);
+    }
+}
+
+std::string public_fields(const user_info& u)
+{
+    return std::string("nickname=") + u.get_nickname() + "|email=" + u.get_email() + "|tel=" + u.get_tel() +
+           "|details=" + u.get_details() + "|country=" + u.get_country() + "|province=" + u.get_province() +
+           "|city=" + u.get_city() + "|facepath=" + u.get_facepath() + "|question=" + u.get_question();
+}
+
+// Calls the setter named by key; false for any other key.
+bool set_field(user_info& u, const std::string& key, const std::string& value)
+{
+    using setter = void (user_info::*)(const std::string&);
+    static const std::pair<const char*, setter> setters[] = {
+        {"nickname", &user_info::set_nickname}, {"email", &user_info::set_email},
+        {"tel", &user_info::set_tel},           {"details", &user_info::set_details},
+        {"country", &user_info::set_country},   {"province", &user_info::set_province},
+        {"city", &user_info::set_city},         {"facepath", &user_info::set_facepath},
+        {"password", &user_info::set_password}, {"question", &user_info::set_question},
+        {"answer", &user_info::set_answer},
+    };
+    for (const auto& [name, set] : setters) {
+        if (key == name) {
+            (u.*set)(value);
+            return true;
+        }
+    }
+    return false;
+}
+
+// Both rows of a new user in one transaction on conn.
+void insert_user(odbc::connection& conn, const std::string& name, const std::string& password)
+{
+    conn.set_autocommit(false);
+    try {
+        user_info u(&conn);
+        msg_pool p(&conn);
+        u.open_to_add();
+        p.open_to_add();
+        u.add_new();
+        p.add_new();
+        u.set_username(name);
+        p.set_username(name);
+        u.set_password(password);
+        u.update();
+        p.update();
+        conn.commit();
+    } catch (...) {
+        try {
+            conn.rollback();
+            conn.set_autocommit(true);
+        } catch (...) {  // the connection is broken; the pool reopens it
+        }
+        throw;
+    }
+    conn.set_autocommit(true);
+}
+
+} // namespace
+
+session_handle server_state::login(const std::string& name, const std::string& password)
+{
+    std::lock_guard user(user_lock(name));
+    const auto row = with_db([&](database& d) { return d.read_login(name); });
+    if (!row)
+        throw qsexcpt(qsexcpt::invalid_username);
+    remember_user(name);
+    if (password != row->password)
+        throw qsexcpt(qsexcpt::invalid_password);
+    session_handle handle;
+    {
+        std::lock_guard table(table_lock_);
+        auto [it, inserted] = sessions_.try_emplace(name, nullptr);
+        if (!inserted && !it->second->orphaned)
+            throw qsexcpt(qsexcpt::user_online);
+        if (inserted) {
+            it->second = std::make_shared<session>(name);
+            load_pending(*it->second, *row);
+        }
+        handle = it->second;  // an orphan, left by a connection that ended, is taken over
+        handle->orphaned = false;
+        handle->contacts = row->contacts;
+    }
+    publish_status(handle, "online");
+    return handle;
+}
+
+// The stored pools become the session's, still kept in the database until handed out.
+// Called with the table lock held.
+void server_state::load_pending(session& s, const database::login_row& row)
+{
+    s.messages.push_stored(row.stored[database::messages]);
+    s.group_messages.push_stored(row.stored[database::groupmessages]);
+    s.custom_messages.push_stored(row.stored[database::custommessages]);
+    s.has_messages = !s.messages.empty();
+    s.has_group_messages = !s.group_messages.empty();
+    s.has_custom_messages = !s.custom_messages.empty();
+}
+
+// Appends the entries kept only in the session to the stored pools. Called with the
+// user lock held; throws db_error when the database refuses.
+void server_state::store_unstored(const session_handle& handle)
+{
+    database::pools chunks;
+    {
+        std::lock_guard table(table_lock_);
+        chunks = {handle->messages.unstored_text(), handle->group_messages.unstored_text(),
+                  handle->custom_messages.unstored_text()};
+    }
+    db_.append_unbounded(handle->name, chunks);
+    std::lock_guard table(table_lock_);
+    for (auto pool : {&handle->messages, &handle->group_messages, &handle->custom_messages})
+        pool->mark_all_stored();
+}
+
+void server_state::logout(const session_handle& handle)
+{
+    if (!handle)
+        throw qsexcpt(qsexcpt::user_not_online);
+    std::lock_guard user(user_lock(handle->name));
+    logout_locked(handle);
+}
+
+void server_state::logout_locked(const session_handle& handle)
+{
+    {
+        std::lock_guard table(table_lock_);
+        if (handle->closed || handle->closing)
+            throw qsexcpt(qsexcpt::user_not_online);
+        handle->closing = true;  // fetches wait it out; deliveries wait for the user lock
+    }
+    try {
+        with_db([&](database&) { store_unstored(handle); });
+    } catch (...) {
+        due_list due;
+        {
+            std::lock_guard table(table_lock_);
+            handle->closing = false;
+            wake(handle, due);
+        }
+        run_due(due);
+        throw;
+    }
+    finish_logout(handle);
+}
+
+// The pools are stored: empty the session, tell the contacts, remove it.
+void server_state::finish_logout(const session_handle& handle)
+{
+    {
+        std::lock_guard table(table_lock_);
+        for (auto pool : {&handle->messages, &handle->group_messages, &handle->custom_messages})
+            pool->clear();
+        handle->has_messages = handle->has_group_messages = handle->has_custom_messages = false;
+    }
+    publish_status(handle, "offline");
+    {
+        std::lock_guard table(table_lock_);
+        handle->closing = false;
+    }
+    close_session(handle);
+}
+
+void server_state::logout_user(const std::string& name)
+{
+    end_session(find_session(name));
+}
+
+void server_state::end_session(const session_handle& handle)
+{
+    if (!is_active(handle))
+        return;
+    try {
+        logout_with_retry(handle);
+    } catch (...) {
+        due_list due;
+        {
+            std::lock_guard table(table_lock_);
+            if (!handle->closed)
+                handle->orphaned = true;
+            for (auto& p : handle->parked)  // their connection is gone: nothing may go to them
+                due.push_back(due_select{std::move(p.done), handle, 0, std::string(), hand_out{}});
+            handle->parked.clear();
+        }
+        run_due(due);
+        throw;
+    }
+}
+
+// Logs out, trying again while the database is unavailable, until store_retry has
+// passed or stop's time is up.
+void server_state::logout_with_retry(const session_handle& handle)
+{
+    const auto deadline = std::min(std::chrono::steady_clock::now() + options_.store_retry, stop_deadline());
+    for (;;) {
+        try {
+            logout(handle);
+            return;
+        } catch (const qsexcpt& e) {
+            if (e.code() != qsexcpt::database_unavailable || std::chrono::steady_clock::now() >= deadline)
+                throw;
+        }
+        std::this_thread::sleep_for(retry_pause);
+    }
+}
+
+void server_state::new_user(const std::string& name, const std::string& password)
+{
+    if (name.empty() || name.find('|') != std::string::npos)
+        throw qsexcpt(qsexcpt::invalid_username);  // could never be named in a list
+    if (user_exists(name))
+        throw qsexcpt(qsexcpt::user_exists_already);
+    try {
+        with_db([&](database& d) { on_connection(d, [&](odbc::connection& c) { insert_user(c, name, password); }); });
+    } catch (const db_error& e) {
+        if (e.is_constraint_violation())
+            throw qsexcpt(qsexcpt::user_exists_already);
+        throw;
+    } catch (const qsexcpt&) {
+        throw;
+    } catch (const exception& e) {
+        if (e.code() == store_codes::value_too_long)
+            throw qsexcpt(qsexcpt::info_too_long);
+        throw;
+    }
+    remember_user(name);
+}
+
+void server_state::info_record(const std::string& name, std::string& out)
+{
+    out += with_db([&](database& d) {
+        return on_connection(d, [&](odbc::connection& c) {
+            user_info u(&c);
+            open_user(u, name);
+            return public_fields(u) + "|answer=" + u.get_answer() + "|password=" + u.get_password();
+        });
+    });
+}
+
+void server_state::public_record(const std::string& name, std::string& out)
+{
+    out = with_db([&](database& d) {
+        return on_connection(d, [&](odbc::connection& c) {
+            user_info u(&c);
+            open_user(u, name);
+            return public_fields(u);
+        });
+    });
+}
+
+void server_state::password_for(const std::string& name, const std::string& answer, std::string& out)
+{
+    out = with_db([&](database& d) {
+        return on_connection(d, [&](odbc::connection& c) {
+            user_info u(&c);
+            open_user(u, name);
+            const std::string stored = u.get_answer();
+            if (stored.empty() || answer != stored)
+                throw qsexcpt(qsexcpt::invalid_answer);
+            return std::string(u.get_password());
+        });
+    });
+}
+
+void server_state::set_info(const std::string& name, const std::string& items)
+{
+    with_db([&](database& d) {
+        on_connection(d, [&](odbc::connection& c) {
+            user_info u(&c);
+            open_user(u, name);
+            u.edit();
+            for (const auto& piece : split_list(items)) {
+                auto eq = piece.find('=');
+                if (eq != std::string::npos)
+                    set_field(u, piece.substr(0, eq), piece.substr(eq + 1));
+            }
+            if (public_fields(u).size() > reply_limit())
+                throw qsexcpt(qsexcpt::info_too_long);
+            try {
+                u.update();
+            } catch (const db_error& e) {
+                if (e.is_unavailable())
+                    throw;
+                throw qsexcpt(qsexcpt::not_saved);
+            } catch (const qsexcpt&) {
+                throw;
+            } catch (const exception& e) {
+                throw qsexcpt(e.code() == store_codes::value_too_long ? qsexcpt::info_too_long : qsexcpt::not_saved);
+            } catch (...) {
+                throw qsexcpt(qsexcpt::not_saved);
+            }
+        });
+    });
+}
+
+} // namespace qs

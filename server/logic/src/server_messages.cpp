@@ -1,0 +1,201 @@
+// Messages, status and the waiting select.
+#include "qs/store/list_encoding.h"
+#include "qs/server/message_entry.h"
+#include "qs/server/server_state.h"
+#include "qs/server/settings.h"
+#include "qs/store/store_codes.h"
+#include "database_access.h"
+#include "pool_kind.h"
+
+namespace qs {
+
+namespace {
+
+using pools::kind;
+using pools::column_of;
+
+std::size_t max_pool()
+{
+    return static_cast<std::size_t>(config.max_field_len);
+}
+
+// An entry must fit a select reply with its section label, and a pool.
+void check_entry(kind k, const std::string& entry)
+{
+    if (std::string(pools::label(k)).size() + entry.size() > server_state::reply_limit() || entry.size() > max_pool())
+        throw qsexcpt(qsexcpt::message_too_long);
+}
+
+void record(server_state::hand_out* given, const session_handle& handle, kind k, const pending_pool::taken& taken)
+{
+    if (given == nullptr)
+        return;
+    given->session = handle;
+    given->taken[column_of(k)] = taken;
+}
+
+} // namespace
+
+void server_state::deliver(kind k, const std::string& receiver, const std::string& entry)
+{
+    std::lock_guard user(user_lock(receiver));
+    session_handle orphan;
+    due_list due;
+    bool delivered = false;
+    {
+        std::lock_guard table(table_lock_);
+        auto it = sessions_.find(receiver);
+        if (it != sessions_.end() && !it->second->orphaned) {
+            session& s = *it->second;
+            pending_pool& pool = pools::pool(s, k);
+            if (pool.size_with(entry) > max_pool())
+                throw qsexcpt(qsexcpt::message_box_full);
+            pool.push(entry);
+            pools::flag(s, k) = true;
+            wake(it->second, due);
+            delivered = true;
+        } else if (it != sessions_.end()) {
+            orphan = it->second;
+        }
+    }
+    if (delivered) {
+        run_due(due);
+        return;
+    }
+    if (orphan)  // what it holds goes first, so that the stored pool keeps its order
+        logout_locked(orphan);
+    append_stored(k, receiver, entry);
+}
+
+// One statement appends within the bound; "Ok." follows only once it is committed.
+void server_state::append_stored(kind k, const std::string& receiver, const std::string& entry)
+{
+    const auto result = with_db([&](database& d) { return d.append(column_of(k), receiver, entry, max_pool()); });
+    if (result == database::append_result::full)
+        throw qsexcpt(qsexcpt::message_box_full);
+    if (result == database::append_result::no_row)
+        throw exception(store_codes::no_such_user);
+}
+
+void server_state::send(kind k, const std::string& sender, const std::string& receiver, const std::string& text)
+{
+    const std::string entry = message_entry(sender, text, time_stamp());
+    check_entry(k, entry);
+    if (!user_exists(receiver))
+        throw qsexcpt(qsexcpt::invalid_username);
+    deliver(k, receiver, entry);
+}
+
+void server_state::send_message(const std::string& sender, const std::string& receiver, const std::string& text)
+{
+    send(kind::personal, sender, receiver, text);
+}
+
+void server_state::send_custom_message(const std::string& sender, const std::string& receiver,
+                                       const std::string& text)
+{
+    send(kind::custom, sender, receiver, text);
+}
+
+void server_state::send_group_message(const std::string& sender, const std::string& group, const std::string& text)
+{
+    std::string members;
+    get_member_list(group, members);
+    const std::string entry = group_message_entry(group, sender, text, time_stamp());
+    check_entry(kind::group, entry);
+    bool all_delivered = true;
+    for (const auto& member : split_list(members)) {
+        try {
+            deliver(kind::group, member, entry);
+        } catch (...) {  // full box, or no pool row: the others still get it
+            all_delivered = false;
+        }
+    }
+    if (!all_delivered)
+        throw qsexcpt(qsexcpt::not_delivered_to_all);
+}
+
+void server_state::fetch(kind k, const session_handle& handle, std::string& out, hand_out* given)
+{
+    std::unique_lock<std::mutex> user;
+    for (;;) {
+        std::unique_lock table(table_lock_);
+        if (!handle || handle->closed || handle->closing)
+            throw qsexcpt(qsexcpt::user_not_online);
+        pending_pool& pool = pools::pool(*handle, k);
+        if (pool.empty())
+            throw qsexcpt(qsexcpt::no_messages);
+        if (pool.stored() > 0 && !user) {  // the hand-out changes the stored pool too
+            table.unlock();
+            user = std::unique_lock(user_lock(handle->name));
+            continue;
+        }
+        const std::string before = pool.stored_text();
+        const auto taken = pool.take(reply_limit());
+        pools::flag(*handle, k) = !pool.empty();
+        if (taken.stored == 0) {
+            out = taken.text();
+            record(given, handle, k, taken);
+            return;
+        }
+        const std::string after = pool.stored_text();
+        table.unlock();
+        try {
+            hand_out_stored(k, handle->name, before, after);
+        } catch (...) {
+            table.lock();
+            pool.put_back(taken);
+            pools::flag(*handle, k) = true;
+            throw;
+        }
+        out = taken.text();
+        record(given, handle, k, taken);
+        return;
+    }
+}
+
+// Removes handed-out entries from the stored pool in one statement: it still holds
+// before, and keeps after. Another server may have appended meanwhile; then the
+// appended part stays behind what is kept. Called with the user lock held.
+void server_state::hand_out_stored(kind k, const std::string& name, const std::string& before,
+                                   const std::string& after)
+{
+    with_db([&](database& d) {
+        const auto c = column_of(k);
+        if (d.replace_if(c, name, before, after))
+            return;
+        const std::string now = d.read_pool(c, name);
+        if (now.size() > before.size() && now.compare(0, before.size(), before) == 0 && now[before.size()] == '|') {
+            const std::string rest = now.substr(before.size() + 1);
+            if (d.replace_if(c, name, now, after.empty() ? rest : after + "|" + rest))
+                return;
+        }
+        log_line("The stored messages of " + name + " changed while they were handed out; they stay stored.");
+    });
+}
+
+void server_state::get_message(const session_handle& handle, std::string& out, hand_out* given)
+{
+    fetch(kind::personal, handle, out, given);
+}
+
+void server_state::get_group_message(const session_handle& handle, std::string& out, hand_out* given)
+{
+    fetch(kind::group, handle, out, given);
+}
+
+void server_state::get_custom_message(const session_handle& handle, std::string& out, hand_out* given)
+{
+    fetch(kind::custom, handle, out, given);
+}
+
+void server_state::set_status(const std::string& name, const std::string& status)
+{
+    if (std::string("getstatus ").size() + name.size() + 2 + status.size() > reply_limit())
+        throw qsexcpt(qsexcpt::status_too_long);
+    session_handle handle = find_session(name);
+    if (handle)
+        publish_status(handle, status);
+}
+
+} // namespace qs

@@ -1,0 +1,136 @@
+// The session table: sessions, status and status events.
+#include <algorithm>
+#include <functional>
+
+#include "qs/store/list_encoding.h"
+#include "qs/server/server_state.h"
+#include "qs/server/settings.h"
+#include "pool_kind.h"
+
+namespace qs {
+
+namespace {
+
+constexpr int name_has_session = 20;
+
+} // namespace
+
+server_state::server_state(state_options options) : options_(std::move(options)), db_(options_.database) {}
+
+std::size_t server_state::reply_limit()
+{
+    return static_cast<std::size_t>(std::min(config.buff_size, 1024) - 5);
+}
+
+std::mutex& server_state::user_lock(const std::string& name)
+{
+    return user_locks_[std::hash<std::string>{}(name) % user_locks_.size()];
+}
+
+session_handle server_state::open_session(const std::string& name)
+{
+    std::lock_guard table(table_lock_);
+    auto [it, inserted] = sessions_.try_emplace(name, nullptr);
+    if (!inserted)
+        throw exception(name_has_session);
+    it->second = std::make_shared<session>(name);
+    return it->second;
+}
+
+session_handle server_state::find_session(const std::string& name)
+{
+    std::lock_guard table(table_lock_);
+    auto it = sessions_.find(name);
+    return it == sessions_.end() ? nullptr : it->second;
+}
+
+void server_state::close_session(const session_handle& handle)
+{
+    if (!handle)
+        return;
+    due_list due;
+    {
+        std::lock_guard table(table_lock_);
+        auto it = sessions_.find(handle->name);
+        if (it != sessions_.end() && it->second == handle)
+            sessions_.erase(it);
+        handle->closed = true;
+        wake(handle, due);
+    }
+    run_due(due);
+}
+
+bool server_state::is_active(const session_handle& handle)
+{
+    std::lock_guard table(table_lock_);
+    return handle && !handle->closed;
+}
+
+void server_state::push_event(const session_handle& s, const std::string& event, due_list& due)
+{
+    s->events.push_back(event);
+    if (s->events.size() > event_cap)
+        s->events.pop_front();
+    wake(s, due);
+}
+
+void server_state::publish_status(const session_handle& handle, const std::string& status)
+{
+    if (!handle)
+        return;
+    const std::string event = "getstatus " + handle->name;
+    due_list due;
+    {
+        std::lock_guard table(table_lock_);
+        handle->status = status;
+        for (const auto& contact : split_list(handle->contacts)) {
+            auto it = sessions_.find(contact);
+            if (it != sessions_.end())
+                push_event(it->second, event, due);
+        }
+    }
+    run_due(due);
+}
+
+void server_state::get_status(const std::string& name, std::string& out)
+{
+    std::lock_guard table(table_lock_);
+    auto it = sessions_.find(name);
+    if (it != sessions_.end())
+        out = it->second->status;
+}
+
+} // namespace qs
+
+namespace qs {
+
+bool server_state::delivers_in_memory(const std::string& receiver)
+{
+    {
+        std::lock_guard known(known_lock_);
+        if (known_users_.count(receiver) == 0)
+            return false;
+    }
+    std::lock_guard table(table_lock_);
+    auto it = sessions_.find(receiver);
+    return it != sessions_.end() && !it->second->orphaned && !it->second->closing;
+}
+
+bool server_state::fetches_in_memory(const session_handle& handle, pool_kind kind)
+{
+    std::lock_guard table(table_lock_);
+    return !handle || pools::pool(*handle, kind).stored() == 0;
+}
+
+bool server_state::logs_out_in_memory(const session_handle& handle)
+{
+    std::lock_guard table(table_lock_);
+    if (!handle)
+        return true;
+    for (auto k : pools::all)
+        if (pools::pool(*handle, k).has_unstored())
+            return false;
+    return true;
+}
+
+} // namespace qs

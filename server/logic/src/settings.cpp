@@ -1,0 +1,7 @@
+#include "qs/server/settings.h"
+
+namespace qs {
+
+settings config;
+
+} // namespace qs

@@ -1,0 +1,83 @@
+#include "qs/server/settings_file.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+
+#include "qs/net/frame.h"
+#include "qs/server/log.h"
+#include "qs/server/settings.h"
+
+namespace qs {
+
+namespace {
+
+constexpr std::size_t longest_line = 1023;
+constexpr int smallest_buffer = 64;
+
+// key=value pairs; nothing trimmed but one trailing CR; the last key wins; reading
+// stops at the first line longer than longest_line.
+std::map<std::string, std::string> read_pairs(const std::string& file_name)
+{
+    std::map<std::string, std::string> pairs;
+    std::ifstream in(file_name);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.size() > longest_line)
+            break;
+        auto eq = line.find('=');
+        if (eq != std::string::npos)
+            pairs[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return pairs;
+}
+
+struct number_setting {
+    const char* key;
+    int settings::*field;
+    long low, high;
+};
+
+} // namespace
+
+std::vector<std::string> read_settings(const std::string& file_name)
+{
+    console_text("Initializing settings...");
+    const auto pairs = read_pairs(file_name);
+    const settings defaults;
+    std::vector<std::string> complaints;
+    const number_setting numbers[] = {
+        {"backlog", &settings::backlog, -2147483648L, 2147483647L},
+        {"buff_size", &settings::buff_size, smallest_buffer, static_cast<long>(max_frame_size)},
+        {"port", &settings::port, 1, 65535},
+        {"sleep_ticks", &settings::sleep_ticks, 1, 1L << 30},
+        {"max_field_len", &settings::max_field_len, 1, 1L << 30},
+        {"db_connections", &settings::db_connections, 1, 64},
+        {"db_timeout", &settings::db_timeout, 1, 3600},
+        {"store_retry", &settings::store_retry, 0, 3600},
+        {"io_threads", &settings::io_threads, 1, 64},
+        {"max_connections", &settings::max_connections, 1, 1000000},
+        {"frame_timeout", &settings::frame_timeout, 1, 3600},
+    };
+    for (const auto& n : numbers) {
+        auto it = pairs.find(n.key);
+        if (it == pairs.end())
+            continue;
+        const long value = std::strtol(it->second.c_str(), nullptr, 10);  // atoi's reading, clamped
+        if (value < n.low || value > n.high) {
+            complaints.push_back(std::string("Setting ") + n.key + "=" + it->second + " is out of range (" +
+                                 std::to_string(n.low) + " to " + std::to_string(n.high) + "); using " +
+                                 std::to_string(defaults.*(n.field)) + ".");
+            continue;
+        }
+        config.*(n.field) = static_cast<int>(value);
+    }
+    if (auto it = pairs.find("log_path"); it != pairs.end())
+        config.log_path = it->second;
+    console_line("Ok.");
+    return complaints;
+}
+
+} // namespace qs

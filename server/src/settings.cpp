@@ -1,7 +1,0 @@
-#include "qs/settings.h"
-
-namespace qs {
-
-settings config;
-
-} // namespace qs
