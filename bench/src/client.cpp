@@ -25,7 +25,17 @@ void client::open()
 {
     close();
     fd_ = start_connect(server_);
+    if (server_.tls) {
+        try {
+            tls_ = std::make_unique<tls_link>(fd_);
+        } catch (...) {
+            ::close(fd_);
+            fd_ = -1;
+            throw;
+        }
+    }
     connecting_ = true;
+    handshaking_ = server_.tls;
     want_out_ = true;
     loop_.watch(fd_, base_events | EPOLLOUT, *this);
 }
@@ -33,12 +43,13 @@ void client::open()
 void client::close()
 {
     ++generation_;
+    tls_.reset();
     if (fd_ >= 0) {
         loop_.forget(fd_);
         ::close(fd_);
     }
     fd_ = -1;
-    connecting_ = want_out_ = false;
+    connecting_ = handshaking_ = want_out_ = false;
     out_.clear();
     out_begin_ = 0;
     in_ = frame_decoder();
@@ -55,7 +66,7 @@ void client::queue(std::string_view text, reply_fn on_reply)
 
 void client::flush()
 {
-    if (fd_ >= 0 && !connecting_)
+    if (fd_ >= 0 && !connecting_ && !handshaking_)
         write_some();
 }
 
@@ -71,13 +82,15 @@ void client::on_ready(std::uint32_t events)
         return;
     if (connecting_ && !finish_connect())
         return;
+    if (handshaking_ && !step_handshake())
+        return;
     const std::uint64_t gen = generation_;
     if (events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) {
         read_some();
         if (generation_ != gen)
             return;
     }
-    if (events & EPOLLOUT)
+    if ((events & EPOLLOUT) || tls_)  // TLS: a write that waited may go on after a read
         write_some();
 }
 
@@ -94,19 +107,65 @@ bool client::finish_connect()
     return true;
 }
 
+// Drives the TLS handshake, watching for what it waits on; true once it is done.
+bool client::step_handshake()
+{
+    switch (tls_->handshake()) {
+    case tls_link::status::done:
+        handshaking_ = false;
+        return true;
+    case tls_link::status::want_read:
+        watch_out(false);
+        return false;
+    case tls_link::status::want_write:
+        watch_out(true);
+        return false;
+    default:
+        fail("TLS handshake: " + tls_->failure());
+        return false;
+    }
+}
+
+// Plain: one receive. TLS: until the socket has nothing more, since bytes left inside
+// TLS would wake no epoll wait.
 void client::read_some()
 {
     char buf[64 * 1024];
-    const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-    if (n == 0)
-        return fail("the server closed the connection");
-    if (n < 0) {
-        if (errno != EAGAIN && errno != EINTR)
-            fail(std::string("receive: ") + std::strerror(errno));
-        return;
+    const std::uint64_t gen = generation_;
+    std::size_t n = 0;
+    while (receive(buf, sizeof buf, n)) {
+        in_.feed(buf, n);
+        dispatch();
+        if (generation_ != gen || !tls_)
+            return;
     }
-    in_.feed(buf, static_cast<std::size_t>(n));
-    dispatch();
+}
+
+// One receive; false when nothing came, or the connection failed (and is closed).
+bool client::receive(char* buf, std::size_t size, std::size_t& n)
+{
+    if (tls_) {
+        switch (tls_->read(buf, size, n)) {
+        case tls_link::status::done:
+            return true;
+        case tls_link::status::want_read:
+        case tls_link::status::want_write:
+            return false;
+        case tls_link::status::closed:
+            fail("the server closed the connection");
+            return false;
+        default:
+            fail("TLS receive: " + tls_->failure());
+            return false;
+        }
+    }
+    const ssize_t got = ::recv(fd_, buf, size, 0);
+    if (got == 0)
+        fail("the server closed the connection");
+    else if (got < 0 && errno != EAGAIN && errno != EINTR)
+        fail(std::string("receive: ") + std::strerror(errno));
+    n = got > 0 ? static_cast<std::size_t>(got) : 0;
+    return got > 0;
 }
 
 // Hands each whole frame to its callback; a callback may close or reopen this client.
@@ -134,16 +193,13 @@ void client::dispatch()
 
 void client::write_some()
 {
-    while (out_begin_ < out_.size()) {
-        const ssize_t n = ::send(fd_, out_.data() + out_begin_, out_.size() - out_begin_, MSG_NOSIGNAL);
-        if (n < 0) {
-            if (errno == EAGAIN || errno == EINTR)
-                break;
-            return fail(std::string("send: ") + std::strerror(errno));
-        }
+    const std::uint64_t gen = generation_;
+    for (std::size_t n = 0; out_begin_ < out_.size() && send_some(n);) {
         ++writes_;
-        out_begin_ += static_cast<std::size_t>(n);
+        out_begin_ += n;
     }
+    if (generation_ != gen)
+        return;
     if (out_begin_ == out_.size()) {
         out_.clear();
         out_begin_ = 0;
@@ -151,9 +207,32 @@ void client::write_some()
     update_interest();
 }
 
+// One send of what is queued; false when the socket takes nothing now, or the
+// connection failed (and is closed).
+bool client::send_some(std::size_t& n)
+{
+    const char* data = out_.data() + out_begin_;
+    const std::size_t size = out_.size() - out_begin_;
+    if (tls_) {
+        const tls_link::status s = tls_->write(data, size, n);
+        if (s == tls_link::status::failed || s == tls_link::status::closed)
+            fail("TLS send: " + tls_->failure());
+        return s == tls_link::status::done;
+    }
+    const ssize_t sent = ::send(fd_, data, size, MSG_NOSIGNAL);
+    if (sent < 0 && errno != EAGAIN && errno != EINTR)
+        fail(std::string("send: ") + std::strerror(errno));
+    n = sent > 0 ? static_cast<std::size_t>(sent) : 0;
+    return sent > 0;
+}
+
 void client::update_interest()
 {
-    const bool want = out_begin_ < out_.size();
+    watch_out(out_begin_ < out_.size());
+}
+
+void client::watch_out(bool want)
+{
     if (want == want_out_)
         return;
     want_out_ = want;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -9,11 +10,14 @@
 #include "endpoint.h"
 #include "event_loop.h"
 #include "frame_codec.h"
+#include "tls_link.h"
 
 namespace qsb {
 
-// One connection to the server on an event loop. Requests carry command ids of their
-// own; each reply, in whatever order it comes, goes to its request's callback.
+// One connection to the server on an event loop, over TLS when the endpoint says so.
+// Requests carry command ids of their own; each reply, in whatever order it comes, goes
+// to its request's callback. Requests queued before the connection (and its handshake)
+// is up leave once it is.
 class client final : public event_loop::handler {
 public:
     using reply_fn = std::function<void(const std::string& text)>;
@@ -44,16 +48,22 @@ public:
 private:
     void on_ready(std::uint32_t events) override;
     bool finish_connect();
+    bool step_handshake();
     void read_some();
+    bool receive(char* buf, std::size_t size, std::size_t& n);
     void dispatch();
     void write_some();
+    bool send_some(std::size_t& n);
     void update_interest();
+    void watch_out(bool want);
     void fail(const std::string& why);
 
     event_loop& loop_;
     endpoint server_;
     int fd_ = -1;
+    std::unique_ptr<tls_link> tls_;  // with fd_ on a TLS endpoint
     bool connecting_ = false;
+    bool handshaking_ = false;
     bool want_out_ = false;
     std::uint64_t generation_ = 0;  // grows at each open and close
     std::int32_t next_cid_ = 1;

@@ -8,6 +8,7 @@ namespace qsb {
 // A TCP address on the loopback network; nothing else is ever a target.
 struct endpoint {
     sockaddr_in addr{};
+    bool tls = false;  // the port speaks TLS
 };
 
 // Throws bench_error for a host outside 127.0.0.0/8 or a port outside 1..65535.

@@ -90,6 +90,8 @@ options parse_options(int argc, char** argv)
         const std::string arg = argv[i];
         if (arg == "-h" || arg == "--help") {
             o.help = true;
+        } else if (arg == "--tls") {
+            o.tls = true;
         } else if (arg.rfind("--", 0) != 0) {
             if (!o.workload.empty())
                 throw bench_error("one workload at a time, not " + o.workload + " and " + arg);
@@ -121,6 +123,7 @@ Common options:
   --host 127.0.0.1  --port N  --server-pid PID (server CPU, RSS and threads from /proc)
   --duration S (10) cap on the measured phase   --drain S (30) cap on setup and collection
   --prefix P (qsb) account names   --password PW (pw)
+  --tls  speak TLS to the port, taking any certificate (every workload but loopback)
 Prints one JSON line on standard output and a summary on standard error; exits 1 when the
 workload cannot run.
 )";

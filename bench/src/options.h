@@ -21,6 +21,7 @@ struct options {
     int clients = 1000;
     std::string prefix = "qsb";
     std::string password = "pw";
+    bool tls = false;  // TLS to the port, taking any certificate
     bool help = false;
 };
 

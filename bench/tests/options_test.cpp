@@ -26,6 +26,8 @@ TEST(Options, ValuesAreTaken)
     EXPECT_EQ(o.pairs, 3);
     EXPECT_DOUBLE_EQ(o.duration, 0.5);
     EXPECT_EQ(o.prefix, "x1");
+    EXPECT_FALSE(o.tls);
+    EXPECT_TRUE(parse({"latency", "--tls", "--port", "7443"}).tls) << "a flag without a value";
 }
 
 TEST(Options, BadValuesAreRefused)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # qsbench against a real qsserver on a fresh database: each workload runs with small
-# counts, succeeds, and reports nothing lost or duplicated.
+# counts (dm and latency also over TLS), succeeds, and reports nothing lost or duplicated.
 #   smoke.sh QSBENCH QSSERVER
 set -euo pipefail
 bench=$1
@@ -14,6 +14,8 @@ bash "$here/../run" --qsbench "$bench" --server "$server" \
     offline:--count,300,--receivers,7,--drain,20 \
     dm:--count,400,--pairs,3,--window,16,--batch,4,--drain,20 \
     latency:--count,30,--drain,20 \
+    dm:--tls,--count,400,--pairs,3,--window,16,--batch,4,--drain,20 \
+    latency:--tls,--count,30,--drain,20 \
     idle:--clients,20,--drain,20 \
     loopback:--count,2000 > "$out"
 
@@ -23,17 +25,19 @@ fail() {
     exit 1
 }
 for w in login offline dm latency idle loopback; do
-    [ "$(grep -c "^{\"workload\":\"$w\"" "$out")" = 1 ] || fail "no line from $w"
+    [ "$(grep -c "^{\"workload\":\"$w\"" "$out")" = "$(case $w in dm|latency) echo 2 ;; *) echo 1 ;; esac)" ] ||
+        fail "not one line from $w (two from dm and latency: TCP and TLS)"
 done
 grep '"workload":"login"' "$out" | grep -q '"logins":40,"failures":0,' || fail "login did not log in 40 times"
 grep '"workload":"idle"' "$out" | grep -q '"parked":20,' || fail "idle did not park 20 clients"
 declare -A sent=([offline]=300 [dm]=400 [latency]=30)
-for w in offline dm latency; do
-    line=$(grep "\"workload\":\"$w\"" "$out")
+for run in offline:tcp dm:tcp latency:tcp dm:tls latency:tls; do
+    w=${run%%:*}
+    line=$(grep "\"workload\":\"$w\".*\"transport\":\"${run#*:}\"" "$out") || fail "no line from $run"
     n=${sent[$w]}
     for field in "\"acknowledged\":$n," "\"delivered\":$n," '"lost":0,' '"duplicated":0,' '"unknown_delivered":0,'; do
-        [[ $line == *"$field"* ]] || fail "$w does not report $field"
+        [[ $line == *"$field"* ]] || fail "$run does not report $field"
     done
-    [[ $line == *'"server_cpu_s":null'* ]] && fail "$w did not read the server's CPU time"
+    [[ $line == *'"server_cpu_s":null'* ]] && fail "$run did not read the server's CPU time"
 done
 echo "smoke: every workload ran; nothing lost or duplicated"

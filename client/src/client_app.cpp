@@ -74,7 +74,7 @@ void client_app::start_up()
     const int port = port_text.empty() ? default_port : std::atoi(port_text.c_str());
     con_.print("Connecting to " + host + ":" + std::to_string(port) + "...");
     try {
-        kel_.connect(host.c_str(), port);
+        connect(host, port);
     } catch (const exception&) {
         con_.print("Failed.\n");
         shut_down();
@@ -84,6 +84,15 @@ void client_app::start_up()
     con_.print("Ok.\n");
     main_menu();
     shut_down();
+}
+
+// Plain TCP, or TLS checked against the CA file or the system's store.
+void client_app::connect(const std::string& host, int port)
+{
+    if (!options_.tls)
+        kel_.connect(host.c_str(), port);
+    else
+        kel_.connect_tls(host.c_str(), port, options_.ca_file.empty() ? nullptr : options_.ca_file.c_str());
 }
 
 void client_app::main_menu()
@@ -113,6 +122,11 @@ void client_app::main_menu()
 // Closing the socket ends the receiver's exec; it is joined before anything goes.
 void client_app::shut_down()
 {
+    {
+        std::lock_guard guard(receiver_lock_);
+        quitting_ = true;
+    }
+    receiver_wanted_.notify_one();
     con_.release();
     kel_.close();
     if (receiver_.joinable())

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 
+#include "client_options.h"
 #include "console.h"
 #include "qs/net/kelclient.h"
 
@@ -11,10 +14,11 @@ namespace qs {
 
 // The console client: start-up, the key-driven main menu, its six actions and the
 // message receiver. The main thread runs everything but the receiver; the receiver
-// thread (started by a log-in, owned and joined by the main thread) only sends
-// "select MSG" on the shared kelclient and shows what arrives.
+// thread (started by the first log-in, owned and joined by the main thread) only sends
+// "select MSG" on the shared kelclient and shows what arrives, one run per log-in.
 class client_app {
 public:
+    explicit client_app(client_options options = {}) : options_(std::move(options)) {}
     ~client_app() { shut_down(); }
     int run();
 
@@ -22,6 +26,7 @@ private:
     void banner();
     void pause();
     void start_up();
+    void connect(const std::string& host, int port);
     void main_menu();
 
     void log_in();
@@ -35,13 +40,19 @@ private:
     std::string exec(const std::string& command, std::size_t size = 256);
     void start_receiver();
     void receive();
+    void receive_run();
     void shut_down();
 
+    const client_options options_;
     console con_;
     kelclient kel_;
     std::atomic<bool> talk_mode_{false};  // read by the receiver
     std::string partner_;
     std::thread receiver_;
+    std::mutex receiver_lock_;                 // guards runs_wanted_ and quitting_
+    std::condition_variable receiver_wanted_;  // a log-in or the end
+    unsigned runs_wanted_ = 0;                 // one more per log-in
+    bool quitting_ = false;
 };
 
 } // namespace qs

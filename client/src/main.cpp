@@ -1,8 +1,16 @@
 // qsclient: the Quillspeak console client.
-#include "client_app.h"
+#include <iostream>
 
-int main()
+#include "client_app.h"
+#include "client_options.h"
+
+int main(int argc, char** argv)
 {
-    qs::client_app app;
+    const auto options = qs::parse_client_options(argc, argv);
+    if (!options) {
+        std::cerr << qs::client_usage;
+        return 2;
+    }
+    qs::client_app app(*options);
     return app.run();
 }

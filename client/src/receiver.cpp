@@ -9,30 +9,51 @@ constexpr std::size_t receive_buffer = 2048;
 
 } // namespace
 
+// One thread for the client's life: a run that starts late (its log-in already gone)
+// never waits in a later session's place, because every log-in asks for a run of its own.
 void client_app::start_receiver()
 {
-    if (receiver_.joinable())
-        receiver_.join();  // the last one has ended: its session is gone
-    receiver_ = std::thread(&client_app::receive, this);
+    {
+        std::lock_guard guard(receiver_lock_);
+        ++runs_wanted_;
+    }
+    receiver_wanted_.notify_one();
+    if (!receiver_.joinable())
+        receiver_ = std::thread(&client_app::receive, this);
 }
 
-// Ends on a result without a colon (nobody is logged in any more) or when the
-// connection ends.
+// A run ends on a result without a colon (nobody is logged in any more); the thread
+// ends at quit or when the connection ends.
 void client_app::receive()
 {
+    unsigned runs_done = 0;
     try {
         for (;;) {
-            const std::string result = exec("select MSG", receive_buffer);
-            const auto colon = result.find(':');
-            if (colon == std::string::npos)
-                return;
-            const std::string text = result.substr(colon + 1);
-            if (talk_mode_)
-                con_.show_now(text);
-            else
-                con_.show_and_wait(text);
+            {
+                std::unique_lock guard(receiver_lock_);
+                receiver_wanted_.wait(guard, [&] { return quitting_ || runs_wanted_ != runs_done; });
+                if (quitting_)
+                    return;
+                runs_done = runs_wanted_;
+            }
+            receive_run();
         }
     } catch (const exception&) {
+    }
+}
+
+void client_app::receive_run()
+{
+    for (;;) {
+        const std::string result = exec("select MSG", receive_buffer);
+        const auto colon = result.find(':');
+        if (colon == std::string::npos)
+            return;
+        const std::string text = result.substr(colon + 1);
+        if (talk_mode_)
+            con_.show_now(text);
+        else
+            con_.show_and_wait(text);
     }
 }
 

@@ -12,8 +12,12 @@
 
 namespace qs::test {
 
-pty_session::pty_session(const std::string& program)
+pty_session::pty_session(const std::string& program, const std::vector<std::string>& args)
 {
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
     termios tio{};
     cfmakeraw(&tio);
     tio.c_iflag |= ICRNL;
@@ -24,7 +28,7 @@ pty_session::pty_session(const std::string& program)
     winsize size{40, 120, 0, 0};
     pid_ = ::forkpty(&master_, nullptr, &tio, &size);
     if (pid_ == 0) {
-        ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+        ::execv(program.c_str(), argv.data());
         ::_exit(127);
     }
 }

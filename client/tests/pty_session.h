@@ -3,13 +3,14 @@
 #include <string>
 #include <sys/types.h>
 #include <termios.h>
+#include <vector>
 
 namespace qs::test {
 
 // A program run on a pseudo-terminal: what it prints is collected, keys are typed.
 class pty_session {
 public:
-    explicit pty_session(const std::string& program);
+    explicit pty_session(const std::string& program, const std::vector<std::string>& args = {});
     ~pty_session();
 
     void type(const std::string& keys);

@@ -9,6 +9,20 @@ qs::kelclient* client(void* handle)
     return static_cast<qs::kelclient*>(handle);
 }
 
+// Runs step on the client; false when there is none or step throws.
+template <class Step>
+bool succeeds(void* handle, Step step)
+{
+    if (handle == nullptr)
+        return false;
+    try {
+        step(*client(handle));
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 } // namespace
 
 extern "C" {
@@ -28,26 +42,22 @@ void* kel_create(int port)
 
 bool kel_connect(void* handle, const char* host, int port)
 {
-    if (handle == nullptr)
-        return false;
-    try {
-        client(handle)->connect(host, port);
-        return true;
-    } catch (...) {
-        return false;
-    }
+    return succeeds(handle, [&](qs::kelclient& c) { c.connect(host, port); });
+}
+
+bool kel_connect_tls(void* handle, const char* host, int port, const char* ca_file)
+{
+    return succeeds(handle, [&](qs::kelclient& c) { c.connect_tls(host, port, ca_file); });
+}
+
+bool kel_connect_tls_insecure(void* handle, const char* host, int port)
+{
+    return succeeds(handle, [&](qs::kelclient& c) { c.connect_tls_unverified(host, port); });
 }
 
 bool kel_exec(void* handle, const char* cmd, char* result, int size)
 {
-    if (handle == nullptr)
-        return false;
-    try {
-        client(handle)->exec(cmd, result, size);
-        return true;
-    } catch (...) {
-        return false;
-    }
+    return succeeds(handle, [&](qs::kelclient& c) { c.exec(cmd, result, size); });
 }
 
 void kel_close(void* handle)

@@ -12,18 +12,29 @@ namespace qs {
 
 namespace {
 
+using tls_check = detail::tls_session::peer_check;
+
 constexpr int send_failed = 4;
 constexpr int connection_ended = 3;
 
 std::atomic<std::uint32_t> last_cid{0};  // process-wide; the first cid is 1
 
-// Files every reply until the receive fails, then tells every waiter.
-void daemon_proc(std::shared_ptr<detail::client_channel> channel, socket wire)
+// Files every reply until the receive fails, then tells every waiter. Receives through
+// tls when set, from the socket otherwise.
+void daemon_proc(std::shared_ptr<detail::client_channel> channel, socket wire, std::shared_ptr<detail::tls_session> tls)
 {
-    frame_reader reader(wire);
+    auto receive = [&](char* at, std::size_t room) {
+        return tls ? tls->recv(at, room) : static_cast<std::size_t>(wire.recv(at, static_cast<int>(room)));
+    };
+    frame_splitter frames;
     try {
         for (;;) {
-            frame reply = reader.next();
+            frame reply;
+            while (!frames.next(reply)) {
+                std::size_t room = 0;
+                char* at = frames.prepare(room);
+                frames.commit(receive(at, room));
+            }
             std::lock_guard guard(channel->lock);
             channel->replies.push_back(std::move(reply));
             channel->changed.notify_all();
@@ -66,23 +77,36 @@ void kelclient::connect(const sockaddr_in& addr)
     start_daemon();
 }
 
+void kelclient::connect_tls(const char* host, int port, const char* ca_file)
+{
+    socket::connect(host, port);
+    start_daemon(std::make_shared<detail::tls_session>(handle(), host, tls_check{true, ca_file}));
+}
+
+void kelclient::connect_tls_unverified(const char* host, int port)
+{
+    socket::connect(host, port);
+    start_daemon(std::make_shared<detail::tls_session>(handle(), host, tls_check{false, nullptr}));
+}
+
 int kelclient::get_cid()
 {
     return static_cast<int>(++last_cid);
 }
 
-void kelclient::start_daemon()
+void kelclient::start_daemon(std::shared_ptr<detail::tls_session> tls)
 {
     {
         std::lock_guard guard(channel_->send_lock);
         channel_->wire = *this;
         channel_->connected = true;
+        channel_->tls = tls;
     }
     {
         std::lock_guard guard(channel_->lock);
         channel_->daemon_running = true;
     }
-    std::thread(daemon_proc, channel_, socket(*this)).detach();
+    std::thread(daemon_proc, channel_, socket(*this), std::move(tls)).detach();
 }
 
 void kelclient::exec(const char* cmd, char* result, int size)
@@ -97,7 +121,10 @@ void kelclient::exec(const char* cmd, char* result, int size)
         std::lock_guard guard(channel_->send_lock);
         if (!channel_->wire.is_open())
             throw exception(send_failed);
-        channel_->wire.send(bytes.data(), static_cast<int>(bytes.size()));
+        if (channel_->tls)
+            channel_->tls->send(bytes.data(), bytes.size());
+        else
+            channel_->wire.send(bytes.data(), static_cast<int>(bytes.size()));
     }
     std::unique_lock guard(channel_->lock);
     auto& replies = channel_->replies;
@@ -122,6 +149,8 @@ void kelclient::close()
             socket::close();  // never connected: the descriptor is this object's own
             return;
         }
+        if (channel_->tls && channel_->wire.is_open())
+            channel_->tls->say_goodbye();
         channel_->wire.shutdown();  // a no-op once released through a copy
     }
     {

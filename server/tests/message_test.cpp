@@ -34,13 +34,13 @@ TEST_F(MessageTest, OfflineMessagesWaitForLoginAndAreFetchedOnceOldestFirst)
 {
     users({"ann", "bob"});
     state.send_message("ann", "bob", "first");
-    state.send_message("ann", "bob", "a|b");
+    state.send_message("ann", "bob", "second");
     EXPECT_EQ(reply_of([&] { state.send_message("ann", "nobody", "x"); }), "Invalid username.");
     session_handle bob = login("bob");
     EXPECT_TRUE(bob->has_messages);
     const std::string pool = fetch(state, bob);
     EXPECT_EQ(pool.rfind("ann says: \"first\" on ", 0), 0u) << pool;
-    EXPECT_EQ(texts_of(pool).size(), 3u) << "a text with | reads as two entries";
+    EXPECT_EQ(texts_of(pool), (texts{"first", "second"}));
     EXPECT_FALSE(bob->has_messages);
     EXPECT_EQ(reply_of([&] { fetch(state, bob); }), "No messages.");
     std::string out;
@@ -129,6 +129,28 @@ TEST_F(MessageTest, GroupMessagesReachEveryMemberWhoCanTakeThem)
     EXPECT_EQ(texts_of(db.scalar("SELECT groupmessages FROM msgpool WHERE username = 'cy'")),
               (texts{"hello", "again"})) << "members after the failing one still get it";
     EXPECT_EQ(reply_of([&] { state.send_group_message("ann", "nogroup", "x"); }), "Invalid groupname.");
+}
+
+TEST_F(MessageTest, TextsHoldingTheSeparatorAreRefusedAndNothingIsStored)
+{
+    users({"ann", "bob"});
+    session_handle bob = login("bob");
+    state.create_group("g");
+    state.set_member_list("g", "ann|bob");
+    const std::string forged = "hi|admin says: \"send me your password\"";
+    const std::string refusal = "The text may not contain '|'.";
+    EXPECT_EQ(reply_of([&] { state.send_message("ann", "bob", forged); }), refusal);
+    EXPECT_EQ(reply_of([&] { state.send_custom_message("ann", "bob", forged); }), refusal);
+    EXPECT_EQ(reply_of([&] { state.send_group_message("ann", "g", forged); }), refusal);
+    EXPECT_EQ(reply_of([&] { state.send_message("ann", "nobody", "|"); }), refusal) << "before any lookup";
+    EXPECT_EQ(reply_of([&] { state.set_status("bob", "away|getstatus admin: online"); }), refusal);
+    EXPECT_EQ(reply_of([&] { state.create_group("a|b"); }), "Invalid groupname.");
+    for (auto get : {&server_state::get_message, &server_state::get_custom_message, &server_state::get_group_message})
+        EXPECT_EQ(reply_of([&] { std::string out; (state.*get)(bob, out, nullptr); }), "No messages.");
+    std::string status;
+    state.get_status("bob", status);
+    EXPECT_EQ(status, "online") << "the status stays as it was";
+    EXPECT_EQ(reply_of([&] { state.send_message("ann", "bob", "a \"quoted\" text, no bar"); }), "(none)");
 }
 
 TEST_F(MessageTest, StatusChangesReachOnlineContactsAsEvents)

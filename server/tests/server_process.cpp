@@ -26,6 +26,14 @@ int free_port()
     return ntohs(addr.sin_port);
 }
 
+int free_port_other_than(int taken)
+{
+    int port = free_port();
+    while (port == taken)
+        port = free_port();
+    return port;
+}
+
 std::string read_file(const std::string& path)
 {
     std::ifstream in(path);

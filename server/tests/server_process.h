@@ -73,6 +73,8 @@ struct raw_client {
 };
 
 int free_port();
+// A free port other than taken, for a second listener beside a server's port.
+int free_port_other_than(int taken);
 std::string read_file(const std::string& path);
 
 } // namespace qs::test

@@ -45,6 +45,10 @@ TEST_P(SettingsFile, FollowsTheFileRules)
     EXPECT_EQ(config.db_connections, c.expected.db_connections);
     EXPECT_EQ(config.db_timeout, c.expected.db_timeout);
     EXPECT_EQ(config.store_retry, c.expected.store_retry);
+    EXPECT_EQ(config.tls_port, c.expected.tls_port);
+    EXPECT_EQ(config.tls_certificate, c.expected.tls_certificate);
+    EXPECT_EQ(config.tls_private_key, c.expected.tls_private_key);
+    EXPECT_EQ(config.hashed_passwords, c.expected.hashed_passwords);
     EXPECT_EQ(complaints.size(), c.complaints);
 }
 
@@ -65,6 +69,15 @@ INSTANTIATE_TEST_SUITE_P(Cases, SettingsFile, testing::Values(
     settings_case{"BufferAboveTheFrameCap", "buff_size=70000\n", settings{}, 1},
     settings_case{"DatabaseSettings", "db_connections=16\ndb_timeout=3\nstore_retry=0\n",
                   with([](settings& s) { s.db_connections = 16; s.db_timeout = 3; s.store_retry = 0; }), 0},
+    settings_case{"TlsSettings", "tls_port=7443\ntls_certificate=/etc/qs/cert.pem\ntls_private_key=key.pem\n",
+                  with([](settings& s) {
+                      s.tls_port = 7443;
+                      s.tls_certificate = "/etc/qs/cert.pem";
+                      s.tls_private_key = "key.pem";
+                  }), 0},
+    settings_case{"TlsPortOutOfRange", "tls_port=65536\n", settings{}, 1},
+    settings_case{"HashedPasswords", "password_storage=hashed\n", with([](settings& s) { s.hashed_passwords = true; }), 0},
+    settings_case{"UnknownPasswordStorage", "password_storage=hashed\npassword_storage=Hashed\n", settings{}, 1},
     settings_case{"DatabaseSettingsOutOfRange", "db_connections=65\ndb_timeout=0\nstore_retry=-1\n", settings{}, 3},
     settings_case{"LongLineEndsReading", "port=7400\n" + std::string(1024, 'x') + "\nbacklog=5\n",
                   with([](settings& s) { s.port = 7400; }), 0},

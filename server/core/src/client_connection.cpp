@@ -4,26 +4,18 @@
 
 #include "qs/server/command_line.h"
 #include "qs/server/log.h"
+#include "qs/server/log_redaction.h"
 #include "qs/server/network.h"
 
 namespace qs {
 
-namespace {
-
-void log_error_block(std::int32_t cid, const std::string& command, const std::string& result)
-{
-    log_lines({"ERROR!!!", "qsserver::cmd_proc()", "cid:\t" + std::to_string(cid), "cmd:\t" + command,
-               "result:\t" + result});
-}
-
-} // namespace
-
-client_connection::client_connection(asio::ip::tcp::socket socket, server_state& state, asio::thread_pool& workers,
+client_connection::client_connection(connection_stream stream, server_state& state, asio::thread_pool& workers,
                                      const limits& limits, std::function<void(client_connection*)> closed)
-    : socket_(std::move(socket)), strand_(asio::make_strand(socket_.get_executor())), workers_(workers),
+    : stream_(std::move(stream)), strand_(asio::make_strand(stream_.get_executor())), workers_(workers),
       limits_(limits), closed_callback_(std::move(closed)), interpreter_(state), frames_(max_frame_size),
-      resume_reading_(strand_), unfinished_frame_(strand_)
+      resume_reading_(strand_), unfinished_frame_(strand_), held_login_(strand_)
 {
+    interpreter_.set_peer(stream_.peer_address());
 }
 
 void client_connection::start()
@@ -33,11 +25,7 @@ void client_connection::start()
 
 void client_connection::shutdown()
 {
-    asio::post(strand_, [self = shared_from_this()] {
-        asio::error_code ignored;
-        self->socket_.shutdown(asio::ip::tcp::socket::shutdown_receive, ignored);
-        self->socket_.cancel(ignored);
-    });
+    asio::post(strand_, [self = shared_from_this()] { self->stream_.stop_reading(); });
 }
 
 bool client_connection::read_paused() const
@@ -45,32 +33,25 @@ bool client_connection::read_paused() const
     return queue_.size() >= limits_.queued_commands || unsent_.size() >= limits_.unsent_bytes;
 }
 
-// Waits until the socket is readable, then reads what it has into a buffer of the
-// thread's own: between reads an idle connection holds no buffer.
 asio::awaitable<void> client_connection::read_loop()
 {
     auto self = shared_from_this();
-    thread_local std::vector<char> chunk(64 * 1024);
     try {
-        socket_.non_blocking(true);
+        if (const auto ec = co_await stream_.handshake(limits_.unfinished_frame)) {
+            log_line(ec == asio::error::timed_out ? "Closed a connection that did not finish its TLS handshake."
+                                                  : "Closed a connection whose TLS handshake failed: " + ec.message());
+            throw asio::system_error(ec);
+        }
         for (;;) {
             while (read_paused() && !closed_) {
                 resume_reading_.expires_at(asio::steady_timer::time_point::max());
                 asio::error_code ignored;
                 co_await resume_reading_.async_wait(asio::redirect_error(asio::use_awaitable, ignored));
             }
-            frames_.release_if_empty();
-            co_await socket_.async_wait(asio::ip::tcp::socket::wait_read, asio::use_awaitable);
-            asio::error_code ec;
-            const std::size_t n = socket_.read_some(asio::buffer(chunk), ec);
-            if (ec == asio::error::would_block)
-                continue;
-            if (ec)
-                break;
-            frames_.feed(chunk.data(), n);
+            co_await stream_.read_into(frames_);
             accept_bytes();
         }
-    } catch (...) {  // a reset, a frame over the cap, or shutdown
+    } catch (...) {  // a reset, a failed handshake, a frame over the cap, or shutdown
     }
     read_done_ = true;
     unfinished_frame_.cancel();
@@ -118,7 +99,7 @@ void client_connection::watch_unfinished_frame()
 // on a worker; a select parks and holds up nothing.
 void client_connection::pump()
 {
-    while (!busy_ && !queue_.empty() && !ending_) {
+    while (!busy_ && !queue_.empty() && !ending_ && !hold_front()) {
         request r = std::move(queue_.front());
         queue_.pop_front();
         if (!r.too_long && !r.args.empty() && r.args[0] == "select")
@@ -131,6 +112,26 @@ void client_connection::pump()
     if (!read_paused())
         resume_reading_.cancel();
     finish_if_done();
+}
+
+// A login that must wait (failed logins) holds the commands behind it too, so that one
+// connection cannot run its guesses past the wait; nothing else on the server waits.
+bool client_connection::hold_front()
+{
+    request& r = queue_.front();
+    if (r.waited || r.too_long)
+        return false;
+    r.waited = true;
+    const auto wait = interpreter_.wait_before(r.args);
+    if (wait <= std::chrono::steady_clock::duration::zero())
+        return false;
+    busy_ = true;
+    held_login_.expires_after(wait);
+    held_login_.async_wait([self = shared_from_this()](const asio::error_code&) {
+        self->busy_ = false;
+        self->pump();
+    });
+    return true;
 }
 
 void client_connection::answer(const request& r)
@@ -238,8 +239,8 @@ void client_connection::write_more()
     unsent_.clear();
     writing_given_.swap(unsent_given_);
     unsent_given_.clear();
-    asio::async_write(socket_, asio::buffer(writing_),
-                      asio::bind_executor(strand_, [self = shared_from_this()](asio::error_code ec, std::size_t) {
+    stream_.async_write(asio::buffer(writing_),
+                        asio::bind_executor(strand_, [self = shared_from_this()](asio::error_code ec, std::size_t) {
                           self->write_in_flight_ = false;
                           self->writing_.clear();
                           if (ec) {
@@ -286,9 +287,7 @@ void client_connection::close_socket()
     if (closed_)
         return;
     closed_ = true;
-    asio::error_code ignored;
-    socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
-    socket_.close(ignored);
+    stream_.close(read_done_ && !write_in_flight_);
     resume_reading_.cancel();
     unfinished_frame_.cancel();
     queue_.clear();

@@ -11,6 +11,7 @@
 
 #include "qs/server/command_interpreter.h"
 #include "qs/net/frame.h"
+#include "connection_stream.h"
 
 namespace qs {
 
@@ -28,7 +29,7 @@ public:
         int waiting_selects = 32;
     };
 
-    client_connection(asio::ip::tcp::socket socket, server_state& state, asio::thread_pool& workers,
+    client_connection(connection_stream stream, server_state& state, asio::thread_pool& workers,
                       const limits& limits, std::function<void(client_connection*)> closed);
 
     void start();
@@ -40,6 +41,7 @@ private:
         frame raw;
         std::vector<std::string> args;
         bool too_long = false;
+        bool waited = false;  // its wait before running is over (or there was none)
     };
 
     asio::awaitable<void> read_loop();
@@ -47,6 +49,7 @@ private:
     void accept_bytes();
     void watch_unfinished_frame();
     void pump();
+    bool hold_front();
     void run_on_worker(request r);
     void park(const request& r);
     void answer(const request& r);
@@ -57,7 +60,7 @@ private:
     void end_then_close();
     void close_socket();
 
-    asio::ip::tcp::socket socket_;
+    connection_stream stream_;
     asio::strand<asio::any_io_executor> strand_;
     asio::thread_pool& workers_;
     const limits limits_;
@@ -66,9 +69,10 @@ private:
     frame_splitter frames_;
     asio::steady_timer resume_reading_;   // cancelled when a paused read may go on
     asio::steady_timer unfinished_frame_;  // runs while a frame is incomplete
+    asio::steady_timer held_login_;        // runs while a login waits its turn
     bool watching_frame_ = false;
     std::deque<request> queue_;           // commands not started yet, in arrival order
-    bool busy_ = false;                   // a command runs on a worker
+    bool busy_ = false;                   // a command runs on a worker, or a login waits
     int parked_ = 0;                      // selects waiting in the session
     std::string unsent_;                  // replies not yet handed to a write
     std::string writing_;                 // the write in flight

@@ -101,8 +101,8 @@ int run_server(bool as_service)
     qs::server_state state(state_options());
     merge_recovery(state);
     qs::network net(state);
-    if (!net.start()) {
-        std::cerr << "qsserver: cannot listen on port " << qs::config.port << " (is it in use?)" << std::endl;
+    if (std::string why; !net.start(why)) {
+        std::cerr << "qsserver: " << why << std::endl;
         qs::close_log();
         return 1;
     }

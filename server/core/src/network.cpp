@@ -10,6 +10,7 @@
 #include "qs/server/log.h"
 #include "qs/server/settings.h"
 #include "client_connection.h"
+#include "tls_context.h"
 
 namespace qs {
 
@@ -32,16 +33,38 @@ bool out_of_descriptors(const asio::error_code& ec)
     return ec == asio::error::no_descriptors || ec.value() == ENFILE;
 }
 
+// Binds and listens on port, logging what it does and how it went; why says which
+// port failed.
+bool listen_on(asio::ip::tcp::acceptor& acceptor, int port, const std::string& doing, std::string& why)
+{
+    log_text(doing);
+    try {
+        const asio::ip::tcp::endpoint at(asio::ip::tcp::v4(), static_cast<unsigned short>(port));
+        acceptor.open(at.protocol());
+        acceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true));
+        acceptor.bind(at);
+        acceptor.listen(config.backlog > 0 ? config.backlog : asio::socket_base::max_listen_connections);
+    } catch (const std::exception&) {
+        log_line("Failed.");
+        why = "cannot listen on port " + std::to_string(port) + " (is it in use?)";
+        return false;
+    }
+    log_line("Ok.");
+    return true;
+}
+
 } // namespace
 
 struct network::impl {
     explicit impl(server_state& s)
-        : state(s), workers(static_cast<std::size_t>(std::max(1, config.db_connections))), acceptor(io)
+        : state(s), workers(static_cast<std::size_t>(std::max(1, config.db_connections))), acceptor(io),
+          tls_acceptor(io)
     {
     }
 
-    asio::awaitable<void> accept_loop();
-    void adopt(asio::ip::tcp::socket socket);
+    bool listen(std::string& why);
+    asio::awaitable<void> accept_loop(asio::ip::tcp::acceptor& from, asio::ssl::context* tls);
+    void adopt(asio::ip::tcp::socket socket, asio::ssl::context* tls);
     void forget(client_connection* c);
 
     server_state& state;
@@ -49,6 +72,8 @@ struct network::impl {
     asio::executor_work_guard<asio::io_context::executor_type> keep_running = asio::make_work_guard(io);
     asio::thread_pool workers;  // commands that may wait on the database
     asio::ip::tcp::acceptor acceptor;
+    asio::ip::tcp::acceptor tls_acceptor;     // open when tls_port is set
+    std::unique_ptr<asio::ssl::context> tls;  // made by start(), read-only while the loop runs
     std::vector<std::thread> io_threads;
     client_connection::limits limits{};
 
@@ -66,13 +91,14 @@ network::~network()
     stop();
 }
 
-asio::awaitable<void> network::impl::accept_loop()
+// One per listening socket; tls is null on the plain port.
+asio::awaitable<void> network::impl::accept_loop(asio::ip::tcp::acceptor& from, asio::ssl::context* tls)
 {
     bool paused = false;
     for (;;) {
         asio::error_code ec;
-        auto socket = co_await acceptor.async_accept(asio::redirect_error(asio::use_awaitable, ec));
-        if (ec == asio::error::operation_aborted || !acceptor.is_open())
+        auto socket = co_await from.async_accept(asio::redirect_error(asio::use_awaitable, ec));
+        if (ec == asio::error::operation_aborted || !from.is_open())
             break;
         if (out_of_descriptors(ec)) {  // pause instead of spinning; users go on being served
             if (!paused)
@@ -84,13 +110,16 @@ asio::awaitable<void> network::impl::accept_loop()
         }
         paused = false;
         if (!ec)
-            adopt(std::move(socket));
+            adopt(std::move(socket), tls);
     }
+    if (tls != nullptr)
+        co_return;
     log_line("");
     log_line("Listen-proc stopped.");
 }
 
-void network::impl::adopt(asio::ip::tcp::socket socket)
+// Both ports count against max_connections together.
+void network::impl::adopt(asio::ip::tcp::socket socket, asio::ssl::context* tls)
 {
     std::lock_guard guard(lock);
     if (stopping)
@@ -104,7 +133,8 @@ void network::impl::adopt(asio::ip::tcp::socket socket)
     refusing = false;
     asio::error_code ignored;
     socket.set_option(asio::ip::tcp::no_delay(true), ignored);
-    auto c = std::make_shared<client_connection>(std::move(socket), state, workers, limits,
+    auto stream = tls ? connection_stream(std::move(socket), *tls) : connection_stream(std::move(socket));
+    auto c = std::make_shared<client_connection>(std::move(stream), state, workers, limits,
                                                  [this](client_connection* done) { forget(done); });
     connections.emplace(c.get(), c);
     c->start();
@@ -118,28 +148,34 @@ void network::impl::forget(client_connection* c)
         all_closed.notify_all();
 }
 
-bool network::start()
+// With tls_port set the certificate and the TLS port first: nothing listens when the
+// certificate cannot be loaded, and once the plain port accepts, so does the TLS port.
+bool network::impl::listen(std::string& why)
+{
+    if (config.tls_port != 0) {
+        log_text("Loading the TLS certificate...");
+        tls = load_tls_context(config.tls_certificate, config.tls_private_key, why);
+        log_line(tls ? "Ok." : "Failed: " + why + ".");
+        if (!tls || !listen_on(tls_acceptor, config.tls_port, "initializing TLS socket...", why))
+            return false;
+    }
+    return listen_on(acceptor, config.port, "initializing socket...", why);
+}
+
+bool network::start(std::string& why)
 {
     impl& n = *impl_;
     log_text("Starting socket environment...");
     log_line("Ok.");
-    log_text("initializing socket...");
-    try {
-        const asio::ip::tcp::endpoint at(asio::ip::tcp::v4(), static_cast<unsigned short>(config.port));
-        n.acceptor.open(at.protocol());
-        n.acceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true));
-        n.acceptor.bind(at);
-        n.acceptor.listen(config.backlog > 0 ? config.backlog : asio::socket_base::max_listen_connections);
-    } catch (const std::exception&) {
-        log_line("Failed.");
+    if (!n.listen(why))
         return false;
-    }
-    log_line("Ok.");
     log_line("Listening...");
     raise_descriptor_limit();
     n.limits.longest_request = static_cast<std::size_t>(config.buff_size) - frame_overhead;
     n.limits.unfinished_frame = std::chrono::seconds(config.frame_timeout);
-    asio::co_spawn(n.io, [&n] { return n.accept_loop(); }, asio::detached);
+    asio::co_spawn(n.io, [&n] { return n.accept_loop(n.acceptor, nullptr); }, asio::detached);
+    if (n.tls)
+        asio::co_spawn(n.io, [&n] { return n.accept_loop(n.tls_acceptor, n.tls.get()); }, asio::detached);
     for (int i = 0; i < std::max(1, config.io_threads); ++i)
         n.io_threads.emplace_back([&n] { n.io.run(); });
     return true;
@@ -155,6 +191,7 @@ void network::stop()
     asio::post(n.io, [&n] {
         asio::error_code ignored;
         n.acceptor.close(ignored);
+        n.tls_acceptor.close(ignored);
     });
     for (auto& [raw, c] : n.connections)
         c->shutdown();

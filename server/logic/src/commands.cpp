@@ -1,6 +1,9 @@
 // The command language: keywords, argument counts, login checks and replies.
 #include "qs/server/command_interpreter.h"
 
+#include "qs/server/log.h"
+#include "qs/server/qsexcpt.h"
+
 namespace qs {
 
 namespace {
@@ -8,6 +11,15 @@ namespace {
 enum class check { count, logged_in, logged_out };
 
 constexpr const char* ok = "Ok.";
+
+// A name as one log line may show it: control characters cannot start a forged line.
+std::string printable(std::string text)
+{
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    return text;
+}
 
 } // namespace
 
@@ -127,10 +139,27 @@ session_handle command_interpreter::select_target(const args_t& args, std::strin
     return refused(*find("select"), args, refusal) ? nullptr : current();
 }
 
+// Every failure is logged in one line, for tools that ban addresses; never the password.
 void command_interpreter::login(const args_t& a, std::string& r)
 {
-    logged_in_as(state_.login(a[1], a[2]));
+    try {
+        logged_in_as(state_.login(a[1], a[2]));
+    } catch (const qsexcpt& e) {
+        if (e.code() == qsexcpt::invalid_password || e.code() == qsexcpt::invalid_username) {
+            state_.throttle().failed(a[1], peer_, login_throttle::clock::now());
+            log_line("Failed login for " + printable(a[1]) + " from " + peer_ + ".");
+        }
+        throw;
+    }
+    state_.throttle().succeeded(a[1]);
     r = ok;
+}
+
+std::chrono::steady_clock::duration command_interpreter::wait_before(const args_t& args)
+{
+    if (args.size() != 3 || args[0] != "login" || current())
+        return std::chrono::steady_clock::duration::zero();
+    return state_.throttle().wait_before_login(args[1], peer_, login_throttle::clock::now());
 }
 
 void command_interpreter::logout(const args_t&, std::string& r)

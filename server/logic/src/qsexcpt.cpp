@@ -6,7 +6,7 @@ namespace qs {
 
 namespace {
 
-const std::array<const char*, 19> messages = {
+const std::array<const char*, 21> messages = {
     "Invalid username.",
     "Invalid password.",
     "The user is already exist.",
@@ -26,6 +26,8 @@ const std::array<const char*, 19> messages = {
     "Invalid answer.",
     "The database is not available.",
     "Too many selects are waiting on this connection.",
+    "The text may not contain '|'.",
+    "Passwords are stored as hashes: the password cannot be sent.",
 };
 
 std::string message_for(int code)

@@ -1,6 +1,9 @@
 // Accounts: new users, login and logout, the information record.
 #include <thread>
 
+#include "qs/server/log.h"
+#include "qs/server/password_hash.h"
+#include "qs/server/settings.h"
 #include "qs/store/list_encoding.h"
 #include "qs/store/msg_pool.h"
 #include "qs/server/server_state.h"
@@ -88,8 +91,10 @@ session_handle server_state::login(const std::string& name, const std::string& p
     if (!row)
         throw qsexcpt(qsexcpt::invalid_username);
     remember_user(name);
-    if (password != row->password)
+    if (!password_matches(row->password, password))
         throw qsexcpt(qsexcpt::invalid_password);
+    if (config.hashed_passwords && !is_password_hash(row->password))
+        replace_with_hash(name, row->password, password);
     session_handle handle;
     {
         std::lock_guard table(table_lock_);
@@ -106,6 +111,28 @@ session_handle server_state::login(const std::string& name, const std::string& p
     }
     publish_status(handle, "online");
     return handle;
+}
+
+// A password stored as typed becomes its hash; unless it changed meanwhile. A failure is
+// logged and leaves it as it was, for the next login.
+void server_state::replace_with_hash(const std::string& name, const std::string& stored, const std::string& password)
+{
+    try {
+        const std::string hash = hash_password(password);
+        with_db([&](database& d) {
+            on_connection(d, [&](odbc::connection& c) {
+                user_info u(&c);
+                open_user(u, name);
+                if (u.get_password() != stored)
+                    return;
+                u.edit();
+                u.set_password(hash);
+                u.update();
+            });
+        });
+    } catch (...) {
+        log_line("Could not store the password of " + name + " as a hash; it stays as it was.");
+    }
 }
 
 // The stored pools become the session's, still kept in the database until handed out.
@@ -234,7 +261,8 @@ void server_state::new_user(const std::string& name, const std::string& password
     if (user_exists(name))
         throw qsexcpt(qsexcpt::user_exists_already);
     try {
-        with_db([&](database& d) { on_connection(d, [&](odbc::connection& c) { insert_user(c, name, password); }); });
+        const std::string stored = config.hashed_passwords ? hash_password(password) : password;
+        with_db([&](database& d) { on_connection(d, [&](odbc::connection& c) { insert_user(c, name, stored); }); });
     } catch (const db_error& e) {
         if (e.is_constraint_violation())
             throw qsexcpt(qsexcpt::user_exists_already);
@@ -273,6 +301,8 @@ void server_state::public_record(const std::string& name, std::string& out)
 
 void server_state::password_for(const std::string& name, const std::string& answer, std::string& out)
 {
+    if (config.hashed_passwords)
+        throw qsexcpt(qsexcpt::password_not_readable);
     out = with_db([&](database& d) {
         return on_connection(d, [&](odbc::connection& c) {
             user_info u(&c);
@@ -280,6 +310,8 @@ void server_state::password_for(const std::string& name, const std::string& answ
             const std::string stored = u.get_answer();
             if (stored.empty() || answer != stored)
                 throw qsexcpt(qsexcpt::invalid_answer);
+            if (is_password_hash(u.get_password()))
+                throw qsexcpt(qsexcpt::password_not_readable);
             return std::string(u.get_password());
         });
     });
@@ -294,8 +326,11 @@ void server_state::set_info(const std::string& name, const std::string& items)
             u.edit();
             for (const auto& piece : split_list(items)) {
                 auto eq = piece.find('=');
-                if (eq != std::string::npos)
-                    set_field(u, piece.substr(0, eq), piece.substr(eq + 1));
+                if (eq == std::string::npos)
+                    continue;
+                const std::string key = piece.substr(0, eq);
+                const bool hash = config.hashed_passwords && key == "password";
+                set_field(u, key, hash ? hash_password(piece.substr(eq + 1)) : piece.substr(eq + 1));
             }
             if (public_fields(u).size() > reply_limit())
                 throw qsexcpt(qsexcpt::info_too_long);

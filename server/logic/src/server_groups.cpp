@@ -72,8 +72,8 @@ bool server_state::users_exist(const std::string& list)
 
 void server_state::create_group(const std::string& group)
 {
-    if (group.empty())
-        throw qsexcpt(qsexcpt::invalid_groupname);  // an empty key can never be found again
+    if (group.empty() || group.find('|') != std::string::npos)
+        throw qsexcpt(qsexcpt::invalid_groupname);  // could never be found again or named in a list
     if (group_exists(group))
         throw qsexcpt(qsexcpt::group_exists_already);
     try {

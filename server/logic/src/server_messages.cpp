@@ -19,6 +19,13 @@ std::size_t max_pool()
     return static_cast<std::size_t>(config.max_field_len);
 }
 
+// Pools and select replies are '|'-separated: a text holding one would forge entries.
+void refuse_separator(const std::string& text)
+{
+    if (text.find('|') != std::string::npos)
+        throw qsexcpt(qsexcpt::text_has_bar);
+}
+
 // An entry must fit a select reply with its section label, and a pool.
 void check_entry(kind k, const std::string& entry)
 {
@@ -79,6 +86,7 @@ void server_state::append_stored(kind k, const std::string& receiver, const std:
 
 void server_state::send(kind k, const std::string& sender, const std::string& receiver, const std::string& text)
 {
+    refuse_separator(text);
     const std::string entry = message_entry(sender, text, time_stamp());
     check_entry(k, entry);
     if (!user_exists(receiver))
@@ -99,6 +107,7 @@ void server_state::send_custom_message(const std::string& sender, const std::str
 
 void server_state::send_group_message(const std::string& sender, const std::string& group, const std::string& text)
 {
+    refuse_separator(text);
     std::string members;
     get_member_list(group, members);
     const std::string entry = group_message_entry(group, sender, text, time_stamp());
@@ -191,6 +200,7 @@ void server_state::get_custom_message(const session_handle& handle, std::string&
 
 void server_state::set_status(const std::string& name, const std::string& status)
 {
+    refuse_separator(status);
     if (std::string("getstatus ").size() + name.size() + 2 + status.size() > reply_limit())
         throw qsexcpt(qsexcpt::status_too_long);
     session_handle handle = find_session(name);

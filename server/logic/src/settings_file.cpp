@@ -60,6 +60,7 @@ std::vector<std::string> read_settings(const std::string& file_name)
         {"io_threads", &settings::io_threads, 1, 64},
         {"max_connections", &settings::max_connections, 1, 1000000},
         {"frame_timeout", &settings::frame_timeout, 1, 3600},
+        {"tls_port", &settings::tls_port, 0, 65535},
     };
     for (const auto& n : numbers) {
         auto it = pairs.find(n.key);
@@ -76,6 +77,16 @@ std::vector<std::string> read_settings(const std::string& file_name)
     }
     if (auto it = pairs.find("log_path"); it != pairs.end())
         config.log_path = it->second;
+    if (auto it = pairs.find("password_storage"); it != pairs.end()) {
+        if (it->second == "plain" || it->second == "hashed")
+            config.hashed_passwords = it->second == "hashed";
+        else
+            complaints.push_back("Setting password_storage=" + it->second + " is neither plain nor hashed; using plain.");
+    }
+    if (auto it = pairs.find("tls_certificate"); it != pairs.end())
+        config.tls_certificate = it->second;
+    if (auto it = pairs.find("tls_private_key"); it != pairs.end())
+        config.tls_private_key = it->second;
     console_line("Ok.");
     return complaints;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "qs/server/server_state.h"
 
@@ -18,9 +19,10 @@ public:
     network(const network&) = delete;
     network& operator=(const network&) = delete;
 
-    // Binds and listens on the port setting and starts the event loop. Writes the
-    // start-up lines to the log; false (and "Failed.") when the server cannot listen.
-    bool start();
+    // Binds and listens on the port setting (and on tls_port with the certificate
+    // loaded) and starts the event loop. Writes the start-up lines to the log; false
+    // (and "Failed.") when the server cannot listen or load the certificate, with why.
+    bool start(std::string& why);
     // Stops accepting, ends every connection (their users are logged out) and waits
     // until every connection and command has finished.
     void stop();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -28,6 +29,11 @@ public:
     // Whether the command may wait on the database as things stand now.
     bool needs_database(const std::vector<std::string>& args);
     bool logged_in() { return current() != nullptr; }
+    // The peer's address, for the log and for counting failed logins.
+    void set_peer(std::string address) { peer_ = std::move(address); }
+    // How long the command must wait before it runs: a login for an account, or from a
+    // peer, with many recent failures waits; everything else runs at once.
+    std::chrono::steady_clock::duration wait_before(const std::vector<std::string>& args);
 
     // The connection is over: logs its user out (a failure to store is logged).
     void end();
@@ -72,6 +78,7 @@ private:
                         void (server_state::*set)(const std::string&, const std::string&));
 
     server_state& state_;
+    std::string peer_;  // "address" or "[address]" of the client
     std::mutex lock_;                 // guards current_session_ and ended_
     session_handle current_session_;  // null while nobody is logged in
     bool ended_ = false;

@@ -30,6 +30,8 @@ public:
         invalid_answer = 16,
         database_unavailable = 17,
         too_many_selects = 18,
+        text_has_bar = 19,
+        password_not_readable = 20,
     };
 
     explicit qsexcpt(int code);

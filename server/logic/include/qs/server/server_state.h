@@ -12,6 +12,7 @@
 #include <unordered_set>
 
 #include "qs/store/database.h"
+#include "qs/server/login_throttle.h"
 #include "qs/server/qsexcpt.h"
 #include "qs/server/session.h"
 #include "qs/server/thread_cache.h"
@@ -122,6 +123,9 @@ public:
     // From now on, retries to store pools end store_retry from now at the latest.
     void begin_stop();
 
+    // Failed logins, shared by every connection.
+    login_throttle& throttle() noexcept { return throttle_; }
+
     // Statements run on the database since the start (for tests and figures).
     std::uint64_t statements_run() const noexcept { return db_.pool().statements(); }
     // The most text one reply may carry: min(buff_size, 1024) - 5.
@@ -135,6 +139,7 @@ private:
     std::mutex& user_lock(const std::string& name);
     void remember_user(const std::string& name);
     void load_pending(session& s, const database::login_row& row);
+    void replace_with_hash(const std::string& name, const std::string& stored, const std::string& password);
     void store_unstored(const session_handle& handle);
     void logout_locked(const session_handle& handle);
     void logout_with_retry(const session_handle& handle);
@@ -175,6 +180,7 @@ private:
     std::array<std::mutex, 64> user_locks_;           // by hash of the user name
     std::mutex known_lock_;
     std::unordered_set<std::string> known_users_;     // guarded by known_lock_; users are never deleted
+    login_throttle throttle_;                         // thread-safe itself
     std::atomic<std::chrono::steady_clock::rep> stop_deadline_{std::chrono::steady_clock::time_point::max().time_since_epoch().count()};
     thread_cache stored_replies_;  // select replies that hand out stored entries; destroyed first
 };

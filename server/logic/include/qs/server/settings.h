@@ -21,6 +21,10 @@ struct settings {
     int frame_timeout = 30;       // seconds a frame may stay unfinished before its connection closes
     int store_retry = 20;    // seconds the end of a connection and stop keep trying to store messages
     std::string log_path = "qsserver.log";
+    bool hashed_passwords = false;  // password_storage=hashed: Argon2id hashes, no getpassword
+    int tls_port = 0;             // a second port speaking TLS; 0: none
+    std::string tls_certificate;  // PEM: the server's certificate, then any intermediates
+    std::string tls_private_key;  // PEM; empty: the key is in tls_certificate
 };
 
 extern settings config;

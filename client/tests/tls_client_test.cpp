@@ -1,0 +1,64 @@
+// qsclient --tls: the same start-up over TLS, checked against a CA file.
+#include <gtest/gtest.h>
+
+#include "pty_session.h"
+#include "server_process.h"
+#include "store_fixture.h"
+#include "test_certificates.h"
+
+namespace qs::test {
+namespace {
+
+class TlsClientTest : public StoreTest {
+protected:
+    // Types the server's address and the TLS port at the two prompts.
+    void answer_prompts(pty_session& term)
+    {
+        ASSERT_TRUE(term.expect("Enber Server's IP Address: (default localhost) "));
+        term.type("127.0.0.1\n" + std::to_string(tls_port) + "\n");
+    }
+
+    test_certificates certificates;
+    const int plain_port = free_port();
+    const int tls_port = free_port_other_than(plain_port);
+    server_process server{{"tls_port=" + std::to_string(tls_port), certificates.conf_certificate(),
+                           certificates.conf_key()},
+                          plain_port};
+};
+
+TEST_F(TlsClientTest, ConnectsWithTheCaFileAndRunsCommands)
+{
+    server.start();
+    pty_session term(QS_CLIENT_PATH, {"--tls", "--ca", certificates.ca()});
+    answer_prompts(term);
+    ASSERT_TRUE(term.expect("Connecting to 127.0.0.1:" + std::to_string(tls_port) + "...Ok.\n"));
+    ASSERT_TRUE(term.expect("| q    --quit.                          |\n"));
+    term.type("c");
+    ASSERT_TRUE(term.expect("command: "));
+    term.type("ver\n");
+    ASSERT_TRUE(term.expect("ver\n0.1\ncommand: "));
+    term.type("/quit\nq");
+    EXPECT_EQ(term.wait_exit(), 0);
+}
+
+TEST_F(TlsClientTest, ACertificateTheSystemDoesNotTrustFailsTheConnect)
+{
+    server.start();
+    pty_session term(QS_CLIENT_PATH, {"--tls"});
+    answer_prompts(term);
+    ASSERT_TRUE(term.expect("Connecting to 127.0.0.1:" + std::to_string(tls_port) + "...Failed.\n"));
+    term.type("k");
+    EXPECT_EQ(term.wait_exit(), 0);
+}
+
+TEST_F(TlsClientTest, UnknownArgumentsShowTheUsage)
+{
+    for (const auto& args : {std::vector<std::string>{"--ca", "x.pem"}, {"--tls", "--ca"}, {"-x"}}) {
+        pty_session term(QS_CLIENT_PATH, args);
+        EXPECT_TRUE(term.expect("Usage: qsclient [--tls [--ca FILE]]"));
+        EXPECT_EQ(term.wait_exit(), 2);
+    }
+}
+
+} // namespace
+} // namespace qs::test

@@ -1,0 +1,104 @@
+#include "connection_stream.h"
+
+#include <memory>
+#include <vector>
+
+namespace qs {
+
+// Non-blocking at once: plain reads and the goodbye of TLS never wait.
+connection_stream::connection_stream(asio::ip::tcp::socket socket) : stream_(std::move(socket))
+{
+    asio::error_code ignored;
+    tcp().non_blocking(true, ignored);
+}
+
+connection_stream::connection_stream(asio::ip::tcp::socket socket, asio::ssl::context& tls)
+    : stream_(std::in_place_type<tls_stream>, std::move(socket), tls)
+{
+    asio::error_code ignored;
+    tcp().non_blocking(true, ignored);
+}
+
+std::string connection_stream::peer_address()
+{
+    asio::error_code ec;
+    const auto at = tcp().remote_endpoint(ec);
+    return ec ? std::string() : at.address().to_string();
+}
+
+asio::ip::tcp::socket& connection_stream::tcp()
+{
+    if (auto* plain = std::get_if<asio::ip::tcp::socket>(&stream_))
+        return *plain;
+    return std::get<tls_stream>(stream_).next_layer();
+}
+
+// The timer's handler may run after the handshake is over: it touches the stream only
+// while the handshake (and so its connection) still waits.
+asio::awaitable<asio::error_code> connection_stream::handshake(std::chrono::seconds limit)
+{
+    auto* tls = std::get_if<tls_stream>(&stream_);
+    if (tls == nullptr)
+        co_return asio::error_code();
+    struct watch {
+        bool over = false;
+        bool fired = false;
+    };
+    auto w = std::make_shared<watch>();
+    asio::steady_timer timer(co_await asio::this_coro::executor, limit);
+    timer.async_wait([this, w](asio::error_code ec) {
+        if (ec || w->over)
+            return;
+        w->fired = true;
+        asio::error_code ignored;
+        tcp().shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+        tcp().cancel(ignored);
+    });
+    asio::error_code ec;
+    co_await tls->async_handshake(asio::ssl::stream_base::server, asio::redirect_error(asio::use_awaitable, ec));
+    w->over = true;
+    timer.cancel();
+    co_return w->fired ? asio::error::timed_out : ec;
+}
+
+// Plain: waits until the socket is readable, then reads what it has into a buffer of
+// the thread's own, so that between reads an idle connection holds no buffer. TLS keeps
+// buffers of its own anyway and decrypts straight into the frame buffer.
+asio::awaitable<void> connection_stream::read_into(frame_splitter& frames)
+{
+    if (auto* tls = std::get_if<tls_stream>(&stream_)) {
+        std::size_t room = 0;
+        char* at = frames.prepare(room);
+        frames.commit(co_await tls->async_read_some(asio::buffer(at, room), asio::use_awaitable));
+        co_return;
+    }
+    thread_local std::vector<char> chunk(64 * 1024);
+    auto& socket = std::get<asio::ip::tcp::socket>(stream_);
+    frames.release_if_empty();
+    co_await socket.async_wait(asio::ip::tcp::socket::wait_read, asio::use_awaitable);
+    asio::error_code ec;
+    const std::size_t n = socket.read_some(asio::buffer(chunk), ec);
+    if (ec == asio::error::would_block)
+        co_return;
+    if (ec)
+        throw asio::system_error(ec);
+    frames.feed(chunk.data(), n);
+}
+
+void connection_stream::stop_reading()
+{
+    asio::error_code ignored;
+    tcp().shutdown(asio::ip::tcp::socket::shutdown_receive, ignored);
+    tcp().cancel(ignored);
+}
+
+void connection_stream::close(bool say_goodbye)
+{
+    asio::error_code ignored;
+    if (auto* tls = std::get_if<tls_stream>(&stream_); tls && say_goodbye)
+        tls->shutdown(ignored);  // the socket is non-blocking: sends close_notify, never waits for the reply
+    tcp().shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+    tcp().close(ignored);
+}
+
+} // namespace qs

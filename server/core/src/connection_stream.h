@@ -1,0 +1,54 @@
+#pragma once
+
+#include <asio.hpp>
+#include <asio/ssl.hpp>
+#include <chrono>
+#include <string>
+#include <variant>
+
+#include "qs/net/frame.h"
+
+namespace qs {
+
+// The bytes under one client connection: a TCP socket, or TLS over one. Owned by its
+// connection and used on the connection's strand only; at most one read and one
+// write are in flight at a time.
+class connection_stream {
+public:
+    explicit connection_stream(asio::ip::tcp::socket socket);
+    // The server side of TLS with the shared context.
+    connection_stream(asio::ip::tcp::socket socket, asio::ssl::context& tls);
+
+    asio::any_io_executor get_executor() { return tcp().get_executor(); }
+    // The client's address, "" when the socket no longer knows it.
+    std::string peer_address();
+
+    // TLS: the handshake, before any read or write; past limit the socket is closed and
+    // the result is asio::error::timed_out.
+    // Plain: nothing to do.
+    asio::awaitable<asio::error_code> handshake(std::chrono::seconds limit);
+    // Waits until bytes arrive and moves them into frames; may move none. Throws at the
+    // end of the stream and on an error.
+    asio::awaitable<void> read_into(frame_splitter& frames);
+    // asio::async_write of all of bytes.
+    template <class Handler>
+    void async_write(asio::const_buffer bytes, Handler&& done)
+    {
+        std::visit([&](auto& s) { asio::async_write(s, bytes, std::forward<Handler>(done)); }, stream_);
+    }
+
+    // Ends the read in flight and every later one.
+    void stop_reading();
+    // Closes the socket. With say_goodbye and TLS, first tells the peer the stream ends
+    // (close_notify) without waiting: only when no read or write is in flight.
+    void close(bool say_goodbye);
+
+private:
+    using tls_stream = asio::ssl::stream<asio::ip::tcp::socket>;
+
+    asio::ip::tcp::socket& tcp();
+
+    std::variant<asio::ip::tcp::socket, tls_stream> stream_;
+};
+
+} // namespace qs

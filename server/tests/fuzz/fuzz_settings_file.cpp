@@ -1,0 +1,286 @@
+// Reads the input as a settings file, and a file written from settings the input picks,
+// checking ranges, complaints, lines that must change nothing, and the round trip.
+#include <algorithm>
+#include <climits>
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include "captured_console.h"
+#include "fuzz_check.h"
+#include "memory_file.h"
+#include "qs/net/frame.h"
+#include "qs/server/settings.h"
+#include "qs/server/settings_file.h"
+
+namespace {
+
+struct numeric_key {
+    const char* key;
+    int qs::settings::*field;
+    long long low, high;
+};
+
+// The values the server can run with: the README's ranges; a port is 1 to 65535 (the TLS
+// one 0 for none), a request buffer holds 64 bytes up to a whole frame, the backlog is any int.
+const numeric_key numeric_keys[] = {
+    {"port", &qs::settings::port, 1, 65535},
+    {"backlog", &qs::settings::backlog, INT_MIN, INT_MAX},
+    {"buff_size", &qs::settings::buff_size, 64, static_cast<long long>(qs::max_frame_size)},
+    {"sleep_ticks", &qs::settings::sleep_ticks, 1, 1LL << 30},
+    {"max_field_len", &qs::settings::max_field_len, 1, 1LL << 30},
+    {"db_connections", &qs::settings::db_connections, 1, 64},
+    {"db_timeout", &qs::settings::db_timeout, 1, 3600},
+    {"store_retry", &qs::settings::store_retry, 0, 3600},
+    {"io_threads", &qs::settings::io_threads, 1, 64},
+    {"max_connections", &qs::settings::max_connections, 1, 1000000},
+    {"frame_timeout", &qs::settings::frame_timeout, 1, 3600},
+    {"tls_port", &qs::settings::tls_port, 0, 65535},
+};
+
+struct text_key {
+    const char* key;
+    std::string qs::settings::*field;
+};
+
+const text_key text_keys[] = {
+    {"log_path", &qs::settings::log_path},
+    {"tls_certificate", &qs::settings::tls_certificate},
+    {"tls_private_key", &qs::settings::tls_private_key},
+};
+
+struct reading {
+    qs::settings values;
+    std::vector<std::string> complaints;
+
+    bool operator==(const reading& other) const
+    {
+        for (const auto& k : numeric_keys)
+            if (values.*k.field != other.values.*k.field)
+                return false;
+        for (const auto& k : text_keys)
+            if (values.*k.field != other.values.*k.field)
+                return false;
+        return complaints == other.complaints;
+    }
+};
+
+reading read(std::string_view text)
+{
+    static qs::fuzz::memory_file file;
+    file.write(text);
+    qs::config = qs::settings{};
+    qs::fuzz::console_output().clear();
+    reading r;
+    r.complaints = qs::read_settings(file.path());
+    r.values = qs::config;
+    QS_FUZZ_CHECK(qs::fuzz::console_output() == "Initializing settings...Ok.\n");
+    return r;
+}
+
+bool complains_of(const std::string& complaint, std::string_view key)
+{
+    return complaint.starts_with("Setting " + std::string(key) + "=");
+}
+
+// Every value in range; a complaint names a key, once, and that key kept its default.
+void check_sound(const reading& r)
+{
+    const qs::settings defaults;
+    for (const auto& k : numeric_keys) {
+        const int value = r.values.*k.field;
+        QS_FUZZ_CHECK(k.low <= value && value <= k.high);
+        const auto n = std::count_if(r.complaints.begin(), r.complaints.end(),
+                                     [&](const std::string& c) { return complains_of(c, k.key); });
+        QS_FUZZ_CHECK(n <= 1);
+        QS_FUZZ_CHECK(n == 0 || value == defaults.*k.field);
+    }
+    for (const auto& c : r.complaints)
+        QS_FUZZ_CHECK(std::any_of(std::begin(numeric_keys), std::end(numeric_keys),
+                                  [&](const numeric_key& k) { return complains_of(c, k.key); }));
+}
+
+// A line no reader may act on, made from a line of the file (cut to 100 bytes): behind a
+// '#' or a space, with its '=' taken out, or with its key lengthened.
+std::string unusable_line(std::string_view line, std::size_t kind)
+{
+    std::string s(line.substr(0, 100));
+    switch (kind % 4) {
+    case 0:
+        return '#' + s;
+    case 1:
+        std::erase(s, '=');
+        return s;
+    case 2:
+        return ' ' + s;
+    default:
+        if (const auto eq = s.find('='); eq != std::string::npos)
+            s.insert(eq, "_");
+        return s;
+    }
+}
+
+std::string with_unusable_lines(std::string_view text)
+{
+    std::string out;
+    for (std::size_t at = 0, kind = 0;; ++kind) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        out += unusable_line(text.substr(at, end - at), kind) + '\n';
+        out += text.substr(at, end + 1 - at);
+        if (end >= text.size())
+            return out;
+        at = end + 1;
+    }
+}
+
+void check_file(std::string_view text)
+{
+    const reading r = read(text);
+    check_sound(r);
+    QS_FUZZ_CHECK(read(with_unusable_lines(text)) == r);
+    const std::string file(text);
+    QS_FUZZ_CHECK(read(file + '\n' + file) == r);  // the last of equal lines wins
+    // Reading stops at the first line longer than 1023 bytes.
+    QS_FUZZ_CHECK(read(file + '\n' + std::string(1024, 'x') + "\nport=1\nlog_path=past-the-long-line\n") == r);
+}
+
+std::string number_text(long long value, std::size_t zeros)
+{
+    const std::string digits = std::to_string(value < 0 ? -value : value);
+    return (value < 0 ? "-" : "") + std::string(zeros, '0') + digits;
+}
+
+// Often a bound.
+long long value_in_range(FuzzedDataProvider& in, const numeric_key& k)
+{
+    switch (in.ConsumeIntegralInRange(0, 2)) {
+    case 0:
+        return k.low;
+    case 1:
+        return k.high;
+    default:
+        return in.ConsumeIntegralInRange(k.low, k.high);
+    }
+}
+
+// Often just past a bound.
+std::string out_of_range_text(FuzzedDataProvider& in, const numeric_key& k)
+{
+    const long long past = in.ConsumeBool() ? 1 : in.ConsumeIntegralInRange<long long>(1, 1LL << 40);
+    switch (in.ConsumeIntegralInRange(0, 2)) {
+    case 0:
+        return number_text(k.low - past, 0);
+    case 1:
+        return number_text(k.high + past, 0);
+    default:
+        return std::string(in.ConsumeIntegralInRange(20, 30), '9');  // past any long
+    }
+}
+
+std::string ignored_line(FuzzedDataProvider& in, const std::string& key)
+{
+    switch (in.ConsumeIntegralInRange(0, 6)) {
+    case 0:
+        return "";
+    case 1:
+        return "# " + key + "=1";
+    case 2:
+        return key;
+    case 3:
+        return " " + key + "=1";
+    case 4:
+        return key + " =1";
+    case 5:
+        return key + "_=1";
+    default:
+        return "x" + key + "=1";
+    }
+}
+
+// A settings file the input picks, with what reading it must give.
+class written_file {
+public:
+    explicit written_file(FuzzedDataProvider& in) : in_(in)
+    {
+        for (const auto& k : numeric_keys)
+            write_number(k);
+        for (const auto& k : text_keys)
+            write_text(k);
+    }
+
+    std::string text;
+    qs::settings expected;
+    std::vector<std::string> refused_keys;
+
+private:
+    void put(const std::string& line) { text += line + (in_.ConsumeBool() ? "\r\n" : "\n"); }
+
+    void put_value(const numeric_key& k)
+    {
+        const long long value = value_in_range(in_, k);
+        put(std::string(k.key) + "=" + number_text(value, in_.ConsumeIntegralInRange(0, 3)));
+        expected.*k.field = static_cast<int>(value);
+    }
+
+    void write_number(const numeric_key& k)
+    {
+        put(ignored_line(in_, k.key));
+        switch (in_.ConsumeIntegralInRange(0, 3)) {
+        case 0:  // absent: the default stays
+            break;
+        case 1:
+            put_value(k);
+            break;
+        case 2:
+            put(std::string(k.key) + "=" + out_of_range_text(in_, k));
+            refused_keys.push_back(k.key);
+            break;
+        default:  // a value an equal key later overrides
+            put(std::string(k.key) + "=" + out_of_range_text(in_, k));
+            put_value(k);
+        }
+    }
+
+    // A text value cannot hold a newline nor end with a CR, which the reader takes for CRLF.
+    void write_text(const text_key& k)
+    {
+        put(ignored_line(in_, k.key));
+        if (!in_.ConsumeBool())
+            return;
+        std::string value = in_.ConsumeRandomLengthString(200);
+        std::erase(value, '\n');
+        while (!value.empty() && value.back() == '\r')
+            value.pop_back();
+        put(std::string(k.key) + "=" + value);
+        expected.*k.field = value;
+    }
+
+    FuzzedDataProvider& in_;
+};
+
+void check_round_trip(FuzzedDataProvider& in)
+{
+    const written_file w(in);
+    const reading r = read(w.text);
+    check_sound(r);
+    QS_FUZZ_CHECK((r == reading{w.expected, r.complaints}));
+    QS_FUZZ_CHECK(r.complaints.size() == w.refused_keys.size());  // at most one a key: one for each
+    for (const auto& key : w.refused_keys)
+        QS_FUZZ_CHECK(std::any_of(r.complaints.begin(), r.complaints.end(),
+                                  [&](const std::string& c) { return complains_of(c, key); }));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    check_file({reinterpret_cast<const char*>(data), size});
+    FuzzedDataProvider in(data, size);
+    check_round_trip(in);
+    return 0;
+}

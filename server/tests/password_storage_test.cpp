@@ -1,0 +1,63 @@
+// Passwords stored as typed or as hashes, on either database.
+#include <gtest/gtest.h>
+
+#include "logic_fixture.h"
+#include "qs/server/password_hash.h"
+
+namespace qs::test {
+namespace {
+
+using PasswordStorageTest = LogicTest;
+
+std::string stored_password(test_database& db, const std::string& name)
+{
+    return db.scalar("SELECT password FROM userinfo WHERE username = '" + name + "'");
+}
+
+TEST_F(PasswordStorageTest, HashedStorageKeepsNoPasswordAndNeverSendsOne)
+{
+    config.hashed_passwords = true;
+    state.new_user("ann", "pw one");
+    const std::string hash = stored_password(db, "ann");
+    EXPECT_TRUE(is_password_hash(hash)) << hash;
+    EXPECT_EQ(hash.find("pw one"), std::string::npos);
+    EXPECT_EQ(reply_of([&] { state.login("ann", "pw"); }), "Invalid password.");
+    session_handle ann = state.login("ann", "pw one");
+    state.set_info("ann", "password=two|answer=cat|question=pet?");
+    EXPECT_TRUE(is_password_hash(stored_password(db, "ann")));
+    EXPECT_NE(stored_password(db, "ann"), hash);
+    state.logout(ann);
+    EXPECT_EQ(reply_of([&] { state.login("ann", "pw one"); }), "Invalid password.");
+    state.logout(state.login("ann", "two"));
+    std::string out;
+    EXPECT_EQ(reply_of([&] { state.password_for("ann", "cat", out); }),
+              "Passwords are stored as hashes: the password cannot be sent.");
+    EXPECT_EQ(out, "");
+}
+
+TEST_F(PasswordStorageTest, APlainPasswordBecomesItsHashAtTheNextLoginAndHashesStayUsable)
+{
+    state.new_user("bob", "pw");
+    state.logout(state.login("bob", "pw"));
+    session_handle bob = state.login("bob", "pw");
+    state.set_info("bob", "answer=cat");
+    state.logout(bob);
+    EXPECT_EQ(stored_password(db, "bob"), "pw") << "plain storage keeps it as typed";
+    std::string out;
+    state.password_for("bob", "cat", out);
+    EXPECT_EQ(out, "pw");
+
+    config.hashed_passwords = true;
+    EXPECT_EQ(reply_of([&] { state.login("bob", "wrong"); }), "Invalid password.");
+    EXPECT_EQ(stored_password(db, "bob"), "pw") << "a failed login changes nothing";
+    state.logout(state.login("bob", "pw"));
+    EXPECT_TRUE(is_password_hash(stored_password(db, "bob")));
+
+    config.hashed_passwords = false;  // back to plain: the hash still lets bob in
+    state.logout(state.login("bob", "pw"));
+    EXPECT_EQ(reply_of([&] { state.password_for("bob", "cat", out); }),
+              "Passwords are stored as hashes: the password cannot be sent.");
+}
+
+} // namespace
+} // namespace qs::test
