@@ -1,25 +1,37 @@
 #include "key_press.h"
 
+#include <cerrno>
+#include <iostream>
 #include <termios.h>
 #include <unistd.h>
 
 namespace qs {
 
-void wait_for_key()
+namespace {
+
+void read_one_byte()
 {
     char key;
-    termios saved{};
-    if (::isatty(STDIN_FILENO) == 0 || ::tcgetattr(STDIN_FILENO, &saved) != 0) {
-        [[maybe_unused]] ssize_t n = ::read(STDIN_FILENO, &key, 1);
-        return;
+    while (::read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
     }
+}
+
+} // namespace
+
+void prompt_for_key(const char* prompt)
+{
+    termios saved{};
+    if (::isatty(STDIN_FILENO) == 0 || ::tcgetattr(STDIN_FILENO, &saved) != 0)
+        return;
     termios raw = saved;
     raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
-    ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
-    [[maybe_unused]] ssize_t n = ::read(STDIN_FILENO, &key, 1);
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);  // before the prompt, so no key is echoed
+    std::cout << prompt << std::flush;
+    read_one_byte();
     ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    std::cout << std::endl;
 }
 
 } // namespace qs

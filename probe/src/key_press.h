@@ -2,8 +2,8 @@
 
 namespace qs {
 
-// Waits for one key press on standard input, without echo and without Enter on a
-// terminal; reads one byte when standard input is not a terminal (end of input counts).
-void wait_for_key();
+// On a terminal: shows prompt, waits for one key press (no echo, no Enter) and ends the
+// line. Otherwise does nothing, so that input from a file or a pipe is never waited on.
+void prompt_for_key(const char* prompt);
 
 } // namespace qs

@@ -2,19 +2,14 @@
 // whether the database "Quillspeak Database" is set up. Changes nothing.
 #include <iostream>
 
+#include "arguments.h"
+#include "failure_reason.h"
 #include "key_press.h"
 #include "qs/store/group_info.h"
 #include "qs/store/msg_pool.h"
 #include "qs/store/user_info.h"
 
 namespace {
-
-void prompt_for_key(const char* text)
-{
-    std::cout << text << std::flush;
-    qs::wait_for_key();
-    std::cout << std::endl;
-}
 
 void try_table(const char* table, qs::recordset& record)
 {
@@ -24,12 +19,9 @@ void try_table(const char* table, qs::recordset& record)
     std::cout << "Ok." << std::endl;
 }
 
-} // namespace
-
-int main()
+// True when all three tables open; otherwise says which failed and why.
+bool check_tables()
 {
-    std::cout << "Quillspeak database probe 0.1 - checks the tables of \"Quillspeak Database\"" << std::endl;
-    prompt_for_key("Press any key to begin the test...");
     qs::user_info users;
     qs::group_info groups;
     qs::msg_pool pools;
@@ -38,9 +30,37 @@ int main()
         try_table("groupinfo", groups);
         try_table("msgpool", pools);
         std::cout << std::endl << "Finished" << std::endl;
+        return true;
     } catch (...) {
         std::cout << "Failed." << std::endl << "Please check the table(s) in the database." << std::endl;
+        std::cout << qs::probe::failure_reason(std::current_exception()) << std::endl;
+        return false;
     }
-    prompt_for_key("Press any key to continue...");
-    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    using qs::probe::action;
+    const auto args = qs::probe::parse_arguments(argc, argv);
+    switch (args.what) {
+    case action::help:
+        qs::probe::print_usage(std::cout);
+        return 0;
+    case action::version:
+        std::cout << "qsprobe (Quillspeak) " QS_VERSION << std::endl;
+        return 0;
+    case action::usage_error:
+        std::cerr << "qsprobe: unexpected argument '" << args.unexpected << "'" << std::endl;
+        qs::probe::print_usage(std::cerr);
+        return 2;
+    case action::check:
+        break;
+    }
+    std::cout << "Quillspeak database probe 0.1 - checks the tables of \"Quillspeak Database\"" << std::endl;
+    qs::prompt_for_key("Press any key to begin the test...");
+    const bool ok = check_tables();
+    qs::prompt_for_key("Press any key to continue...");
+    return ok ? 0 : 1;
 }

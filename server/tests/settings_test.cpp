@@ -85,5 +85,25 @@ INSTANTIATE_TEST_SUITE_P(Cases, SettingsFile, testing::Values(
                   with([](settings& s) { s.port = 7500; s.log_path = std::string(1014, 'l'); s.backlog = 5; }), 0}),
     [](const testing::TestParamInfo<settings_case>& info) { return std::string(info.param.name); });
 
+TEST(SettingsNotices, UnknownKeysAndSpacesAroundTheSignAreSaid)
+{
+    temp_dir dir;
+    const std::string path = dir.path() + "/qsserver.conf";
+    std::ofstream(path) << "port = 7313\nfoo=bar\nmax_field_len=4096\nPort=1\n";
+    config = settings{};
+    std::vector<std::string> notices;
+    testing::internal::CaptureStdout();
+    const auto complaints = read_settings(path, &notices);
+    testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(complaints.empty());
+    EXPECT_EQ(config.port, 7000);
+    EXPECT_EQ(config.max_field_len, 4096);
+    EXPECT_EQ(notices, (std::vector<std::string>{
+                           "Setting 'Port' is not known and is ignored.",
+                           "Setting 'foo' is not known and is ignored.",
+                           "Setting 'port = 7313' is ignored: no spaces around '=' (port=7313).",
+                       }));
+}
+
 } // namespace
 } // namespace qs::test

@@ -155,7 +155,7 @@ TEST_F(TlsTest, TheVerifyingClientRefusesAnotherNameOrAnUnknownCa)
     kel_close(unchecked);
 }
 
-TEST_F(TlsTest, APlainClientOnTheTlsPortIsClosedAndTheServerGoesOn)
+TEST_F(TlsTest, PlainOrStalledClientsOnTheTlsPortAreClosedAndTheServerGoesOn)
 {
     server_process server(conf({"frame_timeout=1"}), plain_port);
     server.start();
@@ -164,8 +164,12 @@ TEST_F(TlsTest, APlainClientOnTheTlsPortIsClosedAndTheServerGoesOn)
     EXPECT_TRUE(closed_by_server(speaks_frames));
     raw_client says_nothing(tls_port);
     EXPECT_TRUE(closed_by_server(says_nothing)) << "the handshake's time is bounded";
+    tls_raw_client slow(tls_port, certificates().ca());
+    slow.send(encode_frame(1, "ver").substr(0, 5));
+    EXPECT_TRUE(closed_by_server(slow)) << "an unfinished frame inside TLS";
     EXPECT_TRUE(server.wait_for_log("Closed a connection whose TLS handshake failed"));
     EXPECT_TRUE(server.wait_for_log("Closed a connection that did not finish its TLS handshake."));
+    EXPECT_TRUE(server.wait_for_log("left a frame unfinished"));
 
     raw_client plain(server.port());
     plain.send(encode_frame(2, "ver"));
@@ -215,16 +219,6 @@ TEST_F(TlsTest, AGoodbyeIsAnsweredAfterTheRepliesDue)
     EXPECT_EQ(raw.next().text, "Ok.") << "answered though no more requests may come";
     EXPECT_TRUE(closed_by_server(raw));
     EXPECT_TRUE(raw.server_said_goodbye());
-}
-
-TEST_F(TlsTest, AnUnfinishedFrameInsideTlsClosesItsConnection)
-{
-    server_process server(conf({"frame_timeout=1"}), plain_port);
-    server.start();
-    tls_raw_client slow(tls_port, certificates().ca());
-    slow.send(encode_frame(1, "ver").substr(0, 5));
-    EXPECT_TRUE(closed_by_server(slow));
-    EXPECT_TRUE(server.wait_for_log("left a frame unfinished"));
 }
 
 TEST_F(TlsTest, ConnectionsOnBothPortsCountTogether)

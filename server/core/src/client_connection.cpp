@@ -147,7 +147,7 @@ void client_connection::answer(const request& r)
                 throw std::length_error("reply longer than one frame");
         }
     } catch (...) {
-        log_error_block(r.raw.cid, r.raw.text, result);
+        log_error_block(r.raw.cid, r.raw.text, result, reason_of(std::current_exception()));
         result = command_failed;
     }
     reply(r.raw.cid, result, r.raw.text, std::move(given));
@@ -165,7 +165,7 @@ void client_connection::run_on_worker(request r)
             if (result.size() > server_state::reply_limit())
                 throw std::length_error("reply longer than one frame");
         } catch (...) {
-            log_error_block(r.raw.cid, r.raw.text, result);
+            log_error_block(r.raw.cid, r.raw.text, result, reason_of(std::current_exception()));
             failed = true;
         }
         asio::post(self->strand_, [self, r = std::move(r), result = std::move(result), given = std::move(given),

@@ -5,6 +5,12 @@
 
 namespace qs {
 
+namespace {
+
+constexpr std::size_t most_per_read = 64 * 1024;  // one read takes at most this much
+
+} // namespace
+
 // Non-blocking at once: plain reads and the goodbye of TLS never wait.
 connection_stream::connection_stream(asio::ip::tcp::socket socket) : stream_(std::move(socket))
 {
@@ -63,16 +69,18 @@ asio::awaitable<asio::error_code> connection_stream::handshake(std::chrono::seco
 
 // Plain: waits until the socket is readable, then reads what it has into a buffer of
 // the thread's own, so that between reads an idle connection holds no buffer. TLS keeps
-// buffers of its own anyway and decrypts straight into the frame buffer.
+// buffers of its own anyway and decrypts straight into the frame buffer: one record per
+// wait, then what else has arrived.
 asio::awaitable<void> connection_stream::read_into(frame_splitter& frames)
 {
     if (auto* tls = std::get_if<tls_stream>(&stream_)) {
         std::size_t room = 0;
         char* at = frames.prepare(room);
         frames.commit(co_await tls->async_read_some(asio::buffer(at, room), asio::use_awaitable));
+        drain_tls(*tls, frames);
         co_return;
     }
-    thread_local std::vector<char> chunk(64 * 1024);
+    thread_local std::vector<char> chunk(most_per_read);
     auto& socket = std::get<asio::ip::tcp::socket>(stream_);
     frames.release_if_empty();
     co_await socket.async_wait(asio::ip::tcp::socket::wait_read, asio::use_awaitable);
@@ -83,6 +91,22 @@ asio::awaitable<void> connection_stream::read_into(frame_splitter& frames)
     if (ec)
         throw asio::system_error(ec);
     frames.feed(chunk.data(), n);
+}
+
+// Takes the records that have arrived meanwhile without waiting (the socket is
+// non-blocking), so that frames sent together are answered together. Only while no write
+// is in flight: a read may have to send (an alert), and a send must not cut into a
+// write. Leaves an error for the next read to meet again.
+void connection_stream::drain_tls(tls_stream& tls, frame_splitter& frames)
+{
+    asio::error_code ec;
+    for (std::size_t taken = 0; !writing_ && !ec && taken < most_per_read;) {
+        std::size_t room = 0;
+        char* at = frames.prepare(room);
+        const std::size_t n = tls.read_some(asio::buffer(at, std::min(room, most_per_read - taken)), ec);
+        frames.commit(n);
+        taken += n;
+    }
 }
 
 void connection_stream::stop_reading()

@@ -30,11 +30,18 @@ public:
     // Waits until bytes arrive and moves them into frames; may move none. Throws at the
     // end of the stream and on an error.
     asio::awaitable<void> read_into(frame_splitter& frames);
-    // asio::async_write of all of bytes.
+    // asio::async_write of all of bytes; done runs on its own associated executor.
     template <class Handler>
     void async_write(asio::const_buffer bytes, Handler&& done)
     {
-        std::visit([&](auto& s) { asio::async_write(s, bytes, std::forward<Handler>(done)); }, stream_);
+        writing_ = true;
+        auto executor = asio::get_associated_executor(done, get_executor());
+        auto finish = asio::bind_executor(executor, [this, done = std::forward<Handler>(done)](
+                                                        asio::error_code ec, std::size_t n) mutable {
+            writing_ = false;
+            done(ec, n);
+        });
+        std::visit([&](auto& s) { asio::async_write(s, bytes, std::move(finish)); }, stream_);
     }
 
     // Ends the read in flight and every later one.
@@ -47,8 +54,10 @@ private:
     using tls_stream = asio::ssl::stream<asio::ip::tcp::socket>;
 
     asio::ip::tcp::socket& tcp();
+    void drain_tls(tls_stream& tls, frame_splitter& frames);
 
     std::variant<asio::ip::tcp::socket, tls_stream> stream_;
+    bool writing_ = false;  // an async_write is in flight
 };
 
 } // namespace qs

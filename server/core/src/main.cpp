@@ -1,5 +1,6 @@
 // qsserver: the Quillspeak server, in a console (--console) or as the systemd service
 // qsserverd (no arguments or --service), which it also installs and removes.
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <iostream>
 #include <string>
 #include <sys/file.h>
+#include <vector>
 #include <systemd/sd-daemon.h>
 
 #include "qs/server/log.h"
@@ -15,6 +17,7 @@
 #include "qs/server/service_unit.h"
 #include "qs/server/settings.h"
 #include "qs/server/settings_file.h"
+#include "qs/store/db_error.h"
 #include "qs/store/store_codes.h"
 
 namespace {
@@ -38,12 +41,15 @@ void print_banner()
     qs::console_line("");
 }
 
-void print_usage()
+void print_usage(std::ostream& out)
 {
-    qs::console_line("Usage:");
-    qs::console_line("Start server: qsserver --console");
-    qs::console_line("Install service: qsserver --service install");
-    qs::console_line("Uninstall service: qsserver --service uninstall");
+    out << "Usage:\n"
+           "Start server: qsserver --console\n"
+           "Install service: qsserver --service install [--user NAME]\n"
+           "Uninstall service: qsserver --service uninstall\n"
+           "Run as the service: qsserver [--service]\n"
+           "Help and version: qsserver --help | --version\n"
+        << std::flush;
 }
 
 // Looks for SIGINT or SIGTERM every sleep_ticks milliseconds while running.
@@ -88,17 +94,48 @@ void merge_recovery(qs::server_state& state)
     }
 }
 
+// Fails the start, before systemd hears READY=1, when the database cannot be used.
+bool open_database(qs::server_state& state, std::string& kind)
+{
+    try {
+        kind = state.check_database();
+        return true;
+    } catch (const qs::db_error& e) {
+        const std::string why = std::string("cannot use the database \"Quillspeak Database\" (SQLSTATE ") +
+                                e.sqlstate() + "): " + e.what();
+        qs::log_line(why);
+        std::cerr << "qsserver: " << why << std::endl;
+    }
+    qs::close_log();
+    return false;
+}
+
+std::string listen_address()
+{
+    std::string at = "0.0.0.0:" + std::to_string(qs::config.port);
+    if (qs::config.tls_port != 0)
+        at += " and TLS on 0.0.0.0:" + std::to_string(qs::config.tls_port);
+    return at;
+}
+
 // The start-up order of both modes; returns the exit status.
 int run_server(bool as_service)
 {
     if (!as_service)
         print_banner();
-    const auto complaints = qs::read_settings("qsserver.conf");
+    std::vector<std::string> notices;
+    const auto complaints = qs::read_settings("qsserver.conf", &notices);
     qs::open_log(qs::config.log_path);
-    for (const auto& line : complaints)
-        qs::log_line(line);
+    for (const auto& lines : {complaints, notices})
+        for (const auto& line : lines) {
+            qs::log_line(line);
+            qs::console_line(line);
+        }
     qs::store_codes::set_max_field_len(qs::config.max_field_len);
     qs::server_state state(state_options());
+    std::string database;
+    if (!open_database(state, database))
+        return 1;
     merge_recovery(state);
     qs::network net(state);
     if (std::string why; !net.start(why)) {
@@ -106,6 +143,7 @@ int run_server(bool as_service)
         qs::close_log();
         return 1;
     }
+    qs::console_line("Listening on " + listen_address() + "; database \"Quillspeak Database\" (" + database + ").");
     running = true;
     if (as_service)
         sd_notify(0, "READY=1");
@@ -127,13 +165,13 @@ int run_service()
     qs::console_text("Running qsserverd as NT service...");
     if (std::getenv("NOTIFY_SOCKET") == nullptr) {
         qs::console_line("Error running service");
-        return 0;
+        return 1;
     }
     // One qsserverd per working directory; the lock goes with the process.
     const int lock = ::open("qsserverd.lock", O_CREAT | O_RDWR | O_CLOEXEC, 0644);
     if (lock == -1 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
         qs::console_line("Already running");
-        return 0;
+        return 1;
     }
     return run_server(true);
 }
@@ -146,17 +184,26 @@ int main(int argc, char** argv)
     const sigset_t set = stop_signals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);  // every thread inherits it; only wait_for_stop takes them
 
-    const std::string first = argc > 1 ? argv[1] : "";
-    const std::string second = argc > 2 ? argv[2] : "";
-    if (argc == 1 || (argc == 2 && first == "--service"))
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const auto is = [&](std::size_t i, std::initializer_list<const char*> words) {
+        return args.size() > i && std::find(words.begin(), words.end(), args[i]) != words.end();
+    };
+    if (args.empty() || (args.size() == 1 && is(0, {"--service"})))
         return run_service();
-    if (argc == 2 && first == "--console")
+    if (args.size() == 1 && is(0, {"--console"}))
         return run_console();
-    if (argc == 3 && first == "--service" && second == "install")
-        qs::install_service();
-    else if (argc == 3 && first == "--service" && second == "uninstall")
-        qs::uninstall_service();
-    else
-        print_usage();
-    return 0;
+    if (args.size() == 1 && is(0, {"--help", "-h"})) {
+        print_usage(std::cout);
+        return 0;
+    }
+    if (args.size() == 1 && is(0, {"--version", "-V"})) {
+        std::cout << "qsserver 0.1" << std::endl;
+        return 0;
+    }
+    if (is(0, {"--service"}) && is(1, {"install"}) && (args.size() == 2 || (args.size() == 4 && is(2, {"--user"}))))
+        return qs::install_service(args.size() == 4 ? args[3] : "quillspeak") ? 0 : 1;
+    if (args.size() == 2 && is(0, {"--service"}) && is(1, {"uninstall"}))
+        return qs::uninstall_service() ? 0 : 1;
+    print_usage(std::cerr);
+    return 2;
 }

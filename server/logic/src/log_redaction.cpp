@@ -6,6 +6,7 @@
 
 #include "qs/server/log.h"
 #include "qs/server/qsexcpt.h"
+#include "qs/store/db_error.h"
 
 namespace qs {
 
@@ -103,6 +104,23 @@ std::string redacted_reply(const std::string& line, const std::string& reply)
 {
     std::size_t args_at = 0;
     return keyword_of(line, args_at) == "getpassword" && !reply.empty() && !is_refusal(reply) ? hidden : reply;
+}
+
+std::string reason_of(std::exception_ptr failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const db_error& e) {
+        return "SQLSTATE " + e.sqlstate() + ": " + e.what();
+    } catch (const qsexcpt& e) {
+        return e.message;
+    } catch (const exception& e) {
+        return "code " + std::to_string(e.code());
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "unknown failure";
+    }
 }
 
 void log_error_block(std::int32_t cid, const std::string& command, const std::string& result, const std::string& why)

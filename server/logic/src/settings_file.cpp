@@ -1,5 +1,6 @@
 #include "qs/server/settings_file.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -34,6 +35,14 @@ std::map<std::string, std::string> read_pairs(const std::string& file_name)
     return pairs;
 }
 
+const char* const text_keys[] = {"log_path", "tls_certificate", "tls_private_key", "password_storage"};
+
+std::string trimmed(const std::string& s)
+{
+    const auto first = s.find_first_not_of(" \t");
+    return first == std::string::npos ? "" : s.substr(first, s.find_last_not_of(" \t") - first + 1);
+}
+
 struct number_setting {
     const char* key;
     int settings::*field;
@@ -42,7 +51,23 @@ struct number_setting {
 
 } // namespace
 
-std::vector<std::string> read_settings(const std::string& file_name)
+// A key the server does not know is ignored: said, with a hint when only spaces differ.
+void notice_unknown_keys(const std::map<std::string, std::string>& pairs, const std::vector<std::string>& known,
+                         std::vector<std::string>& notices)
+{
+    const auto is_known = [&](const std::string& key) { return std::find(known.begin(), known.end(), key) != known.end(); };
+    for (const auto& [key, value] : pairs) {
+        if (is_known(key))
+            continue;
+        if (is_known(trimmed(key)))
+            notices.push_back("Setting '" + key + "=" + value + "' is ignored: no spaces around '=' (" + trimmed(key) +
+                              "=" + trimmed(value) + ").");
+        else
+            notices.push_back("Setting '" + key + "' is not known and is ignored.");
+    }
+}
+
+std::vector<std::string> read_settings(const std::string& file_name, std::vector<std::string>* notices)
 {
     console_text("Initializing settings...");
     const auto pairs = read_pairs(file_name);
@@ -87,6 +112,12 @@ std::vector<std::string> read_settings(const std::string& file_name)
         config.tls_certificate = it->second;
     if (auto it = pairs.find("tls_private_key"); it != pairs.end())
         config.tls_private_key = it->second;
+    if (notices != nullptr) {
+        std::vector<std::string> known(std::begin(text_keys), std::end(text_keys));
+        for (const auto& n : numbers)
+            known.push_back(n.key);
+        notice_unknown_keys(pairs, known, *notices);
+    }
     console_line("Ok.");
     return complaints;
 }

@@ -123,6 +123,10 @@ public:
     // From now on, retries to store pools end store_retry from now at the latest.
     void begin_stop();
 
+    // Start: connects once and reads the three tables; throws db_error with the driver's
+    // reason when it cannot. Returns what the database is ("SQLite", "PostgreSQL", "ODBC").
+    std::string check_database();
+
     // Failed logins, shared by every connection.
     login_throttle& throttle() noexcept { return throttle_; }
 

@@ -1,0 +1,113 @@
+#include "commands.h"
+
+#include <algorithm>
+#include <array>
+#include <iostream>
+
+#include "accounts.h"
+#include "admin_error.h"
+#include "command_line.h"
+#include "listings.h"
+#include "password_hash.h"
+#include "password_input.h"
+#include "qs/store/recordset.h"
+#include "sqlite_backup.h"
+#include "table_check.h"
+
+namespace qs::admin {
+
+namespace {
+
+odbc::connection connect()
+{
+    return odbc::connection(recordset::data_source());
+}
+
+// The new password as it is to be stored.
+std::string new_password(bool hashed)
+{
+    const std::string typed = read_new_password();
+    return hashed ? argon2id_hash(typed) : typed;
+}
+
+void adduser(const command_line& cl)
+{
+    const std::string& name = cl.operands[0];
+    auto conn = connect();
+    require_new_user(conn, name);
+    insert_user(conn, name, new_password(cl.hashed));
+    std::cout << "Added user " << name << "." << std::endl;
+}
+
+void passwd(const command_line& cl)
+{
+    const std::string& name = cl.operands[0];
+    auto conn = connect();
+    if (!user_exists(conn, name))
+        throw failure("no user '" + name + "'");
+    set_password(conn, name, new_password(cl.hashed));
+    std::cout << "Changed the password of " << name << "." << std::endl;
+}
+
+void users(const command_line&)
+{
+    auto conn = connect();
+    list_users(conn, std::cout);
+}
+
+void groups(const command_line&)
+{
+    auto conn = connect();
+    list_groups(conn, std::cout);
+}
+
+void group(const command_line& cl)
+{
+    auto conn = connect();
+    show_group(conn, cl.operands[0], std::cout);
+}
+
+void check(const command_line&)
+{
+    auto conn = connect();
+    check_tables(conn, std::cout);
+}
+
+void backup(const command_line& cl)
+{
+    auto conn = connect();
+    backup_sqlite(conn, cl.operands[0]);
+    std::cout << "Copied the database to " << cl.operands[0] << "." << std::endl;
+}
+
+void help(const command_line&)
+{
+    print_usage(std::cout);
+}
+
+void version(const command_line&)
+{
+    std::cout << "qsadmin (Quillspeak) " QS_VERSION << std::endl;
+}
+
+constexpr std::array<command, 9> commands{{
+    {"adduser", 1, true, adduser},
+    {"passwd", 1, true, passwd},
+    {"users", 0, false, users},
+    {"groups", 0, false, groups},
+    {"group", 1, false, group},
+    {"check", 0, false, check},
+    {"backup", 1, false, backup},
+    {"--help", 0, false, help},
+    {"--version", 0, false, version},
+}};
+
+} // namespace
+
+const command* find_command(std::string_view name)
+{
+    const auto it = std::find_if(commands.begin(), commands.end(), [&](const command& c) { return c.name == name; });
+    return it == commands.end() ? nullptr : &*it;
+}
+
+} // namespace qs::admin

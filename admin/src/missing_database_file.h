@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+
+namespace qs::admin {
+
+// The file named by the Database setting of "Quillspeak Database" when its driver is
+// SQLite's and that file does not exist; "" otherwise. The SQLite driver itself only
+// says "connect failed".
+std::string missing_database_file();
+
+} // namespace qs::admin

@@ -1,0 +1,36 @@
+#include "table_check.h"
+
+#include "admin_error.h"
+#include "failure_text.h"
+#include "qs/store/group_info.h"
+#include "qs/store/msg_pool.h"
+#include "qs/store/user_info.h"
+
+namespace qs::admin {
+
+namespace {
+
+void check_table(const char* table, recordset& record, std::ostream& out)
+{
+    try {
+        record.open();
+        record.close();
+    } catch (const db_error& e) {
+        throw failure(std::string("table ") + table + ": " + failure_text(e));
+    }
+    out << table << ": ok\n";
+}
+
+} // namespace
+
+void check_tables(odbc::connection& conn, std::ostream& out)
+{
+    user_info users(&conn);
+    group_info groups(&conn);
+    msg_pool pools(&conn);
+    check_table("userinfo", users, out);
+    check_table("groupinfo", groups, out);
+    check_table("msgpool", pools, out);
+}
+
+} // namespace qs::admin
