@@ -2,6 +2,8 @@
 #include <cstring>
 
 #include "client_app.h"
+#include "command_quoting.h"
+#include "message_request.h"
 
 namespace qs {
 
@@ -9,7 +11,6 @@ namespace {
 
 constexpr std::size_t name_chars = 29;      // 30-byte buffers
 constexpr std::size_t password_chars = 15;  // 16-byte buffers
-constexpr std::size_t message_chars = 29;
 constexpr std::size_t line_chars = 255;     // 256-byte buffers
 constexpr std::size_t command_chars = 255;
 
@@ -18,10 +19,21 @@ constexpr std::size_t command_chars = 255;
 std::string client_app::exec(const std::string& command, std::size_t size)
 {
     std::string result(size, '\0');
-    kel_.exec(command.c_str(), result.data(), static_cast<int>(size));
+    try {
+        kel_.exec(command.c_str(), result.data(), static_cast<int>(size));
+    } catch (const exception&) {  // the connection ended
+        throw connection_lost();
+    }
     result[size - 1] = '\0';
     result.resize(std::strlen(result.c_str()));
     return result;
+}
+
+// The command, or a note that what was typed cannot be sent.
+std::string client_app::exec_quoted(const std::vector<std::string>& args)
+{
+    const auto command = quoted_command(args);
+    return command ? exec(*command) : "The username or password cannot be sent as typed.";
 }
 
 void client_app::log_in()
@@ -31,9 +43,9 @@ void client_app::log_in()
     con_.print("Username: ");
     const std::string user = con_.read_line(name_chars);
     con_.print("Password: ");
-    const std::string password = con_.read_line(password_chars);
+    const std::string password = con_.read_secret(password_chars);
     con_.print("Logging in...");
-    const std::string result = exec("login " + user + " " + password);
+    const std::string result = exec_quoted({"login", user, password});
     con_.print(result + "\n");
     if (result == "Ok.") {
         con_.print("Starting daemon-proc...");
@@ -72,14 +84,14 @@ void client_app::new_account()
     std::string password;
     for (;;) {
         con_.print("Password: ");
-        password = con_.read_line(password_chars);
+        password = con_.read_secret(password_chars);
         con_.print("Re-enter password: ");
-        if (con_.read_line(password_chars) == password)
+        if (con_.read_secret(password_chars) == password)
             break;
         con_.print("Wrong password!\n");
     }
     con_.print("Creating an account...");
-    con_.print(exec("newuser " + user + " " + password) + "\n");
+    con_.print(exec_quoted({"newuser", user, password}) + "\n");
     pause();
 }
 
@@ -95,13 +107,7 @@ void client_app::talk()
         const std::string message = con_.read_line(line_chars);
         if (message == "/quit")
             break;
-        const std::string command = "sendmessage " + partner_ + " " + message;
-        if (command.size() > command_chars) {
-            con_.print("The message is too long to send; nothing was sent.\n");
-            continue;
-        }
-        con_.print("Sending...");
-        con_.print(exec(command) + "\n");
+        send_message(partner_, message);
     }
     talk_mode_ = false;
     pause();
@@ -114,10 +120,20 @@ void client_app::send_one()
     con_.print("His/her username: ");
     const std::string user = con_.read_line(name_chars);
     con_.print("Message: ");
-    const std::string message = con_.read_line(message_chars);
-    con_.print("Sending...");
-    con_.print(exec("sendmessage " + user + " " + message) + "\n");
+    send_message(user, con_.read_line(line_chars));
     pause();
+}
+
+// The whole line as typed, or a note why it cannot go.
+void client_app::send_message(const std::string& user, const std::string& text)
+{
+    const message_request request = make_message_request(user, text, command_chars);
+    if (request.command.empty()) {
+        con_.print(request.refusal + "\n");
+        return;
+    }
+    con_.print("Sending...");
+    con_.print(exec(request.command) + "\n");
 }
 
 void client_app::command_mode()

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <map>
 
+#include "server_connection.h"
+
 namespace qs {
 
 namespace {
@@ -21,7 +23,6 @@ const char* const menu_lines[] = {
 };
 
 constexpr std::size_t prompt_line = 255;
-constexpr int default_port = 7000;
 
 } // namespace
 
@@ -41,23 +42,31 @@ void client_app::pause()
 int client_app::run()
 {
     try {
-        start_up();
+        return start_up();
     } catch (const input_ended&) {
         shut_down();
         return 0;
+    } catch (const connection_lost&) {
+        con_.print_apart("Connection to the server lost.");
+        shut_down();
+        return 1;
     } catch (...) {
         con_.print("Failed\n");
         shut_down();
-        try {
-            pause();
-        } catch (const input_ended&) {
-        }
-        return 0;
+        pause_before_leaving();
+        return 1;
     }
-    return 0;
 }
 
-void client_app::start_up()
+void client_app::pause_before_leaving()
+{
+    try {
+        pause();
+    } catch (...) {  // input ended, or the receiver saw the connection go
+    }
+}
+
+int client_app::start_up()
 {
     banner();
     con_.print("Initializing socket envieronment...");
@@ -65,34 +74,38 @@ void client_app::start_up()
     con_.print("Creating socket...");
     kel_.create(0);
     con_.print("Ok.\n");
-    con_.print("Enber Server's IP Address: (default localhost) ");
-    std::string host = con_.read_line(prompt_line);
-    if (host.empty())
-        host = "localhost";
-    con_.print("Enter Server's Port: (default 7000) ");
-    const std::string port_text = con_.read_line(prompt_line);
-    const int port = port_text.empty() ? default_port : std::atoi(port_text.c_str());
-    con_.print("Connecting to " + host + ":" + std::to_string(port) + "...");
-    try {
-        connect(host, port);
-    } catch (const exception&) {
-        con_.print("Failed.\n");
+    const server_address server = choose_server();
+    con_.print("Connecting to " + server.host + ":" + std::to_string(server.port) + "...");
+    const auto failure = server.valid ? connect_to_server(kel_, server.host, server.port, options_)
+                                      : "The port must be a number from 1 to 65535.";
+    if (failure) {
+        con_.print("Failed.\n" + *failure + "\n");
         shut_down();
-        pause();
-        return;
+        pause_before_leaving();
+        return 1;
     }
     con_.print("Ok.\n");
+    con_.watch_hangup(kel_.handle());
     main_menu();
     shut_down();
+    return 0;
 }
 
-// Plain TCP, or TLS checked against the CA file or the system's store.
-void client_app::connect(const std::string& host, int port)
+// HOST [PORT] from the command line, else what is typed at the two prompts.
+client_app::server_address client_app::choose_server()
 {
-    if (!options_.tls)
-        kel_.connect(host.c_str(), port);
-    else
-        kel_.connect_tls(host.c_str(), port, options_.ca_file.empty() ? nullptr : options_.ca_file.c_str());
+    if (options_.host)
+        return {options_.host->empty() ? "localhost" : *options_.host, options_.port.value_or(options_.default_port)};
+    con_.print("Enber Server's IP Address: (default localhost) ");
+    server_address server{con_.read_line(prompt_line)};
+    if (server.host.empty())
+        server.host = "localhost";
+    con_.print("Enter Server's Port: (default " + std::to_string(options_.default_port) + ") ");
+    const std::string port_text = con_.read_line(prompt_line);
+    const auto port = port_text.empty() ? options_.default_port : parse_port(port_text);
+    server.valid = port.has_value();
+    server.port = port.value_or(std::atoi(port_text.c_str()));
+    return server;
 }
 
 void client_app::main_menu()
@@ -128,6 +141,7 @@ void client_app::shut_down()
     }
     receiver_wanted_.notify_one();
     con_.release();
+    con_.watch_hangup(-1);
     kel_.close();
     if (receiver_.joinable())
         receiver_.join();

@@ -77,12 +77,27 @@ void console::restore_terminal()
         ::tcsetattr(STDIN_FILENO, TCSANOW, &saved_termios);
 }
 
+void console::emit(const std::string& text)
+{
+    write_all(text);
+    if (!text.empty())
+        mid_line_ = text.back() != '\n';
+}
+
 void console::print(const std::string& text)
 {
     std::lock_guard guard(lock_);
-    write_all(text);
+    emit(text);
     const auto last = text.rfind('\n');
     prompt_ = last == std::string::npos ? prompt_ + text : text.substr(last + 1);
+}
+
+void console::print_apart(const std::string& text)
+{
+    std::lock_guard guard(lock_);
+    emit((mid_line_ ? "\n" : "") + text + "\n");
+    prompt_.clear();
+    typing_ = false;
 }
 
 void console::clear_screen()
@@ -97,34 +112,50 @@ char console::read_key()
 
 std::string console::read_line(std::size_t max)
 {
+    return read_text(max, false);
+}
+
+std::string console::read_secret(std::size_t max)
+{
+    return read_text(max, true);
+}
+
+std::string console::read_text(std::size_t max, bool hidden)
+{
     {
         std::lock_guard guard(lock_);
         typing_ = true;
-        line_.clear();
+        hidden_ = hidden;
+        line_.reset(max);
     }
     for (;;) {
         const int b = next_byte();
         std::lock_guard guard(lock_);
-        if (b == '\n') {
-            if (terminal_)
-                write_all("\n");
+        if (edit(b)) {
             typing_ = false;
             prompt_.clear();
-            return std::move(line_);
-        }
-        if (terminal_ && (b == 127 || b == '\b')) {
-            if (!line_.empty()) {
-                line_.pop_back();
-                write_all("\b \b");
-            }
-        } else if (b >= 0x20 || b == '\t') {
-            if (line_.size() < max) {
-                line_.push_back(static_cast<char>(b));
-                if (terminal_)
-                    write_all(std::string(1, static_cast<char>(b)));
-            }
+            return line_.text();
         }
     }
+}
+
+// Echoes on a terminal: each character (or a '*'), one "\b \b" per character taken back.
+bool console::edit(int b)
+{
+    if (b == '\n') {
+        if (terminal_)
+            emit("\n");
+        return true;
+    }
+    if (terminal_ && (b == 127 || b == '\b')) {
+        if (line_.erase_last())
+            emit("\b \b");
+    } else if (b >= 0x20 || b == '\t') {
+        const std::string added = line_.add(static_cast<unsigned char>(b));
+        if (terminal_ && !added.empty())
+            emit(hidden_ ? "*" : added);
+    }
+    return false;
 }
 
 int console::next_byte()
@@ -135,36 +166,49 @@ int console::next_byte()
             if (!waiting_.empty())
                 show_waiting(guard);
         }
-        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0)
-            continue;
-        if (fds[1].revents & POLLIN) {
-            char drain[64];
-            while (::read(wake_[0], drain, sizeof drain) > 0) {
-            }
-            continue;
-        }
-        if (fds[0].revents != 0)
+        if (wait_for_key())
             return read_one_byte();
     }
+}
+
+bool console::wait_for_key()
+{
+    if (lost_)
+        throw connection_lost();
+    pollfd fds[3] = {{STDIN_FILENO, POLLIN, 0}, {wake_[0], POLLIN, 0}, {hangup_fd_, POLLRDHUP, 0}};
+    if (::poll(fds, 3, -1) < 0)
+        return false;
+    if (fds[2].revents != 0) {
+        lost_ = true;
+        throw connection_lost();
+    }
+    if (fds[1].revents & POLLIN) {
+        char drain[64];
+        while (::read(wake_[0], drain, sizeof drain) > 0) {
+        }
+        return false;
+    }
+    return fds[0].revents != 0;
 }
 
 // Shows every waiting message and takes one key for each. Entered and left locked.
 void console::show_waiting(std::unique_lock<std::mutex>& guard)
 {
     while (!waiting_.empty()) {
-        write_all((typing_ || !prompt_.empty() ? "\n" : "") + std::string("\n") + frame_line +
-                  "\n| Received Message(s)\n" + frame_line + "\n" + waiting_.front() + "\n" + frame_line +
-                  "\nPress any key to continue...");
+        emit((typing_ || !prompt_.empty() ? "\n" : "") + std::string("\n") + frame_line +
+             "\n| Received Message(s)\n" + frame_line + "\n" + waiting_.front() + "\n" + frame_line +
+             "\nPress any key to continue...");
         guard.unlock();
         try {
+            while (!wait_for_key()) {
+            }
             read_one_byte();
         } catch (...) {
             guard.lock();
             throw;
         }
         guard.lock();
-        write_all("\n");
+        emit("\n");
         waiting_.pop_front();
         ++shown_;
         acknowledged_.notify_all();
@@ -174,13 +218,16 @@ void console::show_waiting(std::unique_lock<std::mutex>& guard)
 
 void console::redraw_line()
 {
-    write_all(prompt_ + (typing_ ? line_ : std::string()));
+    if (!typing_)
+        emit(prompt_);
+    else
+        emit(prompt_ + (hidden_ ? std::string(line_.characters(), '*') : line_.text()));
 }
 
 void console::show_now(const std::string& text)
 {
     std::lock_guard guard(lock_);
-    write_all((typing_ || !prompt_.empty() ? "\n" : "") + text + "\n");
+    emit((typing_ || !prompt_.empty() ? "\n" : "") + text + "\n");
     redraw_line();
 }
 
@@ -200,6 +247,12 @@ void console::release()
     std::lock_guard guard(lock_);
     released_ = true;
     acknowledged_.notify_all();
+}
+
+void console::report_lost()
+{
+    lost_ = true;
+    [[maybe_unused]] ssize_t n = ::write(wake_[1], "l", 1);
 }
 
 } // namespace qs

@@ -6,11 +6,18 @@
 
 int main(int argc, char** argv)
 {
-    const auto options = qs::parse_client_options(argc, argv);
-    if (!options) {
-        std::cerr << qs::client_usage;
+    qs::client_options options;
+    try {
+        options = qs::parse_client_options(argc, argv);
+    } catch (const qs::usage_error& e) {
+        std::cerr << "qsclient: " << e.what() << "\n" << qs::client_usage;
         return 2;
     }
-    qs::client_app app(*options);
+    if (options.help || options.version) {
+        std::cout << (options.help ? std::string(qs::client_usage) + "\n" + qs::client_help : qs::client_version);
+        return 0;
+    }
+    qs::read_environment(options);
+    qs::client_app app(options);
     return app.run();
 }

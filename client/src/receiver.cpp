@@ -23,7 +23,8 @@ void client_app::start_receiver()
 }
 
 // A run ends on a result without a colon (nobody is logged in any more); the thread
-// ends at quit or when the connection ends.
+// ends at quit or when the connection ends, which it reports unless the client is
+// quitting anyway.
 void client_app::receive()
 {
     unsigned runs_done = 0;
@@ -38,8 +39,16 @@ void client_app::receive()
             }
             receive_run();
         }
-    } catch (const exception&) {
+    } catch (const connection_lost&) {
+        if (!quitting())
+            con_.report_lost();
     }
+}
+
+bool client_app::quitting()
+{
+    std::lock_guard guard(receiver_lock_);
+    return quitting_;
 }
 
 void client_app::receive_run()

@@ -38,6 +38,21 @@ TEST_F(NetworkCoreTest, AnUnfinishedFrameClosesItsConnectionAndOthersGoOn)
     EXPECT_NE(server.log().find("left a frame unfinished"), std::string::npos);
 }
 
+TEST_F(NetworkCoreTest, BindAddressKeepsTheServerToOneInterface)
+{
+    server_process server({"bind_address=127.0.0.1"});
+    server.start();
+    raw_client local(server.port());
+    local.send(encode_frame(1, "ver"));
+    EXPECT_EQ(local.next().text, "0.1");
+    EXPECT_NE(server.console().find("Listening on 127.0.0.1:" + std::to_string(server.port()) + ";"), std::string::npos)
+        << server.console();
+    socket other;
+    other.create(0);
+    EXPECT_THROW(other.connect("127.0.0.2", server.port()), exception) << "another loopback address is not served";
+    other.close();
+}
+
 TEST_F(NetworkCoreTest, ConnectionsPastTheLimitAreClosedAtOnce)
 {
     server_process server({"max_connections=2"});

@@ -46,6 +46,7 @@ TEST_P(SettingsFile, FollowsTheFileRules)
     EXPECT_EQ(config.db_timeout, c.expected.db_timeout);
     EXPECT_EQ(config.store_retry, c.expected.store_retry);
     EXPECT_EQ(config.tls_port, c.expected.tls_port);
+    EXPECT_EQ(config.bind_address, c.expected.bind_address);
     EXPECT_EQ(config.tls_certificate, c.expected.tls_certificate);
     EXPECT_EQ(config.tls_private_key, c.expected.tls_private_key);
     EXPECT_EQ(config.hashed_passwords, c.expected.hashed_passwords);
@@ -76,6 +77,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, SettingsFile, testing::Values(
                       s.tls_private_key = "key.pem";
                   }), 0},
     settings_case{"TlsPortOutOfRange", "tls_port=65536\n", settings{}, 1},
+    settings_case{"BindAddresses", "bind_address=::1\n", with([](settings& s) { s.bind_address = "::1"; }), 0},
+    settings_case{"BindAddressNoAddress", "bind_address=localhost\n", settings{}, 1},
     settings_case{"HashedPasswords", "password_storage=hashed\n", with([](settings& s) { s.hashed_passwords = true; }), 0},
     settings_case{"UnknownPasswordStorage", "password_storage=hashed\npassword_storage=Hashed\n", settings{}, 1},
     settings_case{"DatabaseSettingsOutOfRange", "db_connections=65\ndb_timeout=0\nstore_retry=-1\n", settings{}, 3},

@@ -112,9 +112,11 @@ bool open_database(qs::server_state& state, std::string& kind)
 
 std::string listen_address()
 {
-    std::string at = "0.0.0.0:" + std::to_string(qs::config.port);
+    const std::string& a = qs::config.bind_address;
+    const std::string host = a.find(':') == std::string::npos ? a : "[" + a + "]";
+    std::string at = host + ":" + std::to_string(qs::config.port);
     if (qs::config.tls_port != 0)
-        at += " and TLS on 0.0.0.0:" + std::to_string(qs::config.tls_port);
+        at += " and TLS on " + host + ":" + std::to_string(qs::config.tls_port);
     return at;
 }
 

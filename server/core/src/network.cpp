@@ -39,14 +39,14 @@ bool listen_on(asio::ip::tcp::acceptor& acceptor, int port, const std::string& d
 {
     log_text(doing);
     try {
-        const asio::ip::tcp::endpoint at(asio::ip::tcp::v4(), static_cast<unsigned short>(port));
+        const asio::ip::tcp::endpoint at(asio::ip::make_address(config.bind_address), static_cast<unsigned short>(port));
         acceptor.open(at.protocol());
         acceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true));
         acceptor.bind(at);
         acceptor.listen(config.backlog > 0 ? config.backlog : asio::socket_base::max_listen_connections);
     } catch (const std::exception&) {
         log_line("Failed.");
-        why = "cannot listen on port " + std::to_string(port) + " (is it in use?)";
+        why = "cannot listen on " + config.bind_address + " port " + std::to_string(port) + " (is it in use?)";
         return false;
     }
     log_line("Ok.");

@@ -1,6 +1,7 @@
 #include "qs/server/settings_file.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -35,7 +36,13 @@ std::map<std::string, std::string> read_pairs(const std::string& file_name)
     return pairs;
 }
 
-const char* const text_keys[] = {"log_path", "tls_certificate", "tls_private_key", "password_storage"};
+const char* const text_keys[] = {"bind_address", "log_path", "tls_certificate", "tls_private_key", "password_storage"};
+
+bool is_ip_address(const std::string& text)
+{
+    unsigned char bytes[sizeof(in6_addr)];
+    return ::inet_pton(AF_INET, text.c_str(), bytes) == 1 || ::inet_pton(AF_INET6, text.c_str(), bytes) == 1;
+}
 
 std::string trimmed(const std::string& s)
 {
@@ -102,6 +109,13 @@ std::vector<std::string> read_settings(const std::string& file_name, std::vector
     }
     if (auto it = pairs.find("log_path"); it != pairs.end())
         config.log_path = it->second;
+    if (auto it = pairs.find("bind_address"); it != pairs.end()) {
+        if (is_ip_address(it->second))
+            config.bind_address = it->second;
+        else
+            complaints.push_back("Setting bind_address=" + it->second + " is no IP address; using " +
+                                 defaults.bind_address + ".");
+    }
     if (auto it = pairs.find("password_storage"); it != pairs.end()) {
         if (it->second == "plain" || it->second == "hashed")
             config.hashed_passwords = it->second == "hashed";

@@ -10,6 +10,7 @@ namespace qs {
 // before any other thread starts, read-only afterwards.
 struct settings {
     int port = 7000;
+    std::string bind_address = "0.0.0.0";  // an IPv4 or IPv6 address; 0.0.0.0: every interface
     int backlog = 200;
     int buff_size = 1024;
     int sleep_ticks = 10;
