@@ -1,4 +1,5 @@
 #include "qs/server/command_interpreter.h"
+#include "qs/server/log_redaction.h"
 
 
 #include "qs/server/log.h"
@@ -52,7 +53,8 @@ void command_interpreter::end()
     try {
         state_.end_session(h);
     } catch (...) {
-        log_line("Could not store the pending messages of " + h->name + "; they wait for the next login.");
+        log_line("Could not store the pending messages of " + h->name + " (" + reason_of(std::current_exception()) +
+                 "); they wait for the next login.");
     }
 }
 

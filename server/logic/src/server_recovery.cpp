@@ -4,6 +4,7 @@
 #include <map>
 
 #include "qs/server/log.h"
+#include "qs/server/log_redaction.h"
 #include "qs/server/recovery_file.h"
 #include "qs/server/server_state.h"
 #include "pool_kind.h"
@@ -55,12 +56,9 @@ std::size_t server_state::store_all()
             try {
                 logout_with_retry(handle);
                 continue;
-            } catch (const qsexcpt& e) {
-                log_line("Could not store the pending messages of " + handle->name + ": " + e.message);
-            } catch (const std::exception& e) {
-                log_line("Could not store the pending messages of " + handle->name + ": " + e.what());
             } catch (...) {
-                log_line("Could not store the pending messages of " + handle->name + ".");
+                log_line("Could not store the pending messages of " + handle->name + ": " +
+                         reason_of(std::current_exception()));
             }
         }
         std::lock_guard user(user_lock(handle->name));
