@@ -1,30 +1,8 @@
 #include "failure_text.h"
 
-#include <algorithm>
-
-#include "missing_database_file.h"
 #include "qs/store/store_codes.h"
 
 namespace qs::admin {
-
-namespace {
-
-// Drivers may end or break their messages with line feeds.
-std::string one_line(std::string text)
-{
-    std::replace_if(text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
-    text.erase(text.find_last_not_of(' ') + 1);
-    return text;
-}
-
-} // namespace
-
-std::string failure_text(const db_error& e)
-{
-    const std::string file = missing_database_file();
-    return "SQLSTATE " + e.sqlstate() + ": " + one_line(e.what()) +
-           (file.empty() ? "" : "; the database file " + file + " does not exist");
-}
 
 std::string failure_text(const exception& e)
 {

@@ -6,6 +6,7 @@
 #include "command_line.h"
 #include "commands.h"
 #include "failure_text.h"
+#include "qs/store/db_error_text.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ int main(int argc, char** argv)
     } catch (const failure& e) {
         return fail(e.what());
     } catch (const qs::db_error& e) {
-        return fail(failure_text(e));
+        return fail(qs::db_error_text(e));
     } catch (const qs::exception& e) {
         return fail(failure_text(e));
     } catch (const std::exception& e) {

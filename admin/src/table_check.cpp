@@ -1,7 +1,7 @@
 #include "table_check.h"
 
 #include "admin_error.h"
-#include "failure_text.h"
+#include "qs/store/db_error_text.h"
 #include "qs/store/group_info.h"
 #include "qs/store/msg_pool.h"
 #include "qs/store/user_info.h"
@@ -16,7 +16,7 @@ void check_table(const char* table, recordset& record, std::ostream& out)
         record.open();
         record.close();
     } catch (const db_error& e) {
-        throw failure(std::string("table ") + table + ": " + failure_text(e));
+        throw failure(std::string("table ") + table + ": " + db_error_text(e));
     }
     out << table << ": ok\n";
 }

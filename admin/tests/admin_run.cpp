@@ -1,154 +1,19 @@
 #include "admin_run.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <fstream>
-#include <iterator>
-#include <poll.h>
-#include <pty.h>
-#include <signal.h>
-#include <spawn.h>
-#include <stdexcept>
-#include <sys/syscall.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include "test_database.h"
-
-extern char** environ;
-
 namespace qs::test {
-
-namespace {
-
-constexpr int minute_ms = 60'000;  // bounds only a hang: every wait is for an event
-
-std::vector<std::string> environment_with(const std::vector<std::string>& extra)
-{
-    std::vector<std::string> out(extra);
-    for (char** e = environ; *e != nullptr; ++e) {
-        const std::string entry = *e;
-        const std::string name = entry.substr(0, entry.find('=') + 1);
-        bool replaced = false;
-        for (const auto& x : extra)
-            replaced = replaced || x.rfind(name, 0) == 0;
-        if (!replaced)
-            out.push_back(entry);
-    }
-    return out;
-}
-
-std::vector<char*> pointers(std::vector<std::string>& texts)
-{
-    std::vector<char*> out;
-    for (auto& t : texts)
-        out.push_back(t.data());
-    out.push_back(nullptr);
-    return out;
-}
-
-std::vector<std::string> command(const std::vector<std::string>& args)
-{
-    std::vector<std::string> argv{QS_ADMIN_PATH};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return argv;
-}
-
-std::string contents(const std::string& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// True when fd became readable within a minute.
-bool readable(int fd)
-{
-    pollfd p{fd, POLLIN, 0};
-    return ::poll(&p, 1, minute_ms) == 1;
-}
-
-// The exit status, or -1 (after killing it) when the child still runs after a minute.
-int wait_for_end(pid_t pid)
-{
-    const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));  // glibc 2.36 declares pidfd_open without C linkage
-    const bool in_time = fd >= 0 && readable(fd);
-    if (fd >= 0)
-        ::close(fd);
-    if (!in_time)
-        ::kill(pid, SIGKILL);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return in_time && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Reads the terminal until its other side is closed (EIO) or nothing comes for a minute,
-// typing each reply once its prompt shows.
-std::string converse(int terminal, const std::vector<std::pair<std::string, std::string>>& replies)
-{
-    std::string shown;
-    std::size_t next = 0, searched_from = 0;
-    char buf[512];
-    while (readable(terminal)) {
-        const ssize_t n = ::read(terminal, buf, sizeof buf);
-        if (n <= 0)
-            break;
-        shown.append(buf, static_cast<std::size_t>(n));
-        const auto at = next < replies.size() ? shown.find(replies[next].first, searched_from) : std::string::npos;
-        if (at != std::string::npos) {
-            const std::string line = replies[next++].second + "\n";
-            if (::write(terminal, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
-                throw std::runtime_error("cannot type on the terminal");
-            searched_from = at + 1;
-        }
-    }
-    std::erase(shown, '\r');
-    return shown;
-}
-
-} // namespace
 
 admin_result qsadmin(const std::vector<std::string>& args, const std::string& input, const std::vector<std::string>& env)
 {
-    temp_dir dir;
-    const std::string in = dir.path() + "/in", out = dir.path() + "/out", err = dir.path() + "/err";
-    std::ofstream(in, std::ios::binary) << input;
-    posix_spawn_file_actions_t actions;
-    ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, in.c_str(), O_RDONLY, 0);
-    ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<std::string> argv = command(args), envp = environment_with(env);
-    pid_t pid = 0;
-    const int rc = ::posix_spawn(&pid, QS_ADMIN_PATH, &actions, nullptr, pointers(argv).data(), pointers(envp).data());
-    ::posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        throw std::runtime_error(std::string("cannot start qsadmin: ") + std::strerror(rc));
-    admin_result result;
-    result.status = wait_for_end(pid);
-    result.out = contents(out);
-    result.err = contents(err);
-    return result;
+    return run_program_with_input(QS_ADMIN_PATH, args, input, env);
 }
 
 admin_result qsadmin_on_terminal(const std::vector<std::string>& args,
                                  const std::vector<std::pair<std::string, std::string>>& replies)
 {
-    std::vector<std::string> argv = command(args);
-    std::vector<char*> argp = pointers(argv);
-    int terminal = -1;
-    const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
-    if (pid < 0)
-        throw std::runtime_error("cannot make a pseudo-terminal");
-    if (pid == 0) {
-        ::execv(QS_ADMIN_PATH, argp.data());
-        ::_exit(127);
-    }
-    admin_result result;
-    result.out = converse(terminal, replies);
-    ::close(terminal);
-    result.status = wait_for_end(pid);
-    return result;
+    std::vector<std::pair<std::string, std::string>> lines(replies);
+    for (auto& [prompt, typed] : lines)
+        typed += "\n";
+    return run_on_terminal(QS_ADMIN_PATH, args, lines);
 }
 
 } // namespace qs::test

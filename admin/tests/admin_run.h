@@ -4,13 +4,11 @@
 #include <utility>
 #include <vector>
 
+#include "program_run.h"
+
 namespace qs::test {
 
-struct admin_result {
-    int status = -1;  // the exit status; -1 when qsadmin did not end by itself within a minute
-    std::string out;  // on a terminal: everything shown there, with "\n" line ends
-    std::string err;
-};
+using admin_result = program_result;
 
 // Runs qsadmin with the arguments, input as standard input (a file, not a terminal), and
 // the test's environment plus env ("NAME=value", replacing a variable of that name).

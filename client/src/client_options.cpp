@@ -16,7 +16,7 @@ const char* const client_help =
     "  --version   show the version\n"
     "\n"
     "Environment: QSCLIENT_DEFAULT_PORT, the port when none is given (else 7000);\n"
-    "QSCLIENT_CONNECT_TIMEOUT, the seconds a connection may take (else 10).\n"
+    "QSCLIENT_CONNECT_TIMEOUT, the seconds to wait for the server to accept (else 10).\n"
     "Exit status: 0 after quitting, 1 when the connection failed or was lost,\n"
     "2 for a command line not understood.\n";
 

@@ -1,56 +1,8 @@
-#include <gtest/gtest.h>
-
-#include "pty_session.h"
-#include "server_process.h"
-#include "store_fixture.h"
+// The menu, its actions and the two prompts.
+#include "client_fixture.h"
 
 namespace qs::test {
 namespace {
-
-const std::string menu =
-    "Main menu, press key to enter the sub menu.\n\n"
-    "+---------------------------------------+\n"
-    "| l    --log in.                        |\n"
-    "| o    --log out.                       |\n"
-    "| n    --create a quillspeak account.   |\n"
-    "| t    --talk with your friend.         |\n"
-    "| s    --send a message to your frined  |\n"
-    "| c    --enter command-line mode.       |\n"
-    "| q    --quit.                          |\n"
-    "+---------------------------------------+\n";
-const std::string paused = "Press any key to continue...";
-
-// A server with the users ann, bob and cy (password pw), and qsclient on a terminal.
-class ClientTest : public StoreTest {
-protected:
-    void SetUp() override
-    {
-        StoreTest::SetUp();
-        server.start();
-        client setup(server.port());
-        for (const char* user : {"ann", "bob", "cy"})
-            setup.exec(std::string("newuser ") + user + " pw");
-    }
-
-    // Starts qsclient and connects it to the server.
-    void connect()
-    {
-        ASSERT_TRUE(term.expect("Enber Server's IP Address: (default localhost) "));
-        term.type("127.0.0.1\n" + std::to_string(server.port()) + "\n");
-        ASSERT_TRUE(term.expect("Connecting to 127.0.0.1:" + std::to_string(server.port()) + "...Ok.\n"));
-        ASSERT_TRUE(term.expect(menu));
-    }
-    void log_in(const std::string& user)
-    {
-        term.type("l" + user + "\npw\n");
-        ASSERT_TRUE(term.expect("Logging in...Ok.\nStarting daemon-proc...Ok.\n" + paused));
-        term.type(" ");
-        ASSERT_TRUE(term.expect(menu));
-    }
-
-    server_process server;
-    pty_session term{QS_CLIENT_PATH};
-};
 
 TEST_F(ClientTest, StartUpMenuUnknownKeysAndQuit)
 {
@@ -64,17 +16,7 @@ TEST_F(ClientTest, StartUpMenuUnknownKeysAndQuit)
     term.type("q");
     EXPECT_EQ(term.wait_exit(), 0);
     EXPECT_EQ(term.output().find(paused, term.output().rfind(menu)), std::string::npos) << "q does not pause";
-    const termios after = term.settings();
-    EXPECT_TRUE((after.c_lflag & ICANON) && (after.c_lflag & ECHO)) << "the terminal is restored";
-}
-
-TEST_F(ClientTest, APortThatIsNoNumberFailsToConnect)
-{
-    ASSERT_TRUE(term.expect("(default localhost) "));
-    term.type("\nabc\n");
-    ASSERT_TRUE(term.expect("Enter Server's Port: (default 7000) abc\nConnecting to localhost:0...Failed.\n" + paused));
-    term.type("k");
-    EXPECT_EQ(term.wait_exit(), 0);
+    EXPECT_TRUE(restored(term));
 }
 
 TEST_F(ClientTest, LogInOnceThenLogOutAfterYesNoAndOtherKeys)
@@ -105,9 +47,23 @@ TEST_F(ClientTest, NewAccountAsksAgainUntilThePasswordsMatch)
     term.type("n");
     ASSERT_TRUE(term.expect("Create an quillspeak account, please enter the username and password\nUsername: "));
     term.type("dora\nsecret\nsecrte\n");
-    ASSERT_TRUE(term.expect("Re-enter password: secrte\nWrong password!\nPassword: "));
-    term.type("secret\nsecret\n");
+    ASSERT_TRUE(term.expect("Password: ******\nRe-enter password: ******\nWrong password!\nPassword: "));
+    term.type("se3\x7f" "cr\xC3\xA9t\nsecr\xC3\xA9t\n");
+    ASSERT_TRUE(term.expect("***\b \b****\nRe-enter password: ******\n"));
     ASSERT_TRUE(term.expect("Creating an account...Ok.\n" + paused));
+    EXPECT_EQ(term.output().find("secr"), std::string::npos) << "no password is shown";
+    client dora(server.port());
+    EXPECT_EQ(dora.exec("login dora secr\xC3\xA9t"), "Ok.");
+}
+
+TEST_F(ClientTest, TheLogInPasswordIsNotShownAndMayHoldASpace)
+{
+    client setup(server.port());
+    setup.exec("newuser dan \"a b\"");
+    connect();
+    term.type("ldan\na b\n");
+    ASSERT_TRUE(term.expect("Password: ***\nLogging in...Ok.\n"));
+    EXPECT_EQ(term.output().find("a b"), std::string::npos);
 }
 
 TEST_F(ClientTest, TalkModeShowsMessagesAsTheyArriveAndOutsideItTheyWaitForAKey)
@@ -123,9 +79,9 @@ TEST_F(ClientTest, TalkModeShowsMessagesAsTheyArriveAndOutsideItTheyWaitForAKey)
     EXPECT_EQ(bob.exec("sendmessage ann hi"), "Ok.");
     ASSERT_TRUE(term.expect(" bob says: \"hi\" on "));
     ASSERT_TRUE(term.expect("msg: "));
-    term.type("\"hello bob\"\n");
+    term.type("hello bob\n");
     ASSERT_TRUE(term.expect("Sending...Ok.\n"));
-    EXPECT_EQ(bob.exec("getmessage").rfind("ann says: \"hello bob\"", 0), 0u);
+    EXPECT_EQ(bob.exec("getmessage").rfind("ann says: \"hello bob\" on ", 0), 0u);
     term.type(std::string(250, 'x') + "\n");
     ASSERT_TRUE(term.expect("The message is too long to send; nothing was sent.\n"));
     term.type("/quit\n");
@@ -173,17 +129,25 @@ TEST_F(ClientTest, CommandLineModeKeepsAHalfTypedLineAndCutsLongResults)
     ASSERT_TRUE(term.expect(menu));
 }
 
-// Needs port 7000 for itself: run alone.
-TEST_F(ClientTest, EnterAtBothPromptsConnectsToLocalhostPort7000)
+TEST_F(ClientTest, EnterAtBothPromptsConnectsToLocalhostAndTheDefaultPort)
 {
-    server_process on_default({}, 7000);
-    on_default.start();
-    ASSERT_TRUE(term.expect("(default localhost) "));
-    term.type("\n\n");
-    ASSERT_TRUE(term.expect("Connecting to localhost:7000...Ok.\n"));
-    ASSERT_TRUE(term.expect(menu));
-    term.type("q");
-    EXPECT_EQ(term.wait_exit(), 0);
+    const std::string port = std::to_string(server.port());
+    pty_session other(QS_CLIENT_PATH, {}, {"QSCLIENT_DEFAULT_PORT=" + port});
+    ASSERT_TRUE(other.expect("(default localhost) "));
+    other.type("\n");
+    ASSERT_TRUE(other.expect("Enter Server's Port: (default " + port + ") "));
+    other.type("\n");
+    ASSERT_TRUE(other.expect("Connecting to localhost:" + port + "...Ok.\n"));
+    ASSERT_TRUE(other.expect(menu));
+    other.type("q");
+    EXPECT_EQ(other.wait_exit(), 0);
+}
+
+TEST_F(ClientTest, WithoutTheVariableThePortPromptSays7000)
+{
+    ASSERT_TRUE(term.expect("Enber Server's IP Address: (default localhost) "));
+    term.type("\n");
+    ASSERT_TRUE(term.expect("Enter Server's Port: (default 7000) "));
 }
 
 } // namespace

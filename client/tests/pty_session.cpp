@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
@@ -12,12 +12,43 @@
 
 namespace qs::test {
 
-pty_session::pty_session(const std::string& program, const std::vector<std::string>& args)
+namespace {
+
+// The test's environment without QSCLIENT_ variables, after the additions.
+std::vector<char*> environment(const std::vector<std::string>& additions)
+{
+    std::vector<char*> envp;
+    for (const auto& e : additions)
+        envp.push_back(const_cast<char*>(e.c_str()));
+    for (char** e = environ; *e != nullptr; ++e)
+        if (std::string_view(*e).rfind("QSCLIENT_", 0) != 0)
+            envp.push_back(*e);
+    envp.push_back(nullptr);
+    return envp;
+}
+
+// Appends what fd has; false when it has nothing more now.
+bool drain_into(int fd, std::string& into)
+{
+    char buf[4096];
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n <= 0)
+        return false;
+    into.append(buf, static_cast<std::size_t>(n));
+    return true;
+}
+
+} // namespace
+
+// Only system calls run between fork and exec.
+pty_session::pty_session(const std::string& program, const std::vector<std::string>& args,
+                         const std::vector<std::string>& env)
 {
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const auto& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
+    std::vector<char*> envp = environment(env);
     termios tio{};
     cfmakeraw(&tio);
     tio.c_iflag |= ICRNL;
@@ -26,11 +57,18 @@ pty_session::pty_session(const std::string& program, const std::vector<std::stri
     tio.c_cc[VMIN] = 1;
     tio.c_cc[VINTR] = 3;
     winsize size{40, 120, 0, 0};
+    int err[2];
+    if (::pipe2(err, O_CLOEXEC) != 0)
+        err[0] = err[1] = -1;
     pid_ = ::forkpty(&master_, nullptr, &tio, &size);
     if (pid_ == 0) {
-        ::execv(program.c_str(), argv.data());
+        ::dup2(err[1], STDERR_FILENO);
+        ::execve(program.c_str(), argv.data(), envp.data());
         ::_exit(127);
     }
+    ::close(err[1]);
+    err_pipe_ = err[0];
+    ::fcntl(err_pipe_, F_SETFL, O_NONBLOCK);
 }
 
 pty_session::~pty_session()
@@ -42,7 +80,11 @@ pty_session::~pty_session()
         ::kill(pid_, SIGKILL);
         ::waitpid(pid_, nullptr, 0);
     }
+    while (drain_into(err_pipe_, err_)) {
+    }
+    EXPECT_EQ(err_.find("Sanitizer"), std::string::npos) << err_;
     ::close(master_);
+    ::close(err_pipe_);
 }
 
 void pty_session::type(const std::string& keys)
@@ -50,22 +92,28 @@ void pty_session::type(const std::string& keys)
     [[maybe_unused]] ssize_t n = ::write(master_, keys.data(), keys.size());
 }
 
+void pty_session::send_signal(int signal)
+{
+    ::kill(pid_, signal);
+}
+
+// Reads the terminal, and standard error on the way; false when the terminal gave
+// nothing within timeout_ms.
 bool pty_session::read_some(int timeout_ms)
 {
-    pollfd p{master_, POLLIN, 0};
-    if (::poll(&p, 1, timeout_ms) != 1)
+    pollfd p[2] = {{master_, POLLIN, 0}, {err_open_ ? err_pipe_ : -1, POLLIN, 0}};
+    if (::poll(p, 2, timeout_ms) < 1)
         return false;
-    char buf[4096];
-    const ssize_t n = ::read(master_, buf, sizeof buf);
-    if (n <= 0)
-        return false;
-    out_.append(buf, static_cast<std::size_t>(n));
+    if (p[1].revents != 0 && !drain_into(err_pipe_, err_))
+        err_open_ = false;
+    if (p[0].revents != 0)
+        return drain_into(master_, out_);
     return true;
 }
 
-bool pty_session::expect(const std::string& text)
+bool pty_session::expect(const std::string& text, std::chrono::seconds within)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    const auto deadline = std::chrono::steady_clock::now() + within;
     for (;;) {
         const auto at = out_.find(text, seen_);
         if (at != std::string::npos) {
@@ -85,6 +133,8 @@ int pty_session::wait_exit()
         if (::waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;
             while (read_some(0)) {
+            }
+            while (drain_into(err_pipe_, err_)) {
             }
             return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
         }

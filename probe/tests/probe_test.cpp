@@ -79,8 +79,8 @@ TEST_F(ProbeTest, InputThatIsNotATerminalIsNeverWaitedOn)
 
 TEST_F(ProbeTest, OnATerminalItWaitsForAKeyBeforeAndAfterTheCheck)
 {
-    const auto r = run_on_terminal(QS_PROBE_PATH, {{"Press any key to begin the test...", "a"},
-                                                   {"Press any key to continue...", "b"}});
+    const auto r = run_on_terminal(QS_PROBE_PATH, {}, {{"Press any key to begin the test...", "a"},
+                                                       {"Press any key to continue...", "b"}});
     EXPECT_EQ(r.status, 0);
     const std::string start = "Press any key to begin the test...\n";
     EXPECT_EQ(r.out, banner + start + all_ok.substr(banner.size()) + "Press any key to continue...\n");

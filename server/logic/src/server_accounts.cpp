@@ -5,7 +5,7 @@
 #include "qs/server/password_hash.h"
 #include "qs/server/settings.h"
 #include "qs/store/list_encoding.h"
-#include "qs/store/msg_pool.h"
+#include "qs/store/new_user.h"
 #include "qs/server/server_state.h"
 #include "qs/store/store_codes.h"
 #include "qs/store/user_info.h"
@@ -57,29 +57,7 @@ bool set_field(user_info& u, const std::string& key, const std::string& value)
 // Both rows of a new user in one transaction on conn.
 void insert_user(odbc::connection& conn, const std::string& name, const std::string& password)
 {
-    conn.set_autocommit(false);
-    try {
-        user_info u(&conn);
-        msg_pool p(&conn);
-        u.open_to_add();
-        p.open_to_add();
-        u.add_new();
-        p.add_new();
-        u.set_username(name);
-        p.set_username(name);
-        u.set_password(password);
-        u.update();
-        p.update();
-        conn.commit();
-    } catch (...) {
-        try {
-            conn.rollback();
-            conn.set_autocommit(true);
-        } catch (...) {  // the connection is broken; the pool reopens it
-        }
-        throw;
-    }
-    conn.set_autocommit(true);
+    add_user_rows(conn, name, password);  // a connection left broken is reopened by the pool
 }
 
 } // namespace

@@ -1,11 +1,11 @@
-#include "missing_database_file.h"
+#include "qs/store/missing_database_file.h"
 
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <odbcinst.h>
 
-namespace qs::admin {
+namespace qs {
 
 namespace {
 
@@ -35,4 +35,4 @@ std::string missing_database_file()
     return file;
 }
 
-} // namespace qs::admin
+} // namespace qs

@@ -1,5 +1,6 @@
 #include "program_run.h"
 
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -20,6 +21,8 @@ extern char** environ;
 namespace qs::test {
 
 namespace {
+
+constexpr int minute_ms = 60'000;  // bounds only a hang: every wait is for an event
 
 std::vector<std::string> environment_with(const std::vector<std::string>& extra)
 {
@@ -45,20 +48,27 @@ std::vector<char*> pointers(std::vector<std::string>& texts)
     return out;
 }
 
+std::vector<std::string> command(const std::string& program, const std::vector<std::string>& args)
+{
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
+
 std::string contents(const std::string& file)
 {
     std::ifstream in(file, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// True when fd became readable within a minute; that bounds only a hang.
+// True when fd became readable within a minute.
 bool readable(int fd)
 {
     pollfd p{fd, POLLIN, 0};
-    return ::poll(&p, 1, 60'000) == 1;
+    return ::poll(&p, 1, minute_ms) == 1;
 }
 
-// The exit status, or -1 (after killing it) when the child is still running after a minute.
+// The exit status, or -1 (after killing it) when the child still runs after a minute.
 int wait_for_end(pid_t pid)
 {
     const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));  // glibc 2.36 declares pidfd_open without C linkage
@@ -96,6 +106,23 @@ std::string converse(int terminal, const std::vector<std::pair<std::string, std:
     return shown;
 }
 
+// Closes the descriptor on destruction.
+class descriptor {
+public:
+    explicit descriptor(int fd) : fd_(fd) {}
+    ~descriptor()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    descriptor(const descriptor&) = delete;
+    descriptor& operator=(const descriptor&) = delete;
+    int get() const noexcept { return fd_; }
+
+private:
+    int fd_;
+};
+
 } // namespace
 
 program_result run_program(const std::string& program, const std::vector<std::string>& args,
@@ -111,9 +138,7 @@ program_result run_program(const std::string& program, const std::vector<std::st
         ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<std::string> argv{program};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<std::string> envp = environment_with(env);
+    std::vector<std::string> argv = command(program, args), envp = environment_with(env);
     pid_t pid = 0;
     const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, pointers(argv).data(), pointers(envp).data());
     ::posix_spawn_file_actions_destroy(&actions);
@@ -126,9 +151,22 @@ program_result run_program(const std::string& program, const std::vector<std::st
     return result;
 }
 
-program_result run_on_terminal(const std::string& program, const std::vector<std::pair<std::string, std::string>>& replies)
+program_result run_program_with_input(const std::string& program, const std::vector<std::string>& args,
+                                      const std::string& input, const std::vector<std::string>& env)
 {
-    std::vector<std::string> argv{program};
+    temp_dir dir;
+    const std::string file = dir.path() + "/in";
+    std::ofstream(file, std::ios::binary) << input;
+    const descriptor in(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0)
+        throw std::runtime_error("cannot open " + file + ": " + std::strerror(errno));
+    return run_program(program, args, env, in.get());
+}
+
+program_result run_on_terminal(const std::string& program, const std::vector<std::string>& args,
+                               const std::vector<std::pair<std::string, std::string>>& replies)
+{
+    std::vector<std::string> argv = command(program, args);
     std::vector<char*> argp = pointers(argv);
     int terminal = -1;
     const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
