@@ -7,6 +7,7 @@
 
 #include "qs/net/frame.h"
 #include "logic_fixture.h"
+#include "pipelined_burst.h"
 #include "server_process.h"
 #include "store_fixture.h"
 
@@ -54,29 +55,8 @@ TEST_F(PipelineTest, PipelinedCommandsOfOneConnectionTakeEffectInOrder)
     server_process server;
     server.start();
     raw_client raw(server.port());
-    std::string burst = encode_frame(1, "newuser x pw") + encode_frame(2, "login x pw");
-    for (int i = 0; i < 40; ++i)
-        burst += encode_frame(10 + i, "sendmessage x m" + std::to_string(i));
-    raw.send(burst);  // all at once, before any reply
-    std::map<std::int32_t, std::string> replies;
-    while (replies.size() < 42) {
-        frame f = raw.next();
-        replies[f.cid] = f.text;
-    }
-    EXPECT_EQ(replies[1], "Ok.");
-    EXPECT_EQ(replies[2], "Ok.") << "the login ran after the newuser before it";
-    std::vector<std::string> got;
-    for (int round = 0; round < 100; ++round) {
-        raw.send(encode_frame(1000 + round, "getmessage"));
-        const std::string reply = raw.next().text;
-        if (reply == "No messages.")
-            break;
-        for (auto& t : texts_of(reply))
-            got.push_back(t);
-    }
-    ASSERT_EQ(got.size(), 40u);
-    for (int i = 0; i < 40; ++i)
-        EXPECT_EQ(got[static_cast<std::size_t>(i)], "m" + std::to_string(i));
+    raw.send(pipelined_burst());  // all at once, before any reply
+    expect_burst_in_order(raw);
 }
 
 TEST_F(PipelineTest, TheEndOfAConnectionLogsItsUserOutAtOnce)
