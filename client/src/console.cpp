@@ -18,6 +18,7 @@ void restore_and_die(int signal)
     console::restore_terminal();
     std::signal(signal, SIG_DFL);
     std::raise(signal);
+    ::_exit(128 + signal);  // the signal was held back (a sanitizer's runtime does): end as a shell would report it
 }
 
 void write_all(const std::string& text)

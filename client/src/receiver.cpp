@@ -1,5 +1,6 @@
 // The message receiver: waits with "select MSG" and shows what arrives.
 #include "client_app.h"
+#include "signals_for_main.h"
 
 namespace qs {
 
@@ -18,8 +19,10 @@ void client_app::start_receiver()
         ++runs_wanted_;
     }
     receiver_wanted_.notify_one();
-    if (!receiver_.joinable())
+    if (!receiver_.joinable()) {
+        const signals_for_main only_main;
         receiver_ = std::thread(&client_app::receive, this);
+    }
 }
 
 // A run ends on a result without a colon (nobody is logged in any more); the thread

@@ -1,4 +1,5 @@
 #include "server_connection.h"
+#include "signals_for_main.h"
 
 #include <cerrno>
 #include <cstring>
@@ -66,6 +67,7 @@ std::optional<std::string> connect_to_server(kelclient& kel, const std::string& 
         return unknown;
     set_send_timeout(kel.handle(), options.connect_timeout);
     try {
+        const signals_for_main only_main;  // the reader thread starts here
         errno = 0;
         if (!options.tls)
             kel.connect(address);

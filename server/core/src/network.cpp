@@ -71,6 +71,7 @@ struct network::impl {
     asio::io_context io;
     asio::executor_work_guard<asio::io_context::executor_type> keep_running = asio::make_work_guard(io);
     asio::thread_pool workers;  // commands that may wait on the database
+    asio::strand<asio::io_context::executor_type> accepting = asio::make_strand(io);  // both acceptors run on it
     asio::ip::tcp::acceptor acceptor;
     asio::ip::tcp::acceptor tls_acceptor;     // open when tls_port is set
     std::unique_ptr<asio::ssl::context> tls;  // made by start(), read-only while the loop runs
@@ -173,9 +174,9 @@ bool network::start(std::string& why)
     raise_descriptor_limit();
     n.limits.longest_request = static_cast<std::size_t>(config.buff_size) - frame_overhead;
     n.limits.unfinished_frame = std::chrono::seconds(config.frame_timeout);
-    asio::co_spawn(n.io, [&n] { return n.accept_loop(n.acceptor, nullptr); }, asio::detached);
+    asio::co_spawn(n.accepting, [&n] { return n.accept_loop(n.acceptor, nullptr); }, asio::detached);
     if (n.tls)
-        asio::co_spawn(n.io, [&n] { return n.accept_loop(n.tls_acceptor, n.tls.get()); }, asio::detached);
+        asio::co_spawn(n.accepting, [&n] { return n.accept_loop(n.tls_acceptor, n.tls.get()); }, asio::detached);
     for (int i = 0; i < std::max(1, config.io_threads); ++i)
         n.io_threads.emplace_back([&n] { n.io.run(); });
     return true;
@@ -188,7 +189,7 @@ void network::stop()
         return;
     std::unique_lock guard(n.lock);
     n.stopping = true;
-    asio::post(n.io, [&n] {
+    asio::post(n.accepting, [&n] {  // never beside an accept in flight
         asio::error_code ignored;
         n.acceptor.close(ignored);
         n.tls_acceptor.close(ignored);
