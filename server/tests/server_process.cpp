@@ -112,6 +112,16 @@ void server_process::start(const std::vector<std::string>& args, const std::vect
 {
     pid_ = spawn(dir(), "console", args, env);
     for (int attempt = 0; attempt < 500; ++attempt) {
+        // Its own log first: a port another process took meanwhile must not pass for ours.
+        if (log().find("Listening...") == std::string::npos) {
+            int status;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                throw std::runtime_error("qsserver ended at start:\n" + console() + read_file(dir() + "/console.err"));
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            continue;
+        }
         socket probe;
         probe.create(0);
         try {
