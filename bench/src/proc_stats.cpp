@@ -1,5 +1,6 @@
 #include "proc_stats.h"
 
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -11,8 +12,21 @@ namespace qsb {
 
 namespace {
 
+// The process's CPU clock counts nanoseconds, exited threads included; /proc/PID/stat
+// counts clock ticks (10 ms), too coarse for a phase of a tenth of a second.
+std::optional<double> read_cpu_clock_s(pid_t pid)
+{
+    clockid_t clock{};
+    timespec t{};
+    if (::clock_getcpuclockid(pid, &clock) != 0 || ::clock_gettime(clock, &t) != 0)
+        return std::nullopt;
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
 std::optional<double> read_cpu_s(pid_t pid)
 {
+    if (const auto precise = read_cpu_clock_s(pid))
+        return precise;
     std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
     std::string line;
     if (!std::getline(in, line))

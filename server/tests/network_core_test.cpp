@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <thread>
 
 #include "logic_fixture.h"
@@ -161,6 +162,65 @@ TEST_F(NetworkCoreTest, AFetchFollowedByAHalfCloseIsStillAnswered)
         EXPECT_TRUE(closed_by_server(bob));
         for (int i = 0; i < 2000 && ann.exec("getstatus bob") == "online"; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));  // the closed connection's logout
+    }
+}
+
+// Sends one command on a connection with nothing else outstanding; its reply.
+std::string ask(raw_client& c, const std::string& command)
+{
+    c.send(encode_frame(1, command));
+    return c.next().text;
+}
+
+// Receivers wait in select on one event loop while their senders pipeline on another,
+// so replies leave from the sender's thread straight onto the receiver's socket.
+TEST_F(NetworkCoreTest, DeliveriesAcrossEventLoopsArriveOnceAndInOrder)
+{
+    constexpr int pairs = 5, messages = 300, per_write = 10;
+    server_process server({"io_threads=4", "max_field_len=1000000"});
+    server.start();
+    std::vector<std::unique_ptr<raw_client>> receivers, senders;
+    for (int i = 0; i < 2 * pairs; ++i) {  // round the four loops: a pair never shares one
+        auto c = std::make_unique<raw_client>(server.port());
+        const timeval limit{60, 0};        // a lost reply fails the test instead of hanging it
+        ::setsockopt(c->sock.handle(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        const std::string name = (i < pairs ? "r" : "s") + std::to_string(i % pairs);
+        ASSERT_EQ(ask(*c, "newuser " + name + " pw"), "Ok.");
+        ASSERT_EQ(ask(*c, "login " + name + " pw"), "Ok.");
+        (i < pairs ? receivers : senders).push_back(std::move(c));
+    }
+    std::vector<std::vector<std::string>> got(pairs);
+    std::vector<std::thread> threads;
+    for (int p = 0; p < pairs; ++p) {
+        threads.emplace_back([&, p] {
+            while (got[p].size() < messages) {  // the loop's own replies leave beside the select's
+                receivers[p]->send(encode_frame(1, "select MSG") + encode_frame(2, "ver") + encode_frame(3, "ver"));
+                for (int replies = 0; replies < 3; ++replies) {
+                    const frame f = receivers[p]->next();
+                    if (f.cid != 1)
+                        continue;
+                    for (auto& text : texts_of(f.text.substr(std::string("getmessage: ").size())))
+                        got[p].push_back(text);
+                }
+            }
+        });
+        threads.emplace_back([&, p] {
+            for (int i = 0; i < messages; i += per_write) {
+                std::string burst;
+                for (int j = i; j < i + per_write; ++j)
+                    burst += encode_frame(j, "sendmessage r" + std::to_string(p) + " m" + std::to_string(j));
+                senders[p]->send(burst);
+            }
+            for (int i = 0; i < messages; ++i)
+                EXPECT_EQ(senders[p]->next().text, "Ok.");
+        });
+    }
+    for (auto& t : threads)
+        t.join();
+    for (int p = 0; p < pairs; ++p) {
+        ASSERT_EQ(got[p].size(), static_cast<std::size_t>(messages)) << p;
+        for (int i = 0; i < messages; ++i)
+            ASSERT_EQ(got[p][static_cast<std::size_t>(i)], "m" + std::to_string(i)) << "pair " << p;
     }
 }
 

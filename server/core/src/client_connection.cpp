@@ -1,6 +1,7 @@
 #include "client_connection.h"
 
 #include <stdexcept>
+#include <sys/socket.h>
 
 #include "qs/server/command_line.h"
 #include "qs/server/log.h"
@@ -9,28 +10,32 @@
 
 namespace qs {
 
-client_connection::client_connection(connection_stream stream, server_state& state, asio::thread_pool& workers,
-                                     const limits& limits, std::function<void(client_connection*)> closed)
-    : stream_(std::move(stream)), strand_(asio::make_strand(stream_.get_executor())), workers_(workers),
+client_connection::client_connection(connection_stream stream, asio::io_context& loop, server_state& state,
+                                     asio::thread_pool& workers, const limits& limits,
+                                     std::function<void(client_connection*)> closed)
+    : stream_(std::move(stream)), loop_(loop.get_executor()), direct_fd_(stream_.plain_descriptor()), workers_(workers),
       limits_(limits), closed_callback_(std::move(closed)), interpreter_(state), frames_(max_frame_size),
-      resume_reading_(strand_), unfinished_frame_(strand_), held_login_(strand_)
+      resume_reading_(loop_), unfinished_frame_(loop_), held_login_(loop_)
 {
     interpreter_.set_peer(stream_.peer_address());
 }
 
 void client_connection::start()
 {
-    asio::co_spawn(strand_, [self = shared_from_this()] { return self->read_loop(); }, asio::detached);
+    asio::co_spawn(loop_, [self = shared_from_this()] { return self->read_loop(); }, asio::detached);
 }
 
 void client_connection::shutdown()
 {
-    asio::post(strand_, [self = shared_from_this()] { self->stream_.stop_reading(); });
+    asio::post(loop_, [self = shared_from_this()] { self->stream_.stop_reading(); });
 }
 
-bool client_connection::read_paused() const
+bool client_connection::read_paused()
 {
-    return queue_.size() >= limits_.queued_commands || unsent_.size() >= limits_.unsent_bytes;
+    if (queue_.size() >= limits_.queued_commands)
+        return true;
+    std::lock_guard guard(write_lock_);
+    return unsent_.size() >= limits_.unsent_bytes;
 }
 
 asio::awaitable<void> client_connection::read_loop()
@@ -168,7 +173,7 @@ void client_connection::run_on_worker(request r)
             log_error_block(r.raw.cid, r.raw.text, result, reason_of(std::current_exception()));
             failed = true;
         }
-        asio::post(self->strand_, [self, r = std::move(r), result = std::move(result), given = std::move(given),
+        asio::post(self->loop_, [self, r = std::move(r), result = std::move(result), given = std::move(given),
                                    failed]() mutable {
             self->busy_ = false;
             self->reply(r.raw.cid, failed ? command_failed : result, r.raw.text, std::move(given));
@@ -193,79 +198,122 @@ void client_connection::park(const request& r)
     interpreter_.state().park_select(
         target, r.args[1], [self = shared_from_this(), cid = r.raw.cid, text = r.raw.text](std::string reply,
                                                                                              hand_out given) {
-            // At once when the completing thread may run this connection's strand.
-            asio::dispatch(self->strand_, [self, cid, text, reply = std::move(reply), given = std::move(given)]() mutable {
-                --self->parked_;
-                self->reply(cid, reply, text, std::move(given));
-                self->finish_if_done();
-            });
+            --self->parked_;
+            self->reply(cid, reply, text, std::move(given));
         });
 }
 
-// A reply that cannot reach the client gives back what it hands out.
+// From any thread. A reply that cannot reach the client gives back what it hands out.
 void client_connection::reply(std::int32_t cid, const std::string& text, const std::string& command, hand_out given)
 {
+    std::string bytes = encode_frame(cid, text);
+    std::unique_lock guard(write_lock_);
     if (closed_ || ending_) {  // nobody to answer
+        guard.unlock();
         log_error_block(cid, command, text);
         std::vector<hand_out> lost{std::move(given)};
         give_back(lost);
         return;
     }
-    unsent_ += encode_frame(cid, text);
+    if (send_directly(bytes))
+        return;  // it left whole: nothing to give back
+    unsent_ += bytes;
     if (!given.empty())
         unsent_given_.push_back(std::move(given));
     if (unsent_.size() > limits_.most_unsent_bytes) {
-        log_line("Closed a connection that does not read its replies.");
-        close_socket();
+        guard.unlock();
+        asio::dispatch(loop_, [self = shared_from_this()] { self->drop_unread(); });
         return;
     }
     if (write_in_flight_ || flush_scheduled_)
         return;
     flush_scheduled_ = true;  // after what runs now: replies made meanwhile join this write
-    asio::post(strand_, [self = shared_from_this()] {
-        self->flush_scheduled_ = false;
-        self->write_more();
-        self->finish_if_done();
-    });
+    asio::post(loop_, [self = shared_from_this()] { self->flush(); });
+}
+
+// Under write_lock_, off the loop thread: to an idle plain socket the reply goes out at
+// once, sparing the loop a wake-up. What did not fit stays in bytes for the loop to send;
+// an error is left for the loop's write to meet.
+bool client_connection::send_directly(std::string& bytes)
+{
+    if (direct_fd_ < 0 || write_in_flight_ || flush_scheduled_ || !unsent_.empty() || loop_.running_in_this_thread())
+        return false;
+    const ssize_t sent = ::send(direct_fd_, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (sent <= 0)
+        return false;
+    bytes.erase(0, static_cast<std::size_t>(sent));
+    return bytes.empty();
+}
+
+void client_connection::drop_unread()
+{
+    if (closed_)
+        return;
+    log_line("Closed a connection that does not read its replies.");
+    close_socket();
+}
+
+void client_connection::flush()
+{
+    {
+        std::lock_guard guard(write_lock_);
+        flush_scheduled_ = false;
+    }
+    write_more();
+    finish_if_done();
 }
 
 // Every reply produced meanwhile leaves in one write.
 void client_connection::write_more()
 {
-    if (write_in_flight_ || unsent_.empty() || closed_)
-        return;
-    write_in_flight_ = true;
-    writing_.swap(unsent_);
-    unsent_.clear();
-    writing_given_.swap(unsent_given_);
-    unsent_given_.clear();
+    {
+        std::lock_guard guard(write_lock_);
+        if (write_in_flight_ || unsent_.empty() || closed_)
+            return;
+        write_in_flight_ = true;
+        writing_.swap(unsent_);
+        unsent_.clear();
+        writing_given_.swap(unsent_given_);
+        unsent_given_.clear();
+    }
     stream_.async_write(asio::buffer(writing_),
-                        asio::bind_executor(strand_, [self = shared_from_this()](asio::error_code ec, std::size_t) {
-                          self->write_in_flight_ = false;
-                          self->writing_.clear();
-                          if (ec) {
-                              self->give_back(self->writing_given_);
-                              self->close_socket();
-                              self->finish_if_done();
-                              return;
-                          }
-                          self->writing_given_.clear();
-                          self->write_more();
-                          if (!self->read_paused())
-                              self->resume_reading_.cancel();
-                          self->finish_if_done();
-                      }));
+                        asio::bind_executor(loop_, [self = shared_from_this()](asio::error_code ec, std::size_t) {
+                            self->write_done(ec);
+                        }));
+}
+
+void client_connection::write_done(const asio::error_code& ec)
+{
+    {
+        std::lock_guard guard(write_lock_);
+        write_in_flight_ = false;
+    }
+    writing_.clear();
+    if (ec) {
+        give_back(writing_given_);
+        close_socket();
+        finish_if_done();
+        return;
+    }
+    writing_given_.clear();
+    write_more();
+    if (!read_paused())
+        resume_reading_.cancel();
+    finish_if_done();
 }
 
 // Once reading is over and every command has run and been answered, the user is
 // logged out (on a worker: it may store pools) and the socket closed.
 void client_connection::finish_if_done()
 {
-    if (!read_done_ || ending_ || busy_ || write_in_flight_ || flush_scheduled_)
+    if (!read_done_ || ending_ || busy_ || write_in_flight_)
         return;
-    if (!closed_ && (!queue_.empty() || !unsent_.empty()))
-        return;
-    ending_ = true;
+    {
+        std::lock_guard guard(write_lock_);
+        if (flush_scheduled_ || (!closed_ && (!queue_.empty() || !unsent_.empty())))
+            return;
+        ending_ = true;
+    }
     if (interpreter_.logged_in())  // storing the pools may wait on the database
         asio::post(workers_, [self = shared_from_this()] { self->end_then_close(); });
     else
@@ -275,7 +323,7 @@ void client_connection::finish_if_done()
 void client_connection::end_then_close()
 {
     interpreter_.end();
-    asio::post(strand_, [self = shared_from_this()] {
+    asio::post(loop_, [self = shared_from_this()] {
         self->close_socket();
         self->closed_callback_(self.get());  // gone from the count before the log says so
         log_line("Closed a connection.");
@@ -284,15 +332,20 @@ void client_connection::end_then_close()
 
 void client_connection::close_socket()
 {
-    if (closed_)
-        return;
-    closed_ = true;
-    stream_.close(read_done_ && !write_in_flight_);
+    std::vector<hand_out> lost;
+    {
+        std::lock_guard guard(write_lock_);
+        if (closed_)
+            return;
+        closed_ = true;
+        stream_.close(read_done_ && !write_in_flight_);
+        unsent_.clear();
+        lost.swap(unsent_given_);
+    }
     resume_reading_.cancel();
     unfinished_frame_.cancel();
     queue_.clear();
-    unsent_.clear();
-    give_back(unsent_given_);
+    give_back(lost);
 }
 
 // Puts entries back whose replies never left; on a worker when that needs the database.

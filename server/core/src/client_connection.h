@@ -1,11 +1,13 @@
 #pragma once
 
 #include <asio.hpp>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -15,8 +17,10 @@
 
 namespace qs {
 
-// One client connection of the event loop. Every member below is used on the
-// connection's strand only; worker threads hand results back through it. Shared by its
+// One client connection, pinned to one event loop (an io_context run by one thread).
+// Members are used on that thread only, except the write side under write_lock_:
+// reply() may run on any thread, and when the socket is idle a select completed on
+// another thread sends its reply from there, without waking the loop. Shared by its
 // read loop and its pending operations: it lives exactly as long as they do.
 class client_connection : public std::enable_shared_from_this<client_connection> {
 public:
@@ -29,8 +33,9 @@ public:
         int waiting_selects = 32;
     };
 
-    client_connection(connection_stream stream, server_state& state, asio::thread_pool& workers,
-                      const limits& limits, std::function<void(client_connection*)> closed);
+    client_connection(connection_stream stream, asio::io_context& loop, server_state& state,
+                      asio::thread_pool& workers, const limits& limits,
+                      std::function<void(client_connection*)> closed);
 
     void start();
     // From any thread: stop reading; the connection ends once its commands are done.
@@ -45,7 +50,8 @@ private:
     };
 
     asio::awaitable<void> read_loop();
-    bool read_paused() const;
+    bool read_paused();
+    void drop_unread();
     void accept_bytes();
     void watch_unfinished_frame();
     void pump();
@@ -54,14 +60,19 @@ private:
     void park(const request& r);
     void answer(const request& r);
     void reply(std::int32_t cid, const std::string& text, const std::string& command, hand_out given = {});
+    bool send_directly(std::string& bytes);
     void give_back(std::vector<hand_out>& given);
+    void flush();
     void write_more();
+    void write_done(const asio::error_code& ec);
+    bool writes_pending();
     void finish_if_done();
     void end_then_close();
     void close_socket();
 
     connection_stream stream_;
-    asio::strand<asio::any_io_executor> strand_;
+    asio::io_context::executor_type loop_;  // the event loop the socket belongs to
+    const int direct_fd_;                   // plain TCP's descriptor, -1 under TLS
     asio::thread_pool& workers_;
     const limits limits_;
     std::function<void(client_connection*)> closed_callback_;
@@ -73,14 +84,18 @@ private:
     bool watching_frame_ = false;
     std::deque<request> queue_;           // commands not started yet, in arrival order
     bool busy_ = false;                   // a command runs on a worker, or a login waits
-    int parked_ = 0;                      // selects waiting in the session
-    std::string unsent_;                  // replies not yet handed to a write
+    std::atomic<int> parked_ = 0;         // selects waiting in the session
     std::string writing_;                 // the write in flight
-    std::vector<hand_out> unsent_given_;  // what the unsent replies hand out
     std::vector<hand_out> writing_given_; // what the write in flight hands out
-    bool write_in_flight_ = false;
-    bool flush_scheduled_ = false;        // a write_more() is posted
     bool read_done_ = false;              // end of file, an error, or shutdown
+
+    // The write side. Written under write_lock_ only; the loop thread, the only writer
+    // of the last three, reads those without it.
+    std::mutex write_lock_;
+    std::string unsent_;                  // replies not yet handed to a write
+    std::vector<hand_out> unsent_given_;  // what the unsent replies hand out
+    bool flush_scheduled_ = false;        // a flush() is posted
+    bool write_in_flight_ = false;        // the loop's write is on the socket
     bool ending_ = false;                 // the user is being logged out
     bool closed_ = false;                 // the socket is closed: replies go to the log
 };

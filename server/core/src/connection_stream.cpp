@@ -32,6 +32,12 @@ std::string connection_stream::peer_address()
     return ec ? std::string() : at.address().to_string();
 }
 
+int connection_stream::plain_descriptor()
+{
+    auto* plain = std::get_if<asio::ip::tcp::socket>(&stream_);
+    return plain != nullptr ? plain->native_handle() : -1;
+}
+
 asio::ip::tcp::socket& connection_stream::tcp()
 {
     if (auto* plain = std::get_if<asio::ip::tcp::socket>(&stream_))

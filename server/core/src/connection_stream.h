@@ -11,7 +11,7 @@
 namespace qs {
 
 // The bytes under one client connection: a TCP socket, or TLS over one. Owned by its
-// connection and used on the connection's strand only; at most one read and one
+// connection and used on the connection's event-loop thread only; at most one read and one
 // write are in flight at a time.
 class connection_stream {
 public:
@@ -20,6 +20,9 @@ public:
     connection_stream(asio::ip::tcp::socket socket, asio::ssl::context& tls);
 
     asio::any_io_executor get_executor() { return tcp().get_executor(); }
+    // The descriptor of a plain TCP stream, for sends that bypass the event loop; -1
+    // under TLS, whose state one thread at a time may use.
+    int plain_descriptor();
     // The client's address, "" when the socket no longer knows it.
     std::string peer_address();
 

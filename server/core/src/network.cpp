@@ -55,27 +55,35 @@ bool listen_on(asio::ip::tcp::acceptor& acceptor, int port, const std::string& d
 
 } // namespace
 
+// One io_context run by one thread; the connections it holds are used on that thread only.
+struct event_loop {
+    asio::io_context io{1};
+    asio::executor_work_guard<asio::io_context::executor_type> keep_running = asio::make_work_guard(io);
+    std::thread thread;
+};
+
 struct network::impl {
     explicit impl(server_state& s)
-        : state(s), workers(static_cast<std::size_t>(std::max(1, config.db_connections))), acceptor(io),
-          tls_acceptor(io)
+        : state(s), workers(static_cast<std::size_t>(std::max(1, config.db_connections))),
+          loops(static_cast<std::size_t>(std::max(1, config.io_threads))), acceptor(loops[0].io),
+          tls_acceptor(loops[0].io)
     {
     }
 
     bool listen(std::string& why);
     asio::awaitable<void> accept_loop(asio::ip::tcp::acceptor& from, asio::ssl::context* tls);
-    void adopt(asio::ip::tcp::socket socket, asio::ssl::context* tls);
+    asio::io_context& next_loop();
+    void adopt(asio::ip::tcp::socket socket, asio::io_context& loop, asio::ssl::context* tls);
     void forget(client_connection* c);
 
     server_state& state;
-    asio::io_context io;
-    asio::executor_work_guard<asio::io_context::executor_type> keep_running = asio::make_work_guard(io);
-    asio::thread_pool workers;  // commands that may wait on the database
-    asio::strand<asio::io_context::executor_type> accepting = asio::make_strand(io);  // both acceptors run on it
-    asio::ip::tcp::acceptor acceptor;
+    asio::thread_pool workers;      // commands that may wait on the database
+    std::vector<event_loop> loops;  // fixed at construction; the first also accepts
+    asio::ip::tcp::acceptor acceptor;         // on loops[0], like everything below it
     asio::ip::tcp::acceptor tls_acceptor;     // open when tls_port is set
-    std::unique_ptr<asio::ssl::context> tls;  // made by start(), read-only while the loop runs
-    std::vector<std::thread> io_threads;
+    std::unique_ptr<asio::ssl::context> tls;  // made by start(), read-only while the loops run
+    std::size_t next = 0;                     // the loop the next connection goes to
+    bool threads_started = false;
     client_connection::limits limits{};
 
     std::mutex lock;  // guards connections and stopping
@@ -98,20 +106,21 @@ asio::awaitable<void> network::impl::accept_loop(asio::ip::tcp::acceptor& from, 
     bool paused = false;
     for (;;) {
         asio::error_code ec;
-        auto socket = co_await from.async_accept(asio::redirect_error(asio::use_awaitable, ec));
+        asio::io_context& loop = next_loop();
+        auto socket = co_await from.async_accept(loop, asio::redirect_error(asio::use_awaitable, ec));
         if (ec == asio::error::operation_aborted || !from.is_open())
             break;
         if (out_of_descriptors(ec)) {  // pause instead of spinning; users go on being served
             if (!paused)
                 log_line("Out of file descriptors: accepting pauses.");
             paused = true;
-            asio::steady_timer wait(io, std::chrono::milliseconds(100));
+            asio::steady_timer wait(from.get_executor(), std::chrono::milliseconds(100));
             co_await wait.async_wait(asio::redirect_error(asio::use_awaitable, ec));
             continue;
         }
         paused = false;
         if (!ec)
-            adopt(std::move(socket), tls);
+            adopt(std::move(socket), loop, tls);
     }
     if (tls != nullptr)
         co_return;
@@ -119,8 +128,16 @@ asio::awaitable<void> network::impl::accept_loop(asio::ip::tcp::acceptor& from, 
     log_line("Listen-proc stopped.");
 }
 
+// Connections go round the event loops in turn.
+asio::io_context& network::impl::next_loop()
+{
+    asio::io_context& loop = loops[next].io;
+    next = (next + 1) % loops.size();
+    return loop;
+}
+
 // Both ports count against max_connections together.
-void network::impl::adopt(asio::ip::tcp::socket socket, asio::ssl::context* tls)
+void network::impl::adopt(asio::ip::tcp::socket socket, asio::io_context& loop, asio::ssl::context* tls)
 {
     std::lock_guard guard(lock);
     if (stopping)
@@ -135,7 +152,7 @@ void network::impl::adopt(asio::ip::tcp::socket socket, asio::ssl::context* tls)
     asio::error_code ignored;
     socket.set_option(asio::ip::tcp::no_delay(true), ignored);
     auto stream = tls ? connection_stream(std::move(socket), *tls) : connection_stream(std::move(socket));
-    auto c = std::make_shared<client_connection>(std::move(stream), state, workers, limits,
+    auto c = std::make_shared<client_connection>(std::move(stream), loop, state, workers, limits,
                                                  [this](client_connection* done) { forget(done); });
     connections.emplace(c.get(), c);
     c->start();
@@ -174,22 +191,24 @@ bool network::start(std::string& why)
     raise_descriptor_limit();
     n.limits.longest_request = static_cast<std::size_t>(config.buff_size) - frame_overhead;
     n.limits.unfinished_frame = std::chrono::seconds(config.frame_timeout);
-    asio::co_spawn(n.accepting, [&n] { return n.accept_loop(n.acceptor, nullptr); }, asio::detached);
+    asio::io_context& first = n.loops[0].io;
+    asio::co_spawn(first, [&n] { return n.accept_loop(n.acceptor, nullptr); }, asio::detached);
     if (n.tls)
-        asio::co_spawn(n.accepting, [&n] { return n.accept_loop(n.tls_acceptor, n.tls.get()); }, asio::detached);
-    for (int i = 0; i < std::max(1, config.io_threads); ++i)
-        n.io_threads.emplace_back([&n] { n.io.run(); });
+        asio::co_spawn(first, [&n] { return n.accept_loop(n.tls_acceptor, n.tls.get()); }, asio::detached);
+    for (auto& loop : n.loops)
+        loop.thread = std::thread([&loop] { loop.io.run(); });
+    n.threads_started = true;
     return true;
 }
 
 void network::stop()
 {
     impl& n = *impl_;
-    if (n.io_threads.empty())
+    if (!n.threads_started)
         return;
     std::unique_lock guard(n.lock);
     n.stopping = true;
-    asio::post(n.accepting, [&n] {  // never beside an accept in flight
+    asio::post(n.loops[0].io, [&n] {  // never beside an accept in flight
         asio::error_code ignored;
         n.acceptor.close(ignored);
         n.tls_acceptor.close(ignored);
@@ -199,11 +218,13 @@ void network::stop()
     n.all_closed.wait(guard, [&n] { return n.connections.empty(); });
     guard.unlock();
     n.workers.join();
-    n.keep_running.reset();
-    n.io.stop();
-    for (auto& t : n.io_threads)
-        t.join();
-    n.io_threads.clear();
+    for (auto& loop : n.loops) {
+        loop.keep_running.reset();
+        loop.io.stop();
+    }
+    for (auto& loop : n.loops)
+        loop.thread.join();
+    n.threads_started = false;
 }
 
 } // namespace qs

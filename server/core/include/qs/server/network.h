@@ -7,7 +7,8 @@
 
 namespace qs {
 
-// The server's network side: io_threads event-loop threads own every connection;
+// The server's network side: io_threads event loops (an io_context and a thread each)
+// own the connections, handed round in turn;
 // commands that may wait on the database run on a pool of workers sized to the
 // database connections. Commands of one connection take effect in the order they
 // arrived; a waiting select parks in its session and holds up nothing. Owned by the

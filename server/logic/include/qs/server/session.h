@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <deque>
 #include <list>
 #include <functional>
@@ -34,7 +35,7 @@ struct parked_select {
 
 // The in-memory record of one logged-in user. Owned jointly by the session table and
 // by the handles that connections and requests hold; every field below but name is
-// guarded by the server_state's table lock.
+// guarded by the server_state's table lock (closed is also read without it).
 struct session {
     explicit session(std::string user) : name(std::move(user)) {}
 
@@ -49,7 +50,7 @@ struct session {
     bool has_group_messages = false;
     bool has_custom_messages = false;
 
-    bool closed = false;    // removed from the table: the handle is dead
+    std::atomic<bool> closed = false;  // removed from the table: the handle is dead; set once
     bool closing = false;   // logout is storing the pools; no fetch meanwhile
     bool orphaned = false;  // its connection ended but the pools could not be stored yet
     std::vector<parked_select> parked;  // waiting selects, oldest first
