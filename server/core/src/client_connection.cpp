@@ -14,8 +14,7 @@ client_connection::client_connection(connection_stream stream, asio::io_context&
                                      asio::thread_pool& workers, const limits& limits,
                                      std::function<void(client_connection*)> closed)
     : stream_(std::move(stream)), loop_(loop.get_executor()), direct_fd_(stream_.plain_descriptor()), workers_(workers),
-      limits_(limits), closed_callback_(std::move(closed)), interpreter_(state), frames_(max_frame_size),
-      resume_reading_(loop_), unfinished_frame_(loop_), held_login_(loop_)
+      limits_(limits), closed_callback_(std::move(closed)), interpreter_(state), frames_(max_frame_size)
 {
     interpreter_.set_peer(stream_.peer_address());
 }
@@ -49,9 +48,9 @@ asio::awaitable<void> client_connection::read_loop()
         }
         for (;;) {
             while (read_paused() && !closed_) {
-                resume_reading_.expires_at(asio::steady_timer::time_point::max());
+                resume_reading_.get(loop_).expires_at(asio::steady_timer::time_point::max());
                 asio::error_code ignored;
-                co_await resume_reading_.async_wait(asio::redirect_error(asio::use_awaitable, ignored));
+                co_await resume_reading_.get(loop_).async_wait(asio::redirect_error(asio::use_awaitable, ignored));
             }
             co_await stream_.read_into(frames_);
             accept_bytes();
@@ -91,8 +90,8 @@ void client_connection::watch_unfinished_frame()
     if (watching_frame_)
         return;
     watching_frame_ = true;
-    unfinished_frame_.expires_after(limits_.unfinished_frame);
-    unfinished_frame_.async_wait([self = shared_from_this()](asio::error_code ec) {
+    unfinished_frame_.get(loop_).expires_after(limits_.unfinished_frame);
+    unfinished_frame_.get(loop_).async_wait([self = shared_from_this()](asio::error_code ec) {
         if (ec || !self->watching_frame_)
             return;
         log_line("Closed a connection that left a frame unfinished.");
@@ -131,8 +130,8 @@ bool client_connection::hold_front()
     if (wait <= std::chrono::steady_clock::duration::zero())
         return false;
     busy_ = true;
-    held_login_.expires_after(wait);
-    held_login_.async_wait([self = shared_from_this()](const asio::error_code&) {
+    held_login_.get(loop_).expires_after(wait);
+    held_login_.get(loop_).async_wait([self = shared_from_this()](const asio::error_code&) {
         self->busy_ = false;
         self->pump();
     });

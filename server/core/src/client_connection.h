@@ -14,6 +14,7 @@
 #include "qs/server/command_interpreter.h"
 #include "qs/net/frame.h"
 #include "connection_stream.h"
+#include "lazy_timer.h"
 
 namespace qs {
 
@@ -78,9 +79,9 @@ private:
     std::function<void(client_connection*)> closed_callback_;
     command_interpreter interpreter_;
     frame_splitter frames_;
-    asio::steady_timer resume_reading_;   // cancelled when a paused read may go on
-    asio::steady_timer unfinished_frame_;  // runs while a frame is incomplete
-    asio::steady_timer held_login_;        // runs while a login waits its turn
+    lazy_timer resume_reading_;    // cancelled when a paused read may go on
+    lazy_timer unfinished_frame_;  // runs while a frame is incomplete
+    lazy_timer held_login_;        // runs while a login waits its turn
     bool watching_frame_ = false;
     std::deque<request> queue_;           // commands not started yet, in arrival order
     bool busy_ = false;                   // a command runs on a worker, or a login waits

@@ -19,7 +19,7 @@ connection_stream::connection_stream(asio::ip::tcp::socket socket) : stream_(std
 }
 
 connection_stream::connection_stream(asio::ip::tcp::socket socket, asio::ssl::context& tls)
-    : stream_(std::in_place_type<tls_stream>, std::move(socket), tls)
+    : stream_(std::make_unique<tls_stream>(std::move(socket), tls))
 {
     asio::error_code ignored;
     tcp().non_blocking(true, ignored);
@@ -38,18 +38,24 @@ int connection_stream::plain_descriptor()
     return plain != nullptr ? plain->native_handle() : -1;
 }
 
+connection_stream::tls_stream* connection_stream::tls_or_null()
+{
+    auto* tls = std::get_if<std::unique_ptr<tls_stream>>(&stream_);
+    return tls != nullptr ? tls->get() : nullptr;
+}
+
 asio::ip::tcp::socket& connection_stream::tcp()
 {
     if (auto* plain = std::get_if<asio::ip::tcp::socket>(&stream_))
         return *plain;
-    return std::get<tls_stream>(stream_).next_layer();
+    return std::get<std::unique_ptr<tls_stream>>(stream_)->next_layer();
 }
 
 // The timer's handler may run after the handshake is over: it touches the stream only
 // while the handshake (and so its connection) still waits.
 asio::awaitable<asio::error_code> connection_stream::handshake(std::chrono::seconds limit)
 {
-    auto* tls = std::get_if<tls_stream>(&stream_);
+    tls_stream* tls = tls_or_null();
     if (tls == nullptr)
         co_return asio::error_code();
     struct watch {
@@ -79,7 +85,7 @@ asio::awaitable<asio::error_code> connection_stream::handshake(std::chrono::seco
 // wait, then what else has arrived.
 asio::awaitable<void> connection_stream::read_into(frame_splitter& frames)
 {
-    if (auto* tls = std::get_if<tls_stream>(&stream_)) {
+    if (tls_stream* tls = tls_or_null()) {
         std::size_t room = 0;
         char* at = frames.prepare(room);
         frames.commit(co_await tls->async_read_some(asio::buffer(at, room), asio::use_awaitable));
@@ -125,7 +131,7 @@ void connection_stream::stop_reading()
 void connection_stream::close(bool say_goodbye)
 {
     asio::error_code ignored;
-    if (auto* tls = std::get_if<tls_stream>(&stream_); tls && say_goodbye)
+    if (tls_stream* tls = tls_or_null(); tls && say_goodbye)
         tls->shutdown(ignored);  // the socket is non-blocking: sends close_notify, never waits for the reply
     tcp().shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
     tcp().close(ignored);

@@ -3,6 +3,7 @@
 #include <asio.hpp>
 #include <asio/ssl.hpp>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <variant>
 
@@ -44,7 +45,10 @@ public:
             writing_ = false;
             done(ec, n);
         });
-        std::visit([&](auto& s) { asio::async_write(s, bytes, std::move(finish)); }, stream_);
+        if (tls_stream* tls = tls_or_null())
+            asio::async_write(*tls, bytes, std::move(finish));
+        else
+            asio::async_write(std::get<asio::ip::tcp::socket>(stream_), bytes, std::move(finish));
     }
 
     // Ends the read in flight and every later one.
@@ -57,9 +61,11 @@ private:
     using tls_stream = asio::ssl::stream<asio::ip::tcp::socket>;
 
     asio::ip::tcp::socket& tcp();
+    tls_stream* tls_or_null();
     void drain_tls(tls_stream& tls, frame_splitter& frames);
 
-    std::variant<asio::ip::tcp::socket, tls_stream> stream_;
+    // TLS state is large and rare: it lives apart, keeping an idle plain connection small.
+    std::variant<asio::ip::tcp::socket, std::unique_ptr<tls_stream>> stream_;
     bool writing_ = false;  // an async_write is in flight
 };
 

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <asio.hpp>
+#include <memory>
+
+namespace qs {
+
+// A steady_timer made on first use: most connections never need theirs, and an idle
+// server holds thousands of connections. Used on one thread, like its owner.
+class lazy_timer {
+public:
+    template <class Executor>
+    asio::steady_timer& get(const Executor& executor)
+    {
+        if (!timer_)
+            timer_ = std::make_unique<asio::steady_timer>(executor);
+        return *timer_;
+    }
+    void cancel()
+    {
+        if (timer_)
+            timer_->cancel();
+    }
+
+private:
+    std::unique_ptr<asio::steady_timer> timer_;
+};
+
+} // namespace qs
