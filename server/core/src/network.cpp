@@ -59,6 +59,9 @@ bool listen_on(asio::ip::tcp::acceptor& acceptor, int port, const std::string& d
 struct event_loop {
     asio::io_context io{1};
     asio::executor_work_guard<asio::io_context::executor_type> keep_running = asio::make_work_guard(io);
+    // Makes the loop's timer service at start: connections make their timers on first
+    // use, which may come when the process is out of descriptors.
+    asio::steady_timer timers_ready{io};
     std::thread thread;
 };
 
