@@ -26,6 +26,13 @@ const test_certificates& certificates()
     return made;
 }
 
+std::string exec(kelclient& kel, const std::string& command)
+{
+    char reply[1025] = {};
+    kel.exec(command.c_str(), reply, 1024);
+    return reply;
+}
+
 // A server listening for TLS on a port of its own beside the plain one.
 class TlsTest : public StoreTest {
 protected:
@@ -36,16 +43,21 @@ protected:
         return more;
     }
 
+    // ann over TLS, checked against the test CA, and bob over plain TCP: both made and
+    // logged in.
+    void ann_over_tls_and_bob(kelclient& ann, client& bob) const
+    {
+        ann.create(0);
+        ann.connect_tls("127.0.0.1", tls_port, certificates().ca().c_str());
+        EXPECT_EQ(exec(ann, "newuser ann pw"), "Ok.");
+        EXPECT_EQ(bob.exec("newuser bob pw"), "Ok.");
+        EXPECT_EQ(exec(ann, "login ann pw"), "Ok.");
+        EXPECT_EQ(bob.exec("login bob pw"), "Ok.");
+    }
+
     const int plain_port = free_port();
     const int tls_port = free_port_other_than(plain_port);
 };
-
-std::string exec(kelclient& kel, const std::string& command)
-{
-    char reply[1025] = {};
-    kel.exec(command.c_str(), reply, 1024);
-    return reply;
-}
 
 // True when the server ends the connection (a receive sees the end).
 template <class Client>
@@ -64,14 +76,9 @@ TEST_F(TlsTest, CommandsRunOverTlsBesidePlainTcp)
     server_process server(conf(), plain_port);
     server.start();
     kelclient ann;
-    ann.create(0);
-    ann.connect_tls("127.0.0.1", tls_port, certificates().ca().c_str());
     client bob(server.port());
+    ann_over_tls_and_bob(ann, bob);
     EXPECT_EQ(exec(ann, "ver"), "0.1");
-    EXPECT_EQ(exec(ann, "newuser ann pw"), "Ok.");
-    EXPECT_EQ(bob.exec("newuser bob pw"), "Ok.");
-    EXPECT_EQ(exec(ann, "login ann pw"), "Ok.");
-    EXPECT_EQ(bob.exec("login bob pw"), "Ok.");
     auto waiting = std::async(std::launch::async, [&] { return exec(ann, "select MSG"); });
     EXPECT_EQ(bob.exec("sendmessage ann \"over plain TCP\""), "Ok.");
     EXPECT_EQ(waiting.get().rfind("getmessage: bob says: \"over plain TCP\" on ", 0), 0u);
@@ -92,13 +99,8 @@ TEST_F(TlsTest, ExecFromSeveralThreadsWhileASelectWaits)
     server_process server(conf(), plain_port);
     server.start();
     kelclient ann;
-    ann.create(0);
-    ann.connect_tls("127.0.0.1", tls_port, certificates().ca().c_str());
     client bob(server.port());
-    exec(ann, "newuser ann pw");
-    bob.exec("newuser bob pw");
-    exec(ann, "login ann pw");
-    bob.exec("login bob pw");
+    ann_over_tls_and_bob(ann, bob);
     constexpr int messages = 20;
     auto received = std::async(std::launch::async, [&] {
         std::vector<std::string> got;
