@@ -48,9 +48,10 @@ asio::awaitable<void> client_connection::read_loop()
         }
         for (;;) {
             while (read_paused() && !closed_) {
-                resume_reading_.get(loop_).expires_at(asio::steady_timer::time_point::max());
+                auto& resume = resume_reading_.get(loop_);
+                resume.expires_at(asio::steady_timer::time_point::max());
                 asio::error_code ignored;
-                co_await resume_reading_.get(loop_).async_wait(asio::redirect_error(asio::use_awaitable, ignored));
+                co_await resume.async_wait(asio::redirect_error(asio::use_awaitable, ignored));
             }
             co_await stream_.read_into(frames_);
             accept_bytes();
@@ -90,8 +91,9 @@ void client_connection::watch_unfinished_frame()
     if (watching_frame_)
         return;
     watching_frame_ = true;
-    unfinished_frame_.get(loop_).expires_after(limits_.unfinished_frame);
-    unfinished_frame_.get(loop_).async_wait([self = shared_from_this()](asio::error_code ec) {
+    auto& timer = unfinished_frame_.get(loop_);
+    timer.expires_after(limits_.unfinished_frame);
+    timer.async_wait([self = shared_from_this()](asio::error_code ec) {
         if (ec || !self->watching_frame_)
             return;
         log_line("Closed a connection that left a frame unfinished.");
@@ -130,8 +132,9 @@ bool client_connection::hold_front()
     if (wait <= std::chrono::steady_clock::duration::zero())
         return false;
     busy_ = true;
-    held_login_.get(loop_).expires_after(wait);
-    held_login_.get(loop_).async_wait([self = shared_from_this()](const asio::error_code&) {
+    auto& timer = held_login_.get(loop_);
+    timer.expires_after(wait);
+    timer.async_wait([self = shared_from_this()](const asio::error_code&) {
         self->busy_ = false;
         self->pump();
     });

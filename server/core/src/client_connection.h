@@ -66,7 +66,6 @@ private:
     void flush();
     void write_more();
     void write_done(const asio::error_code& ec);
-    bool writes_pending();
     void finish_if_done();
     void end_then_close();
     void close_socket();

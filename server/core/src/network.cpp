@@ -86,7 +86,6 @@ struct network::impl {
     asio::ip::tcp::acceptor tls_acceptor;     // open when tls_port is set
     std::unique_ptr<asio::ssl::context> tls;  // made by start(), read-only while the loops run
     std::size_t next = 0;                     // the loop the next connection goes to
-    bool threads_started = false;
     client_connection::limits limits{};
 
     std::mutex lock;  // guards connections and stopping
@@ -200,14 +199,13 @@ bool network::start(std::string& why)
         asio::co_spawn(first, [&n] { return n.accept_loop(n.tls_acceptor, n.tls.get()); }, asio::detached);
     for (auto& loop : n.loops)
         loop.thread = std::thread([&loop] { loop.io.run(); });
-    n.threads_started = true;
     return true;
 }
 
 void network::stop()
 {
     impl& n = *impl_;
-    if (!n.threads_started)
+    if (!n.loops[0].thread.joinable())  // never started, or stopped already
         return;
     std::unique_lock guard(n.lock);
     n.stopping = true;
@@ -227,7 +225,6 @@ void network::stop()
     }
     for (auto& loop : n.loops)
         loop.thread.join();
-    n.threads_started = false;
 }
 
 } // namespace qs
