@@ -111,7 +111,7 @@ void client_connection::pump()
         if (!r.too_long && !r.args.empty() && r.args[0] == "select")
             park(r);
         else if (r.too_long || !interpreter_.needs_database(r.args))
-            answer(r);  // on the event loop: nothing to wait for
+            answer(r);  // on the event loop, unless it turns out to need a wait
         else
             run_on_worker(std::move(r));
     }
@@ -141,7 +141,7 @@ bool client_connection::hold_front()
     return true;
 }
 
-void client_connection::answer(const request& r)
+void client_connection::answer(request& r)
 {
     std::string result;
     hand_out given;
@@ -153,6 +153,9 @@ void client_connection::answer(const request& r)
             if (result.size() > server_state::reply_limit())
                 throw std::length_error("reply longer than one frame");
         }
+    } catch (const would_block&) {  // nothing changed: it runs where it may wait
+        run_on_worker(std::move(r));
+        return;
     } catch (...) {
         log_error_block(r.raw.cid, r.raw.text, result, reason_of(std::current_exception()));
         result = command_failed;
@@ -211,10 +214,13 @@ void client_connection::reply(std::int32_t cid, const std::string& text, const s
     std::string bytes = encode_frame(cid, text);
     std::unique_lock guard(write_lock_);
     if (closed_ || ending_) {  // nobody to answer
+        if (!given.empty())
+            returned_.push_back(std::move(given));
+        const bool late = returns_taken_;
         guard.unlock();
         log_error_block(cid, command, text);
-        std::vector<hand_out> lost{std::move(given)};
-        give_back(lost);
+        if (late)  // the end is over: nothing else will put it back
+            asio::post(workers_, [self = shared_from_this()] { self->put_back_returned(); });
         return;
     }
     if (send_directly(bytes))
@@ -289,10 +295,11 @@ void client_connection::write_done(const asio::error_code& ec)
     {
         std::lock_guard guard(write_lock_);
         write_in_flight_ = false;
+        if (ec)
+            return_given(writing_given_);
     }
     writing_.clear();
     if (ec) {
-        give_back(writing_given_);
         close_socket();
         finish_if_done();
         return;
@@ -310,20 +317,24 @@ void client_connection::finish_if_done()
 {
     if (!read_done_ || ending_ || busy_ || write_in_flight_)
         return;
+    bool returned = false;
     {
         std::lock_guard guard(write_lock_);
         if (flush_scheduled_ || (!closed_ && (!queue_.empty() || !unsent_.empty())))
             return;
         ending_ = true;
+        returned = !returned_.empty();
     }
-    if (interpreter_.logged_in())  // storing the pools may wait on the database
+    if (interpreter_.logged_in() || returned)  // storing the pools may wait on the database
         asio::post(workers_, [self = shared_from_this()] { self->end_then_close(); });
     else
         end_then_close();
 }
 
+// On a worker when there is anything to put back or store.
 void client_connection::end_then_close()
 {
+    put_back_returned();
     interpreter_.end();
     asio::post(loop_, [self = shared_from_this()] {
         self->close_socket();
@@ -334,7 +345,6 @@ void client_connection::end_then_close()
 
 void client_connection::close_socket()
 {
-    std::vector<hand_out> lost;
     {
         std::lock_guard guard(write_lock_);
         if (closed_)
@@ -342,34 +352,50 @@ void client_connection::close_socket()
         closed_ = true;
         stream_.close(read_done_ && !write_in_flight_);
         unsent_.clear();
-        lost.swap(unsent_given_);
+        return_given(unsent_given_);
     }
     resume_reading_.cancel();
     unfinished_frame_.cancel();
     queue_.clear();
-    give_back(lost);
 }
 
-// Puts entries back whose replies never left; on a worker when that needs the database.
-void client_connection::give_back(std::vector<hand_out>& given)
+// Under write_lock_: what replies that never left hand out, kept in the order handed out.
+void client_connection::return_given(std::vector<hand_out>& given)
 {
-    for (auto& g : given) {
-        if (g.empty())
-            continue;
-        server_state& state = interpreter_.state();
-        if (!g.needs_database()) {
-            state.put_back(g);
-            continue;
-        }
-        asio::post(workers_, [&state, g = std::move(g)] {
+    for (auto& g : given)
+        if (!g.empty())
+            returned_.push_back(std::move(g));
+    given.clear();
+}
+
+// Puts back what replies that never left handed out, newest first, so that each pool
+// keeps its order; on a worker, since it may wait for a user's lock or the database.
+// Once the connection's end has taken them, later ones are put back by whoever returns
+// them.
+void client_connection::put_back_returned()
+{
+    auto returned = std::make_shared<std::vector<hand_out>>();
+    {
+        std::lock_guard guard(write_lock_);
+        returned->swap(returned_);
+        returns_taken_ = true;
+    }
+    if (returned->empty())
+        return;
+    server_state& state = interpreter_.state();
+    auto put_back = [&state, returned] {
+        for (auto it = returned->rbegin(); it != returned->rend(); ++it) {
             try {
-                state.put_back(g);
+                state.put_back(*it);
             } catch (...) {
                 log_line("Could not put back the messages of a reply that was not sent.");
             }
-        });
-    }
-    given.clear();
+        }
+    };
+    if (on_event_loop())
+        asio::post(workers_, put_back);
+    else
+        put_back();
 }
 
 } // namespace qs

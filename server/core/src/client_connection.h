@@ -59,10 +59,11 @@ private:
     bool hold_front();
     void run_on_worker(request r);
     void park(const request& r);
-    void answer(const request& r);
+    void answer(request& r);
     void reply(std::int32_t cid, const std::string& text, const std::string& command, hand_out given = {});
     bool send_directly(std::string& bytes);
-    void give_back(std::vector<hand_out>& given);
+    void return_given(std::vector<hand_out>& given);
+    void put_back_returned();
     void flush();
     void write_more();
     void write_done(const asio::error_code& ec);
@@ -98,6 +99,8 @@ private:
     bool write_in_flight_ = false;        // the loop's write is on the socket
     bool ending_ = false;                 // the user is being logged out
     bool closed_ = false;                 // the socket is closed: replies go to the log
+    std::vector<hand_out> returned_;      // handed out by replies that never left, oldest first
+    bool returns_taken_ = false;          // the end has put back what was returned
 };
 
 } // namespace qs

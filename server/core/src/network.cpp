@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "qs/net/frame.h"
+#include "qs/server/event_loop_thread.h"
 #include "qs/server/log.h"
 #include "qs/server/settings.h"
 #include "client_connection.h"
@@ -198,7 +199,10 @@ bool network::start(std::string& why)
     if (n.tls)
         asio::co_spawn(first, [&n] { return n.accept_loop(n.tls_acceptor, n.tls.get()); }, asio::detached);
     for (auto& loop : n.loops)
-        loop.thread = std::thread([&loop] { loop.io.run(); });
+        loop.thread = std::thread([&loop] {
+            mark_event_loop_thread();
+            loop.io.run();
+        });
     return true;
 }
 

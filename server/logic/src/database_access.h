@@ -12,6 +12,8 @@ namespace qs {
 template <typename Work>
 auto server_state::with_db(Work&& work)
 {
+    if (on_event_loop())
+        throw would_block();
     try {
         return work(db_);
     } catch (const db_error& e) {

@@ -64,7 +64,7 @@ void insert_user(odbc::connection& conn, const std::string& name, const std::str
 
 session_handle server_state::login(const std::string& name, const std::string& password)
 {
-    std::lock_guard user(user_lock(name));
+    state_guard user(user_lock(name), false);
     const auto row = with_db([&](database& d) { return d.read_login(name); });
     if (!row)
         throw qsexcpt(qsexcpt::invalid_username);
@@ -75,7 +75,7 @@ session_handle server_state::login(const std::string& name, const std::string& p
         replace_with_hash(name, row->password, password);
     session_handle handle;
     {
-        std::lock_guard table(table_lock_);
+        state_guard table(table_lock_);
         auto [it, inserted] = sessions_.try_emplace(name, nullptr);
         if (!inserted && !it->second->orphaned)
             throw qsexcpt(qsexcpt::user_online);
@@ -131,12 +131,12 @@ void server_state::store_unstored(const session_handle& handle)
 {
     database::pools chunks;
     {
-        std::lock_guard table(table_lock_);
+        state_guard table(table_lock_);
         chunks = {handle->messages.unstored_text(), handle->group_messages.unstored_text(),
                   handle->custom_messages.unstored_text()};
     }
     db_.append_unbounded(handle->name, chunks);
-    std::lock_guard table(table_lock_);
+    state_guard table(table_lock_);
     for (auto pool : {&handle->messages, &handle->group_messages, &handle->custom_messages})
         pool->mark_all_stored();
 }
@@ -145,14 +145,14 @@ void server_state::logout(const session_handle& handle)
 {
     if (!handle)
         throw qsexcpt(qsexcpt::user_not_online);
-    std::lock_guard user(user_lock(handle->name));
+    state_guard user(user_lock(handle->name), false);
     logout_locked(handle);
 }
 
 void server_state::logout_locked(const session_handle& handle)
 {
     {
-        std::lock_guard table(table_lock_);
+        state_guard table(table_lock_);
         if (handle->closed || handle->closing)
             throw qsexcpt(qsexcpt::user_not_online);
         handle->closing = true;  // fetches wait it out; deliveries wait for the user lock
@@ -162,7 +162,7 @@ void server_state::logout_locked(const session_handle& handle)
     } catch (...) {
         due_list due;
         {
-            std::lock_guard table(table_lock_);
+            state_guard table(table_lock_);
             handle->closing = false;
             wake(handle, due);
         }
@@ -176,14 +176,14 @@ void server_state::logout_locked(const session_handle& handle)
 void server_state::finish_logout(const session_handle& handle)
 {
     {
-        std::lock_guard table(table_lock_);
+        state_guard table(table_lock_);
         for (auto pool : {&handle->messages, &handle->group_messages, &handle->custom_messages})
             pool->clear();
         handle->has_messages = handle->has_group_messages = handle->has_custom_messages = false;
     }
     publish_status(handle, "offline");
     {
-        std::lock_guard table(table_lock_);
+        state_guard table(table_lock_);
         handle->closing = false;
     }
     close_session(handle);
@@ -203,7 +203,7 @@ void server_state::end_session(const session_handle& handle)
     } catch (...) {
         due_list due;
         {
-            std::lock_guard table(table_lock_);
+            state_guard table(table_lock_);
             if (!handle->closed)
                 handle->orphaned = true;
             for (auto& p : handle->parked)  // their connection is gone: nothing may go to them

@@ -180,7 +180,7 @@ void server_state::set_contact_list(const std::string& user, const std::string& 
             });
         });
     });
-    std::lock_guard table(table_lock_);
+    state_guard table(table_lock_);
     auto it = sessions_.find(user);
     if (it != sessions_.end())
         it->second->contacts = list;

@@ -1,4 +1,6 @@
 // Messages, status and the waiting select.
+#include <optional>
+
 #include "qs/store/list_encoding.h"
 #include "qs/server/message_entry.h"
 #include "qs/server/server_state.h"
@@ -45,12 +47,12 @@ void record(server_state::hand_out* given, const session_handle& handle, kind k,
 
 void server_state::deliver(kind k, const std::string& receiver, const std::string& entry)
 {
-    std::lock_guard user(user_lock(receiver));
+    state_guard user(user_lock(receiver), false);
     session_handle orphan;
     due_list due;
     bool delivered = false;
     {
-        std::lock_guard table(table_lock_);
+        state_guard table(table_lock_);
         auto it = sessions_.find(receiver);
         if (it != sessions_.end() && !it->second->orphaned) {
             session& s = *it->second;
@@ -126,9 +128,9 @@ void server_state::send_group_message(const std::string& sender, const std::stri
 
 void server_state::fetch(kind k, const session_handle& handle, std::string& out, hand_out* given)
 {
-    std::unique_lock<std::mutex> user;
+    std::optional<state_guard> user;
     for (;;) {
-        std::unique_lock table(table_lock_);
+        state_guard table(table_lock_);
         if (!handle || handle->closed || handle->closing)
             throw qsexcpt(qsexcpt::user_not_online);
         pending_pool& pool = pools::pool(*handle, k);
@@ -136,7 +138,7 @@ void server_state::fetch(kind k, const session_handle& handle, std::string& out,
             throw qsexcpt(qsexcpt::no_messages);
         if (pool.stored() > 0 && !user) {  // the hand-out changes the stored pool too
             table.unlock();
-            user = std::unique_lock(user_lock(handle->name));
+            user.emplace(user_lock(handle->name), false);
             continue;
         }
         const std::string before = pool.stored_text();

@@ -46,7 +46,7 @@ std::size_t server_state::store_all()
     begin_stop();
     std::vector<session_handle> all;
     {
-        std::lock_guard table(table_lock_);
+        state_guard table(table_lock_);
         for (const auto& [name, handle] : sessions_)
             all.push_back(handle);
     }
@@ -61,9 +61,9 @@ std::size_t server_state::store_all()
                          reason_of(std::current_exception()));
             }
         }
-        std::lock_guard user(user_lock(handle->name));
+        state_guard user(user_lock(handle->name), false);
         {
-            std::lock_guard table(table_lock_);
+            state_guard table(table_lock_);
             collect_unstored(*handle, left);
         }
         close_session(handle);

@@ -68,7 +68,7 @@ void server_state::park_wanted(const session_handle& handle, unsigned wanted, se
 {
     due_list due;
     {
-        std::lock_guard table(table_lock_);
+        state_guard table(table_lock_);
         handle->parked.push_back({wanted, std::move(done)});
         wake(handle, due);
     }
@@ -104,17 +104,19 @@ void server_state::wake(const session_handle& handle, due_list& due)
     }
 }
 
-// Completes what wake() took, outside every lock. A reply that hands out stored
-// entries needs the database and the user's lock, which the caller may hold: it is
-// made on a thread of its own.
+// Completes what wake() took, once the thread holds no state lock. A reply that hands
+// out stored entries needs the database and the user's lock: it is made on a thread of
+// its own.
 void server_state::run_due(due_list& due)
 {
     for (auto& d : due) {
         if (d.stored_wanted == 0)
-            d.done(std::move(d.reply), std::move(d.given));
+            run_outside_state_locks([done = std::move(d.done), reply = std::move(d.reply),
+                                     given = std::move(d.given)]() mutable { done(std::move(reply), std::move(given)); });
         else
             stored_replies_.run([this, d = std::move(d)]() mutable { answer_stored(d); });
     }
+    due.clear();
 }
 
 void server_state::answer_stored(due_select& d)
@@ -140,8 +142,8 @@ void server_state::answer_stored(due_select& d)
 // put back when the stored pools cannot be updated.
 void server_state::select_stored(const session_handle& handle, unsigned wanted, std::string& reply, hand_out& given)
 {
-    std::lock_guard user(user_lock(handle->name));
-    std::unique_lock table(table_lock_);
+    state_guard user(user_lock(handle->name), false);
+    state_guard table(table_lock_);
     if (handle->closed || handle->closing)
         return;
     std::array<std::string, 3> before;
@@ -249,12 +251,12 @@ void server_state::put_back(const hand_out& given)
     if (!given.session || given.empty())
         return;
     const session_handle& h = given.session;
-    std::lock_guard user(user_lock(h->name));
+    state_guard user(user_lock(h->name), false);
     if (is_active(h)) {
         with_db([&](database& d) { restore_stored_heads(d, h->name, given); });
         due_list due;
         {
-            std::lock_guard table(table_lock_);
+            state_guard table(table_lock_);
             for (kind k : pools::all) {
                 pools::pool(*h, k).put_back(given.taken[column_of(k)]);
                 pools::flag(*h, k) = !pools::pool(*h, k).empty();

@@ -29,7 +29,7 @@ std::mutex& server_state::user_lock(const std::string& name)
 
 session_handle server_state::open_session(const std::string& name)
 {
-    std::lock_guard table(table_lock_);
+    state_guard table(table_lock_);
     auto [it, inserted] = sessions_.try_emplace(name, nullptr);
     if (!inserted)
         throw exception(name_has_session);
@@ -39,7 +39,7 @@ session_handle server_state::open_session(const std::string& name)
 
 session_handle server_state::find_session(const std::string& name)
 {
-    std::lock_guard table(table_lock_);
+    state_guard table(table_lock_);
     auto it = sessions_.find(name);
     return it == sessions_.end() ? nullptr : it->second;
 }
@@ -50,7 +50,7 @@ void server_state::close_session(const session_handle& handle)
         return;
     due_list due;
     {
-        std::lock_guard table(table_lock_);
+        state_guard table(table_lock_);
         auto it = sessions_.find(handle->name);
         if (it != sessions_.end() && it->second == handle)
             sessions_.erase(it);
@@ -81,7 +81,7 @@ void server_state::publish_status(const session_handle& handle, const std::strin
     const std::string event = "getstatus " + handle->name;
     due_list due;
     {
-        std::lock_guard table(table_lock_);
+        state_guard table(table_lock_);
         handle->status = status;
         for (const auto& contact : split_list(handle->contacts)) {
             auto it = sessions_.find(contact);
@@ -94,7 +94,7 @@ void server_state::publish_status(const session_handle& handle, const std::strin
 
 void server_state::get_status(const std::string& name, std::string& out)
 {
-    std::lock_guard table(table_lock_);
+    state_guard table(table_lock_);
     auto it = sessions_.find(name);
     if (it != sessions_.end())
         out = it->second->status;
@@ -111,20 +111,20 @@ bool server_state::delivers_in_memory(const std::string& receiver)
         if (known_users_.count(receiver) == 0)
             return false;
     }
-    std::lock_guard table(table_lock_);
+    state_guard table(table_lock_);
     auto it = sessions_.find(receiver);
     return it != sessions_.end() && !it->second->orphaned && !it->second->closing;
 }
 
 bool server_state::fetches_in_memory(const session_handle& handle, pool_kind kind)
 {
-    std::lock_guard table(table_lock_);
+    state_guard table(table_lock_);
     return !handle || pools::pool(*handle, kind).stored() == 0;
 }
 
 bool server_state::logs_out_in_memory(const session_handle& handle)
 {
-    std::lock_guard table(table_lock_);
+    state_guard table(table_lock_);
     if (!handle)
         return true;
     for (auto k : pools::all)

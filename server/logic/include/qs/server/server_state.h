@@ -15,6 +15,7 @@
 #include "qs/server/login_throttle.h"
 #include "qs/server/qsexcpt.h"
 #include "qs/server/session.h"
+#include "qs/server/state_lock.h"
 #include "qs/server/thread_cache.h"
 
 namespace qs {
@@ -39,7 +40,10 @@ struct state_options {
 // together: login's load, logout's store, every delivery ("the session, else msgpool")
 // and every hand-out of entries that are still stored hold it. Order: user lock, then
 // table lock; never two user locks at once; no database work under the table lock.
-// known_lock_ guards known_users_ and is taken alone.
+// Both are taken through state_guard: callbacks completed under them (select replies)
+// run once the thread holds neither. On an event loop a user lock that is taken, and
+// the database, throw would_block instead of waiting. known_lock_ guards known_users_
+// and is taken alone.
 class server_state {
 public:
     enum class pool_kind { personal, group, custom };
