@@ -59,12 +59,18 @@ TEST_F(PostgresServerTest, ADatabaseThatStopsIsUnavailableAndIsUsedAgainWhenItCo
     client ann(server.port());
     ASSERT_EQ(ann.exec("newuser ann pw"), "Ok.");
     ASSERT_EQ(ann.exec("newuser bob pw"), "Ok.");
+    ASSERT_EQ(ann.exec("newuser cy pw"), "Ok.");
     ASSERT_EQ(ann.exec("login ann pw"), "Ok.");
+    raw_client cy(server.port());
+    cy.send(encode_frame(1, "login cy pw") + encode_frame(2, "select MSG") + encode_frame(3, "ver"));
+    ASSERT_EQ(cy.next().text, "Ok.");
+    ASSERT_EQ(cy.next().text, "0.1");  // the select waits
 
     cluster.halt();
     EXPECT_EQ(ann.exec("sendmessage bob while-down"), "The database is not available.");
     EXPECT_EQ(ann.exec("getinfo bob"), "The database is not available.");
-    EXPECT_EQ(ann.exec("sendmessage ann online"), "Ok.") << "no database needed";
+    EXPECT_EQ(ann.exec("sendmessage cy online"), "Ok.") << "handed to the waiting select: no database needed";
+    EXPECT_EQ(texts_of(cy.next().text.substr(12)), std::vector<std::string>{"online"});
     EXPECT_EQ(ann.exec("ver"), "0.1");
     EXPECT_NE(server.log().find("The database is not available (SQLSTATE 08"), std::string::npos) << server.log();
 

@@ -26,7 +26,10 @@ void client_connection::start()
 
 void client_connection::shutdown()
 {
-    asio::post(loop_, [self = shared_from_this()] { self->stream_.stop_reading(); });
+    asio::post(loop_, [self = shared_from_this()] {
+        self->stopping_ = true;
+        self->stream_.stop_reading();
+    });
 }
 
 bool client_connection::read_paused()
@@ -145,11 +148,12 @@ void client_connection::answer(request& r)
 {
     std::string result;
     hand_out given;
+    ack_handle later;
     try {
         if (r.too_long) {
             result = "The command is too long.";
         } else {
-            interpreter_.execute(r.args, result, &given);
+            interpreter_.execute(r.args, result, &given, &later);
             if (result.size() > server_state::reply_limit())
                 throw std::length_error("reply longer than one frame");
         }
@@ -159,8 +163,12 @@ void client_connection::answer(request& r)
     } catch (...) {
         log_error_block(r.raw.cid, r.raw.text, result, reason_of(std::current_exception()));
         result = command_failed;
+        later = nullptr;
     }
-    reply(r.raw.cid, result, r.raw.text, std::move(given));
+    if (later)
+        reply_when_safe(r.raw.cid, r.raw.text, std::move(later));
+    else
+        reply(r.raw.cid, result, r.raw.text, std::move(given));
 }
 
 void client_connection::run_on_worker(request r)
@@ -169,19 +177,24 @@ void client_connection::run_on_worker(request r)
     asio::post(workers_, [self = shared_from_this(), r = std::move(r)] {
         std::string result;
         hand_out given;
+        ack_handle later;
         bool failed = false;
         try {
-            self->interpreter_.execute(r.args, result, &given);
+            self->interpreter_.execute(r.args, result, &given, &later);
             if (result.size() > server_state::reply_limit())
                 throw std::length_error("reply longer than one frame");
         } catch (...) {
             log_error_block(r.raw.cid, r.raw.text, result, reason_of(std::current_exception()));
             failed = true;
+            later = nullptr;
         }
         asio::post(self->loop_, [self, r = std::move(r), result = std::move(result), given = std::move(given),
-                                   failed]() mutable {
+                                   later = std::move(later), failed]() mutable {
             self->busy_ = false;
-            self->reply(r.raw.cid, failed ? command_failed : result, r.raw.text, std::move(given));
+            if (later)
+                self->reply_when_safe(r.raw.cid, r.raw.text, std::move(later));
+            else
+                self->reply(r.raw.cid, failed ? command_failed : result, r.raw.text, std::move(given));
             self->pump();
         });
     });
@@ -204,39 +217,106 @@ void client_connection::park(const request& r)
         target, r.args[1], [self = shared_from_this(), cid = r.raw.cid, text = r.raw.text](std::string reply,
                                                                                              hand_out given) {
             --self->parked_;
-            self->reply(cid, reply, text, std::move(given));
+            self->reply(cid, reply, text, std::move(given), false);
         });
 }
 
-// From any thread. A reply that cannot reach the client gives back what it hands out.
-void client_connection::reply(std::int32_t cid, const std::string& text, const std::string& command, hand_out given)
+// From any thread. Replies leave in command order: one held behind a send that has not
+// settled waits for it. A select's reply (in_order false) leaves when it is made.
+void client_connection::reply(std::int32_t cid, const std::string& text, const std::string& command, hand_out given,
+                              bool in_order)
+{
+    emitted out;
+    {
+        std::lock_guard guard(write_lock_);
+        if (in_order && !held_.empty()) {
+            held_.push_back({cid, command, text, std::move(given), true});
+            return;
+        }
+        emit(cid, text, command, std::move(given), out);
+    }
+    after_emit(out);
+}
+
+// The reply to a send whose entries wait in memory: "Ok." once they are safe. Replies
+// of later commands wait behind it.
+void client_connection::reply_when_safe(std::int32_t cid, const std::string& command, ack_handle ack)
+{
+    held_reply* slot = nullptr;
+    {
+        std::lock_guard guard(write_lock_);
+        held_.push_back({cid, command, std::string(), {}, false});
+        slot = &held_.back();  // stays put: held_ only grows at the back and shrinks at the front
+    }
+    const std::string failure = ack->failure_reply();
+    ack->release([self = shared_from_this(), slot, failure](bool safe) { self->settle(*slot, safe ? "Ok." : failure); });
+}
+
+// From any thread: the held reply is known; every ready one at the front leaves.
+void client_connection::settle(held_reply& slot, const std::string& text)
+{
+    emitted out;
+    {
+        std::lock_guard guard(write_lock_);
+        slot.text = text;
+        slot.ready = true;
+        while (!held_.empty() && held_.front().ready) {
+            held_reply& r = held_.front();
+            emit(r.cid, r.text, r.command, std::move(r.given), out);
+            held_.pop_front();
+        }
+        out.end_waits = held_.empty() && end_waits_;
+        end_waits_ = end_waits_ && !out.end_waits;
+    }
+    after_emit(out);
+}
+
+// Under write_lock_: hands the reply to an idle socket at once, else keeps it for the
+// loop's write. A reply that cannot reach the client keeps what it hands out to put back.
+void client_connection::emit(std::int32_t cid, const std::string& text, const std::string& command, hand_out given,
+                             emitted& out)
 {
     std::string bytes = encode_frame(cid, text);
-    std::unique_lock guard(write_lock_);
     if (closed_ || ending_) {  // nobody to answer
         if (!given.empty())
             returned_.push_back(std::move(given));
-        const bool late = returns_taken_;
-        guard.unlock();
-        log_error_block(cid, command, text);
-        if (late)  // the end is over: nothing else will put it back
-            asio::post(workers_, [self = shared_from_this()] { self->put_back_returned(); });
+        out.unanswered.push_back({cid, command, text, {}, true});
+        out.late_return = out.late_return || returns_taken_;
         return;
     }
-    if (send_directly(bytes))
-        return;  // it left whole: nothing to give back
+    if (send_directly(bytes)) {  // it left whole
+        if (!given.empty())
+            out.sent.push_back(std::move(given));
+        return;
+    }
     unsent_ += bytes;
     if (!given.empty())
         unsent_given_.push_back(std::move(given));
     if (unsent_.size() > limits_.most_unsent_bytes) {
-        guard.unlock();
-        asio::dispatch(loop_, [self = shared_from_this()] { self->drop_unread(); });
+        out.too_much = true;
         return;
     }
     if (write_in_flight_ || flush_scheduled_)
         return;
     flush_scheduled_ = true;  // after what runs now: replies made meanwhile join this write
-    asio::post(loop_, [self = shared_from_this()] { self->flush(); });
+    out.flush = true;
+}
+
+// Outside write_lock_: what emit() left to do.
+void client_connection::after_emit(emitted& out)
+{
+    for (const auto& u : out.unanswered)
+        log_error_block(u.cid, u.command, u.text);
+    if (out.late_return)  // the end is over: nothing else will put it back
+        asio::post(workers_, [self = shared_from_this()] { self->put_back_returned(); });
+    if (out.too_much)
+        asio::dispatch(loop_, [self = shared_from_this()] { self->drop_unread(); });
+    else if (out.flush)
+        asio::post(loop_, [self = shared_from_this()] { self->flush(); });
+    if (out.end_waits)
+        asio::post(loop_, [self = shared_from_this()] { self->finish_if_done(); });
+    for (auto& given : out.sent)
+        given.confirm();
 }
 
 // Under write_lock_, off the loop thread: to an idle plain socket the reply goes out at
@@ -304,6 +384,8 @@ void client_connection::write_done(const asio::error_code& ec)
         finish_if_done();
         return;
     }
+    for (auto& given : writing_given_)
+        given.confirm();
     writing_given_.clear();
     write_more();
     if (!read_paused())
@@ -322,6 +404,10 @@ void client_connection::finish_if_done()
         std::lock_guard guard(write_lock_);
         if (flush_scheduled_ || (!closed_ && (!queue_.empty() || !unsent_.empty())))
             return;
+        if (!closed_ && !stopping_ && !held_.empty()) {  // a send has not settled: its reply comes first
+            end_waits_ = true;
+            return;
+        }
         ending_ = true;
         returned = !returned_.empty();
     }

@@ -60,7 +60,27 @@ private:
     void run_on_worker(request r);
     void park(const request& r);
     void answer(request& r);
-    void reply(std::int32_t cid, const std::string& text, const std::string& command, hand_out given = {});
+    struct held_reply {
+        std::int32_t cid;
+        std::string command;
+        std::string text;
+        hand_out given;
+        bool ready;
+    };
+    struct emitted {  // what emit() leaves to do outside write_lock_
+        std::vector<held_reply> unanswered;
+        std::vector<hand_out> sent;
+        bool late_return = false;
+        bool too_much = false;
+        bool flush = false;
+        bool end_waits = false;
+    };
+    void reply(std::int32_t cid, const std::string& text, const std::string& command, hand_out given = {},
+               bool in_order = true);
+    void reply_when_safe(std::int32_t cid, const std::string& command, ack_handle ack);
+    void settle(held_reply& slot, const std::string& text);
+    void emit(std::int32_t cid, const std::string& text, const std::string& command, hand_out given, emitted& out);
+    void after_emit(emitted& out);
     bool send_directly(std::string& bytes);
     void return_given(std::vector<hand_out>& given);
     void put_back_returned();
@@ -89,6 +109,7 @@ private:
     std::string writing_;                 // the write in flight
     std::vector<hand_out> writing_given_; // what the write in flight hands out
     bool read_done_ = false;              // end of file, an error, or shutdown
+    bool stopping_ = false;               // the server stops: replies still held are not waited for
 
     // The write side. Written under write_lock_ only; the loop thread, the only writer
     // of the last three, reads those without it.
@@ -101,6 +122,8 @@ private:
     bool closed_ = false;                 // the socket is closed: replies go to the log
     std::vector<hand_out> returned_;      // handed out by replies that never left, oldest first
     bool returns_taken_ = false;          // the end has put back what was returned
+    std::deque<held_reply> held_;         // replies behind a send not settled yet, in command order
+    bool end_waits_ = false;              // the end waits for held_ to empty
 };
 
 } // namespace qs

@@ -90,9 +90,11 @@ bool command_interpreter::refused(const command& cmd, const args_t& args, std::s
     return false;
 }
 
-void command_interpreter::execute(const args_t& args, std::string& result, server_state::hand_out* given)
+void command_interpreter::execute(const args_t& args, std::string& result, server_state::hand_out* given,
+                                  ack_handle* later)
 {
     given_ = given;
+    later_ = later;
     const command* cmd = args.empty() ? nullptr : find(args[0]);
     if (cmd == nullptr) {
         result = "Unknown command.";
@@ -105,6 +107,8 @@ void command_interpreter::execute(const args_t& args, std::string& result, serve
     } catch (const qsexcpt& e) {
         if (!cmd->swallow_all)
             result = e.message;
+    } catch (const would_block&) {
+        throw;
     } catch (...) {
         if (!cmd->swallow_all)
             throw;
@@ -183,10 +187,23 @@ void command_interpreter::newuser(const args_t& a, std::string& r)
     r = ok;
 }
 
+// A send answers "Ok." once what it delivered is safe: at once when it was stored or
+// nothing waits in memory, else later, through later_ (given by the connection).
+void command_interpreter::send_then_answer(const std::function<void(const ack_handle&)>& send, std::string& r,
+                                           int failure)
+{
+    ack_handle ack = later_ ? std::make_shared<delivery_ack>(qsexcpt(failure).message) : nullptr;
+    send(ack);
+    if (ack && ack->attached() > 0)
+        *later_ = std::move(ack);
+    else
+        r = ok;
+}
+
 void command_interpreter::sendmessage(const args_t& a, std::string& r)
 {
-    state_.send_message(user(), a[1], a[2]);
-    r = ok;
+    send_then_answer([&](const ack_handle& ack) { state_.send_message(user(), a[1], a[2], ack); }, r,
+                     qsexcpt::database_unavailable);
 }
 
 void command_interpreter::getmessage(const args_t&, std::string& r)
@@ -200,8 +217,8 @@ void command_interpreter::sendgroupmessage(const args_t& a, std::string& r)
         r = "You are not a member of that group.";
         return;
     }
-    state_.send_group_message(user(), a[1], a[2]);
-    r = ok;
+    send_then_answer([&](const ack_handle& ack) { state_.send_group_message(user(), a[1], a[2], ack); }, r,
+                     qsexcpt::not_delivered_to_all);
 }
 
 void command_interpreter::getgroupmessage(const args_t&, std::string& r)
@@ -211,8 +228,8 @@ void command_interpreter::getgroupmessage(const args_t&, std::string& r)
 
 void command_interpreter::sendcustommessage(const args_t& a, std::string& r)
 {
-    state_.send_custom_message(user(), a[1], a[2]);
-    r = ok;
+    send_then_answer([&](const ack_handle& ack) { state_.send_custom_message(user(), a[1], a[2], ack); }, r,
+                     qsexcpt::database_unavailable);
 }
 
 void command_interpreter::getcustommessage(const args_t&, std::string& r)

@@ -17,15 +17,24 @@ std::string pending_pool::taken::text() const
     return out;
 }
 
+void pending_pool::taken::confirm()
+{
+    for (auto& ack : acks) {
+        if (ack)
+            ack->confirm();
+        ack = nullptr;
+    }
+}
+
 std::size_t pending_pool::size_with(const std::string& entry) const noexcept
 {
     return size_ + (entries_.empty() ? 0 : 1) + entry.size();
 }
 
-void pending_pool::push(std::string entry)
+void pending_pool::push(std::string entry, ack_handle ack)
 {
     size_ = size_with(entry);
-    entries_.push_back(std::move(entry));
+    entries_.push_back({std::move(entry), std::move(ack)});
 }
 
 void pending_pool::push_stored(const std::string& text)
@@ -44,7 +53,7 @@ std::string pending_pool::join(std::size_t first, std::size_t last) const
     for (std::size_t i = first; i < last; ++i, ++it) {
         if (i != first)
             out += '|';
-        out += *it;
+        out += it->text;
     }
     return out;
 }
@@ -61,7 +70,10 @@ std::string pending_pool::stored_text() const
 
 std::vector<std::string> pending_pool::unstored() const
 {
-    return {std::next(entries_.begin(), static_cast<std::ptrdiff_t>(stored_)), entries_.end()};
+    std::vector<std::string> out;
+    for (auto it = std::next(entries_.begin(), static_cast<std::ptrdiff_t>(stored_)); it != entries_.end(); ++it)
+        out.push_back(it->text);
+    return out;
 }
 
 std::string pending_pool::unstored_text() const
@@ -74,13 +86,14 @@ pending_pool::taken pending_pool::take(std::size_t room)
     taken out;
     std::size_t length = 0;
     while (!entries_.empty()) {
-        const std::string& e = entries_.front();
-        const std::size_t grown = length + (out.entries.empty() ? 0 : 1) + e.size();
+        entry& e = entries_.front();
+        const std::size_t grown = length + (out.entries.empty() ? 0 : 1) + e.text.size();
         if (grown > room)
             break;
         length = grown;
-        size_ -= e.size() + (entries_.size() > 1 ? 1 : 0);
-        out.entries.push_back(std::move(entries_.front()));
+        size_ -= e.text.size() + (entries_.size() > 1 ? 1 : 0);
+        out.entries.push_back(std::move(e.text));
+        out.acks.push_back(std::move(e.ack));
         entries_.pop_front();
         if (stored_ > 0) {
             --stored_;
@@ -92,11 +105,53 @@ pending_pool::taken pending_pool::take(std::size_t room)
 
 void pending_pool::put_back(const taken& t)
 {
-    for (auto it = t.entries.rbegin(); it != t.entries.rend(); ++it) {
-        size_ += it->size() + (entries_.empty() ? 0 : 1);
-        entries_.push_front(*it);
+    for (std::size_t i = t.entries.size(); i-- > 0;) {
+        size_ += t.entries[i].size() + (entries_.empty() ? 0 : 1);
+        entries_.push_front({t.entries[i], i < t.acks.size() ? t.acks[i] : nullptr});
     }
     stored_ += t.stored;
+}
+
+std::vector<ack_handle> pending_pool::mark_all_stored()
+{
+    const std::size_t first = stored_;
+    return stored_after(first, begin_storing());
+}
+
+std::size_t pending_pool::begin_storing()
+{
+    const std::size_t count = entries_.size() - stored_;
+    stored_ = entries_.size();
+    return count;
+}
+
+std::vector<ack_handle> pending_pool::stored_after(std::size_t first, std::size_t count)
+{
+    std::vector<ack_handle> acks;
+    auto it = std::next(entries_.begin(), static_cast<std::ptrdiff_t>(first));
+    for (std::size_t i = 0; i < count; ++i, ++it)
+        if (it->ack)
+            acks.push_back(std::move(it->ack));
+    return acks;
+}
+
+std::vector<ack_handle> pending_pool::not_stored(std::size_t first, std::size_t count)
+{
+    stored_ -= count;
+    std::vector<ack_handle> acks;
+    auto it = std::next(entries_.begin(), static_cast<std::ptrdiff_t>(first));
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!it->ack) {
+            ++it;
+            continue;
+        }
+        acks.push_back(std::move(it->ack));
+        it = entries_.erase(it);
+    }
+    size_ = 0;
+    for (const auto& e : entries_)
+        size_ += e.text.size() + (&e == &entries_.front() ? 0 : 1);
+    return acks;
 }
 
 void pending_pool::clear()

@@ -136,9 +136,16 @@ void server_state::store_unstored(const session_handle& handle)
                   handle->custom_messages.unstored_text()};
     }
     db_.append_unbounded(handle->name, chunks);
-    state_guard table(table_lock_);
-    for (auto pool : {&handle->messages, &handle->group_messages, &handle->custom_messages})
-        pool->mark_all_stored();
+    std::vector<ack_handle> safe;
+    {
+        state_guard table(table_lock_);
+        for (auto pool : {&handle->messages, &handle->group_messages, &handle->custom_messages}) {
+            auto acks = pool->mark_all_stored();
+            safe.insert(safe.end(), acks.begin(), acks.end());
+        }
+    }
+    for (auto& ack : safe)
+        ack->confirm();
 }
 
 void server_state::logout(const session_handle& handle)

@@ -2,6 +2,8 @@
 #include <optional>
 
 #include "qs/store/list_encoding.h"
+#include "qs/server/log.h"
+#include "qs/server/log_redaction.h"
 #include "qs/server/message_entry.h"
 #include "qs/server/server_state.h"
 #include "qs/server/settings.h"
@@ -45,12 +47,11 @@ void record(server_state::hand_out* given, const session_handle& handle, kind k,
 
 } // namespace
 
-void server_state::deliver(kind k, const std::string& receiver, const std::string& entry)
+void server_state::deliver(kind k, const std::string& receiver, const std::string& entry, const ack_handle& ack)
 {
     state_guard user(user_lock(receiver), false);
     session_handle orphan;
     due_list due;
-    bool delivered = false;
     {
         state_guard table(table_lock_);
         auto it = sessions_.find(receiver);
@@ -59,21 +60,85 @@ void server_state::deliver(kind k, const std::string& receiver, const std::strin
             pending_pool& pool = pools::pool(s, k);
             if (pool.size_with(entry) > max_pool())
                 throw qsexcpt(qsexcpt::message_box_full);
-            pool.push(entry);
+            if (ack)
+                ack->attach();
+            pool.push(entry, ack);
             pools::flag(s, k) = true;
+            schedule_spill(it->second);
             wake(it->second, due);
-            delivered = true;
-        } else if (it != sessions_.end()) {
-            orphan = it->second;
+            run_due(due);  // once the user lock is released
+            return;
         }
-    }
-    if (delivered) {
-        run_due(due);
-        return;
+        if (it != sessions_.end())
+            orphan = it->second;
     }
     if (orphan)  // what it holds goes first, so that the stored pool keeps its order
         logout_locked(orphan);
     append_stored(k, receiver, entry);
+}
+
+// What waits only in memory is stored spill_delay_ms from now, unless it is handed out
+// first. Called with the table lock held.
+void server_state::schedule_spill(const session_handle& handle)
+{
+    if (handle->spill_scheduled)
+        return;
+    handle->spill_scheduled = true;
+    const auto at = timed_tasks::clock::now() + std::chrono::milliseconds(config.spill_delay_ms);
+    spills_.run_at(at, [this, handle] {
+        try {
+            spill(handle);
+        } catch (const std::exception& e) {
+            log_line("Could not store the pending messages of " + handle->name + ": " + e.what());
+        }
+    });
+}
+
+// On the spill thread: appends every entry that waits only in memory to the stored
+// pools. Meanwhile they count as stored, so no hand-out takes them without the user
+// lock held here. Their senders hear once they are committed; when they cannot be
+// stored, those a sender waits for are taken out and the sender hears of the failure.
+void server_state::spill(const session_handle& handle)
+{
+    state_guard user(user_lock(handle->name));
+    std::array<std::size_t, 3> first{}, count{};
+    database::pools chunks;
+    {
+        state_guard table(table_lock_);
+        handle->spill_scheduled = false;
+        if (handle->closed || handle->closing)
+            return;
+        for (kind k : pools::all) {
+            pending_pool& pool = pools::pool(*handle, k);
+            const auto c = static_cast<std::size_t>(column_of(k));
+            first[c] = pool.stored();
+            chunks[c] = pool.unstored_text();
+            count[c] = pool.begin_storing();
+        }
+    }
+    if (count == std::array<std::size_t, 3>{})
+        return;
+    std::vector<ack_handle> settled;
+    bool stored = false;
+    try {
+        with_db([&](database& d) { d.append_unbounded(handle->name, chunks); });
+        stored = true;
+    } catch (...) {
+        log_line("Could not store the pending messages of " + handle->name + " (" +
+                 reason_of(std::current_exception()) + "); their senders are told.");
+    }
+    {
+        state_guard table(table_lock_);
+        for (kind k : pools::all) {
+            pending_pool& pool = pools::pool(*handle, k);
+            const auto c = static_cast<std::size_t>(column_of(k));
+            auto acks = stored ? pool.stored_after(first[c], count[c]) : pool.not_stored(first[c], count[c]);
+            settled.insert(settled.end(), acks.begin(), acks.end());
+            pools::flag(*handle, k) = !pool.empty();
+        }
+    }
+    for (auto& ack : settled)
+        stored ? ack->confirm() : ack->withdraw();
 }
 
 // One statement appends within the bound; "Ok." follows only once it is committed.
@@ -86,28 +151,31 @@ void server_state::append_stored(kind k, const std::string& receiver, const std:
         throw exception(store_codes::no_such_user);
 }
 
-void server_state::send(kind k, const std::string& sender, const std::string& receiver, const std::string& text)
+void server_state::send(kind k, const std::string& sender, const std::string& receiver, const std::string& text,
+                        const ack_handle& ack)
 {
     refuse_separator(text);
     const std::string entry = message_entry(sender, text, time_stamp());
     check_entry(k, entry);
     if (!user_exists(receiver))
         throw qsexcpt(qsexcpt::invalid_username);
-    deliver(k, receiver, entry);
+    deliver(k, receiver, entry, ack);
 }
 
-void server_state::send_message(const std::string& sender, const std::string& receiver, const std::string& text)
+void server_state::send_message(const std::string& sender, const std::string& receiver, const std::string& text,
+                                const ack_handle& ack)
 {
-    send(kind::personal, sender, receiver, text);
+    send(kind::personal, sender, receiver, text, ack);
 }
 
 void server_state::send_custom_message(const std::string& sender, const std::string& receiver,
-                                       const std::string& text)
+                                       const std::string& text, const ack_handle& ack)
 {
-    send(kind::custom, sender, receiver, text);
+    send(kind::custom, sender, receiver, text, ack);
 }
 
-void server_state::send_group_message(const std::string& sender, const std::string& group, const std::string& text)
+void server_state::send_group_message(const std::string& sender, const std::string& group, const std::string& text,
+                                      const ack_handle& ack)
 {
     refuse_separator(text);
     std::string members;
@@ -117,7 +185,7 @@ void server_state::send_group_message(const std::string& sender, const std::stri
     bool all_delivered = true;
     for (const auto& member : split_list(members)) {
         try {
-            deliver(kind::group, member, entry);
+            deliver(kind::group, member, entry, ack);
         } catch (...) {  // full box, or no pool row: the others still get it
             all_delivered = false;
         }

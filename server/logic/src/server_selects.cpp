@@ -236,6 +236,12 @@ bool hand_out::empty() const
     return true;
 }
 
+void hand_out::confirm()
+{
+    for (auto& t : taken)
+        t.confirm();
+}
+
 bool hand_out::needs_database() const
 {
     if (!session || empty())
@@ -253,23 +259,52 @@ void server_state::put_back(const hand_out& given)
     const session_handle& h = given.session;
     state_guard user(user_lock(h->name), false);
     if (is_active(h)) {
-        with_db([&](database& d) { restore_stored_heads(d, h->name, given); });
-        due_list due;
-        {
-            state_guard table(table_lock_);
-            for (kind k : pools::all) {
-                pools::pool(*h, k).put_back(given.taken[column_of(k)]);
-                pools::flag(*h, k) = !pools::pool(*h, k).empty();
-            }
-            wake(h, due);
-        }
-        run_due(due);
+        put_back_active(given);
         return;
     }
     database::pools chunks;  // the session is gone: after what is stored, nothing lost
     for (kind k : pools::all)
         chunks[column_of(k)] = given.taken[column_of(k)].text();
     with_db([&](database& d) { d.append_unbounded(h->name, chunks); });
+    hand_out stored = given;
+    stored.confirm();
+}
+
+// Entries that were stored go back to the head of their stored pool, and so do those
+// that would land in front of stored entries (stored meanwhile); the others wait in
+// memory again. Called with the user lock held.
+void server_state::put_back_active(const hand_out& given)
+{
+    const session_handle& h = given.session;
+    hand_out back = given;
+    {
+        state_guard table(table_lock_);
+        for (kind k : pools::all) {
+            auto& t = back.taken[column_of(k)];
+            if (!t.entries.empty() && pools::pool(*h, k).stored() > 0)
+                t.stored = t.entries.size();
+        }
+    }
+    with_db([&](database& d) { restore_stored_heads(d, h->name, back); });
+    std::vector<ack_handle> safe;
+    due_list due;
+    {
+        state_guard table(table_lock_);
+        for (kind k : pools::all) {
+            auto& t = back.taken[column_of(k)];
+            if (t.stored > 0 && t.stored == t.entries.size())
+                for (auto& ack : t.acks)
+                    if (ack)
+                        safe.push_back(std::move(ack));
+            pools::pool(*h, k).put_back(t);
+            pools::flag(*h, k) = !pools::pool(*h, k).empty();
+        }
+        schedule_spill(h);
+        wake(h, due);
+    }
+    run_due(due);
+    for (auto& ack : safe)
+        ack->confirm();
 }
 
 // Entries that were removed from msgpool when handed out go back to the head of their

@@ -89,6 +89,7 @@ std::vector<std::string> read_settings(const std::string& file_name, std::vector
         {"db_connections", &settings::db_connections, 1, 64},
         {"db_timeout", &settings::db_timeout, 1, 3600},
         {"store_retry", &settings::store_retry, 0, 3600},
+        {"spill_delay_ms", &settings::spill_delay_ms, 0, 60000},
         {"io_threads", &settings::io_threads, 1, 64},
         {"max_connections", &settings::max_connections, 1, 1000000},
         {"frame_timeout", &settings::frame_timeout, 1, 3600},

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -19,8 +20,11 @@ public:
     command_interpreter& operator=(const command_interpreter&) = delete;
 
     // Runs one parsed command line for this connection and fills result; what a fetch
-    // hands out is recorded in given, when given.
-    void execute(const std::vector<std::string>& args, std::string& result, server_state::hand_out* given = nullptr);
+    // hands out is recorded in given, when given. With later given, a send whose
+    // entries still wait in memory leaves result empty and sets *later: the reply is
+    // "Ok." once it settles safely, its failure_reply() otherwise.
+    void execute(const std::vector<std::string>& args, std::string& result, server_state::hand_out* given = nullptr,
+                 ack_handle* later = nullptr);
 
     // For a select: the session to park it in, or null with the refusal to answer
     // (the checks execute() makes for a select).
@@ -74,6 +78,7 @@ private:
     void setinfo(const args_t& a, std::string& r);
     void getpassword(const args_t& a, std::string& r);
     void ver(const args_t& a, std::string& r);
+    void send_then_answer(const std::function<void(const ack_handle&)>& send, std::string& r, int failure);
     void set_group_list(const args_t& a, std::string& r,
                         void (server_state::*set)(const std::string&, const std::string&));
 
@@ -83,6 +88,7 @@ private:
     session_handle current_session_;  // null while nobody is logged in
     bool ended_ = false;
     server_state::hand_out* given_ = nullptr;  // of the command running now
+    ack_handle* later_ = nullptr;              // likewise
 };
 
 } // namespace qs

@@ -5,19 +5,25 @@
 #include <string>
 #include <vector>
 
+#include "qs/server/delivery_ack.h"
+
 namespace qs {
 
 // Pending message entries of one kind, oldest first. Their text form is the entries
-// joined by "|". The oldest stored() entries are still kept in the database as well
-// (they came from there at login); the others live only here. Guarded by the lock of
-// the session that holds it.
+// joined by "|". The oldest stored() entries are kept in the database as well (they
+// came from there at login, or were stored since); the others live only here, each
+// with the acknowledgement its sender waits for, if any. Guarded by the lock of the
+// session that holds it.
 class pending_pool {
 public:
     // Entries taken out, to hand out or to put back.
     struct taken {
         std::vector<std::string> entries;
+        std::vector<ack_handle> acks;  // beside entries: what their senders wait for
         std::size_t stored = 0;  // how many of them were still in the database
         std::string text() const;
+        // The entries are safe (they left in a reply, or were stored): their senders hear.
+        void confirm();
     };
 
     bool empty() const noexcept { return entries_.empty(); }
@@ -28,7 +34,7 @@ public:
     std::size_t stored() const noexcept { return stored_; }
     bool has_unstored() const noexcept { return stored_ < entries_.size(); }
 
-    void push(std::string entry);
+    void push(std::string entry, ack_handle ack = nullptr);
     // Appends every entry of a pool text read from the database (cut at "|"), counted
     // as stored; the empty text adds nothing. Only before any other entry arrives.
     void push_stored(const std::string& text);
@@ -44,14 +50,27 @@ public:
     taken take(std::size_t room);
     // Puts entries taken out back at the head, in their order.
     void put_back(const taken& t);
-    // Every entry is now stored in the database.
-    void mark_all_stored() noexcept { stored_ = entries_.size(); }
+    // Every entry is now stored in the database; what their senders wait for, to confirm.
+    std::vector<ack_handle> mark_all_stored();
+    // Storing the unstored entries: they count as stored from now on, so that no hand-out
+    // takes them without the user's lock; finished, or undone, by the two below. Returns
+    // how many.
+    std::size_t begin_storing();
+    // They are stored: what their senders wait for, to confirm.
+    std::vector<ack_handle> stored_after(std::size_t first, std::size_t count);
+    // They could not be stored: unstored again, and those a sender waits for are taken
+    // out; their acknowledgements, to withdraw.
+    std::vector<ack_handle> not_stored(std::size_t first, std::size_t count);
     void clear();
 
 private:
+    struct entry {
+        std::string text;
+        ack_handle ack;
+    };
     std::string join(std::size_t first, std::size_t last) const;
 
-    std::list<std::string> entries_;  // a list: an empty pool allocates nothing
+    std::list<entry> entries_;  // a list: an empty pool allocates nothing
     std::size_t size_ = 0;
     std::size_t stored_ = 0;
 };

@@ -17,6 +17,7 @@
 #include "qs/server/session.h"
 #include "qs/server/state_lock.h"
 #include "qs/server/thread_cache.h"
+#include "qs/server/timed_tasks.h"
 
 namespace qs {
 
@@ -76,9 +77,16 @@ public:
     void set_info(const std::string& name, const std::string& items);
 
     // Messages, status and events.
-    void send_message(const std::string& sender, const std::string& receiver, const std::string& text);
-    void send_custom_message(const std::string& sender, const std::string& receiver, const std::string& text);
-    void send_group_message(const std::string& sender, const std::string& group, const std::string& text);
+    // A send to a user who is online leaves the entry in memory; ack, when given, hears
+    // once it is safe: handed out in a reply that left, or stored (after spill_delay_ms
+    // at the latest). Without ack, or to a user who is not online, the send returns once
+    // the entry is stored or in memory.
+    void send_message(const std::string& sender, const std::string& receiver, const std::string& text,
+                      const ack_handle& ack = nullptr);
+    void send_custom_message(const std::string& sender, const std::string& receiver, const std::string& text,
+                             const ack_handle& ack = nullptr);
+    void send_group_message(const std::string& sender, const std::string& group, const std::string& text,
+                            const ack_handle& ack = nullptr);
     using hand_out = qs::hand_out;
     void get_message(const session_handle& handle, std::string& out, hand_out* given = nullptr);
     void get_group_message(const session_handle& handle, std::string& out, hand_out* given = nullptr);
@@ -153,9 +161,12 @@ private:
     void logout_with_retry(const session_handle& handle);
     void finish_logout(const session_handle& handle);
     std::chrono::steady_clock::time_point stop_deadline() const;
-    void deliver(pool_kind kind, const std::string& receiver, const std::string& entry);
+    void deliver(pool_kind kind, const std::string& receiver, const std::string& entry, const ack_handle& ack);
+    void schedule_spill(const session_handle& handle);
+    void spill(const session_handle& handle);
     void append_stored(pool_kind kind, const std::string& receiver, const std::string& entry);
-    void send(pool_kind kind, const std::string& sender, const std::string& receiver, const std::string& text);
+    void send(pool_kind kind, const std::string& sender, const std::string& receiver, const std::string& text,
+              const ack_handle& ack);
     void fetch(pool_kind kind, const session_handle& handle, std::string& out, hand_out* given);
     void hand_out_stored(pool_kind kind, const std::string& name, const std::string& before,
                          const std::string& after);
@@ -171,6 +182,7 @@ private:
     void wake(const session_handle& handle, due_list& due);
     void run_due(due_list& due);
     void answer_stored(due_select& d);
+    void put_back_active(const hand_out& given);
     void restore_stored_heads(database& d, const std::string& name, const hand_out& given);
     void push_event(const session_handle& s, const std::string& event, due_list& due);
     void select_stored(const session_handle& handle, unsigned wanted, std::string& reply, hand_out& given);
@@ -190,7 +202,8 @@ private:
     std::unordered_set<std::string> known_users_;     // guarded by known_lock_; users are never deleted
     login_throttle throttle_;                         // thread-safe itself
     std::atomic<std::chrono::steady_clock::rep> stop_deadline_{std::chrono::steady_clock::time_point::max().time_since_epoch().count()};
-    thread_cache stored_replies_;  // select replies that hand out stored entries; destroyed first
+    thread_cache stored_replies_;  // select replies that hand out stored entries
+    timed_tasks spills_;           // stores what waits in memory too long; destroyed first
 };
 
 } // namespace qs

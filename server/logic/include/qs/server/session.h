@@ -24,6 +24,8 @@ struct hand_out {
     std::array<pending_pool::taken, 3> taken;  // by msgpool column
     bool empty() const;
     bool needs_database() const;  // stored entries, or a session that is gone
+    // The reply left: the senders of what it hands out hear that it is safe.
+    void confirm();
 };
 
 // A select waiting in its session for a kind it names (bits of its mask). done runs
@@ -53,6 +55,7 @@ struct session {
     std::atomic<bool> closed = false;  // removed from the table: the handle is dead; set once
     bool closing = false;   // logout is storing the pools; no fetch meanwhile
     bool orphaned = false;  // its connection ended but the pools could not be stored yet
+    bool spill_scheduled = false;  // a spill will store what waits only in memory
     std::vector<parked_select> parked;  // waiting selects, oldest first
 };
 

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace qs {
+
+// The sender's side of one send. Each entry it put into a receiver's pending pool is
+// safe once it has left in a reply or been committed to the database; the send is
+// settled once every entry is safe, or one was withdrawn because it could not be
+// stored. The sender holds it open until release(), so that entries settled before the
+// sender listens still count. done runs once, outside every state lock, on the thread
+// that settles it. Shared by the entries that carry it; safe from any thread.
+class delivery_ack {
+public:
+    using done_fn = std::function<void(bool safe)>;
+
+    explicit delivery_ack(std::string failure_reply) : failure_reply_(std::move(failure_reply)) {}
+    ~delivery_ack();
+    delivery_ack(const delivery_ack&) = delete;
+    delivery_ack& operator=(const delivery_ack&) = delete;
+
+    // One more entry to wait for (the thread that sends, before release()).
+    void attach();
+    int attached() const noexcept { return attached_; }
+    void confirm();   // one entry is safe
+    void withdraw();  // one entry was taken back unsent: the send failed
+    // The sender listens: done runs when the send settles, at once if it has.
+    void release(done_fn done);
+    // The reply to a send that failed.
+    const std::string& failure_reply() const noexcept { return failure_reply_; }
+
+private:
+    void settle_one(bool safe);
+
+    const std::string failure_reply_;
+    int attached_ = 0;     // written by the sending thread before release() only
+    std::mutex lock_;      // guards everything below
+    int outstanding_ = 1;  // the entries not settled, and the sender's hold
+    bool failed_ = false;
+    done_fn done_;
+};
+
+using ack_handle = std::shared_ptr<delivery_ack>;
+
+} // namespace qs

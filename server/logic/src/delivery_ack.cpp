@@ -1,0 +1,56 @@
+#include "qs/server/delivery_ack.h"
+
+#include "qs/server/state_lock.h"
+
+namespace qs {
+
+// An entry dropped unsettled (never expected) counts as a failure, so the sender is
+// always answered.
+delivery_ack::~delivery_ack()
+{
+    if (done_ && outstanding_ > 0)
+        run_outside_state_locks([done = std::move(done_)] { done(false); });
+}
+
+void delivery_ack::attach()
+{
+    ++attached_;
+    std::lock_guard guard(lock_);
+    ++outstanding_;
+}
+
+void delivery_ack::confirm()
+{
+    settle_one(true);
+}
+
+void delivery_ack::withdraw()
+{
+    settle_one(false);
+}
+
+void delivery_ack::release(done_fn done)
+{
+    {
+        std::lock_guard guard(lock_);
+        done_ = std::move(done);
+    }
+    settle_one(true);
+}
+
+void delivery_ack::settle_one(bool safe)
+{
+    done_fn done;
+    bool ok = false;
+    {
+        std::lock_guard guard(lock_);
+        failed_ = failed_ || !safe;
+        if (--outstanding_ > 0 || !done_)
+            return;
+        done.swap(done_);
+        ok = !failed_;
+    }
+    run_outside_state_locks([done = std::move(done), ok] { done(ok); });
+}
+
+} // namespace qs

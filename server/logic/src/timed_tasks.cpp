@@ -1,0 +1,57 @@
+#include "qs/server/timed_tasks.h"
+
+#include "qs/server/log.h"
+
+namespace qs {
+
+timed_tasks::timed_tasks() : thread_([this] { work(); }) {}
+
+timed_tasks::~timed_tasks()
+{
+    {
+        std::lock_guard guard(lock_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+}
+
+void timed_tasks::run_at(clock::time_point at, std::function<void()> task)
+{
+    bool first;
+    {
+        std::lock_guard guard(lock_);
+        first = queue_.empty() || at < queue_.top().at;
+        queue_.push({at, queued_++, std::move(task)});
+    }
+    if (first)
+        changed_.notify_one();
+}
+
+void timed_tasks::work()
+{
+    std::unique_lock guard(lock_);
+    while (!stopping_) {
+        if (queue_.empty()) {
+            changed_.wait(guard);
+            continue;
+        }
+        if (clock::now() < queue_.top().at) {
+            changed_.wait_until(guard, queue_.top().at);
+            continue;
+        }
+        auto task = std::move(const_cast<timed&>(queue_.top()).task);
+        queue_.pop();
+        guard.unlock();
+        try {
+            task();
+        } catch (const std::exception& e) {
+            log_line(std::string("A timed task failed: ") + e.what());
+        } catch (...) {
+            log_line("A timed task failed.");
+        }
+        guard.lock();
+    }
+}
+
+} // namespace qs
