@@ -180,6 +180,9 @@ TEST_F(DurabilityTest, StopWithTheDatabaseLockedKeepsEveryMessageForTheNextStart
     ann.exec("login ann pw");
     auto bob = std::make_unique<client>(server.port());
     ASSERT_EQ(bob->exec("login bob pw"), "Ok.");
+    ASSERT_EQ(ann.exec("sendmessage bob first"), "Ok.");
+    ASSERT_EQ(texts_of(bob->exec("select MSG").substr(12)), std::vector<std::string>{"first"})
+        << "bob selects: what comes next waits for his next select, in memory";
     auto dan = bounded_client(server.port());
     ASSERT_EQ(ask(*dan, "login dan pw"), "Ok.");
     dan->send(encode_frame(2, "select MSG"));

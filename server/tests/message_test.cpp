@@ -3,6 +3,8 @@
 #include <future>
 #include <list>
 #include <regex>
+#include <mutex>
+#include <thread>
 
 #include "logic_fixture.h"
 #include "qs/server/message_entry.h"
@@ -271,6 +273,49 @@ TEST_F(MessageTest, AHandOutThatCannotReachTheDatabaseKeepsTheEntries)
     EXPECT_EQ(db.scalar("SELECT messages FROM msgpool WHERE username = 'bob'"), "");
 }
 
+
+// What waits in memory is stored after spill_delay_ms; a reply that never left puts its
+// entries back in front of those, stored too, so msgpool always holds what a crash would
+// leave, in order, and a fetch then takes each entry once.
+TEST_F(MessageTest, SpilledEntriesAndThosePutBackInFrontOfThemStayStoredInOrder)
+{
+    config.spill_delay_ms = 0;
+    users({"ann", "bob"});
+    session_handle bob = login("bob");
+    auto stored = [&] { return texts_of(db.scalar("SELECT messages FROM msgpool WHERE username = 'bob'")); };
+    auto wait_stored = [&](const texts& want) {
+        for (int i = 0; i < 100000 && stored() != want; ++i)
+            std::this_thread::yield();
+        return stored();
+    };
+    std::vector<bool> heard;  // what the senders hear, on the threads that settle them
+    std::mutex heard_lock;
+    auto send = [&](const std::string& text) {
+        auto ack = std::make_shared<delivery_ack>(qsexcpt::database_unavailable);
+        state.send_message("ann", "bob", text, ack);
+        ack->release([&](bool safe) {
+            std::lock_guard guard(heard_lock);
+            heard.push_back(safe);
+        });
+    };
+    send("m1");
+    send("m2");
+    hand_out given;
+    std::string reply;
+    state.get_message(bob, reply, &given);  // handed out, then not sent
+    EXPECT_EQ(texts_of(reply), (texts{"m1", "m2"}));
+    send("m3");
+    ASSERT_EQ(wait_stored(texts{"m3"}), (texts{"m3"})) << "m1 and m2 were handed out";
+    state.put_back(given);
+    EXPECT_EQ(stored(), (texts{"m1", "m2", "m3"}));
+    {
+        std::lock_guard guard(heard_lock);
+        EXPECT_EQ(heard, (std::vector<bool>{true, true, true})) << "every send heard it is safe, once";
+    }
+    EXPECT_EQ(texts_of(fetch(state, bob)), (texts{"m1", "m2", "m3"}));
+    EXPECT_EQ(stored(), texts{});
+    EXPECT_EQ(reply_of([&] { fetch(state, bob); }), "No messages.");
+}
 
 TEST_F(MessageTest, AParkedSelectHoldsNoThreadAndTheOldestIsAnsweredFirst)
 {

@@ -246,25 +246,73 @@ void client_connection::reply_when_safe(std::int32_t cid, const std::string& com
     {
         std::lock_guard guard(write_lock_);
         held_.push_back({cid, command, std::string(), {}, false});
-        slot = &held_.back();  // stays put: held_ only grows at the back and shrinks at the front
+        slot = &held_.back();  // stays put until it leaves
     }
-    const std::string failure = ack->failure_reply();
-    ack->release([self = shared_from_this(), slot, failure](bool safe) { self->settle(*slot, safe ? "Ok." : failure); });
+    const int failure = ack->failure_code();
+    ack->release([self = shared_from_this(), slot, failure](bool safe) {
+        self->settle(*slot, safe ? "Ok." : qsexcpt(failure).message);
+    });
 }
 
-// From any thread: the held reply is known; every ready one at the front leaves.
+namespace {
+// The connections whose held replies settled while this thread confirms a run of entries
+// (every entry of one select reply): each sends its settled replies once, at the end.
+thread_local std::vector<std::shared_ptr<client_connection>>* settled_now = nullptr;
+} // namespace
+
+client_connection::settle_run::settle_run()
+{
+    if (settled_now == nullptr)
+        settled_now = &settled_;
+}
+
+client_connection::settle_run::~settle_run()
+{
+    if (settled_now != &settled_)
+        return;
+    settled_now = nullptr;
+    for (auto& c : settled_)
+        c->release_settled();
+}
+
+// From any thread: the held reply is known. Every ready one at the front leaves, in one
+// write, now or at the end of the run of confirmations this thread is in.
 void client_connection::settle(held_reply& slot, const std::string& text)
 {
-    emitted out;
     {
         std::lock_guard guard(write_lock_);
         slot.text = text;
         slot.ready = true;
-        while (!held_.empty() && held_.front().ready) {
-            held_reply& r = held_.front();
-            emit(r.cid, r.text, r.command, std::move(r.given), out);
-            held_.pop_front();
+        if (settled_now != nullptr) {
+            if (!release_pending_)
+                settled_now->push_back(shared_from_this());
+            release_pending_ = true;
+            return;
         }
+    }
+    release_settled();
+}
+
+void client_connection::release_settled()
+{
+    emitted out;
+    {
+        std::lock_guard guard(write_lock_);
+        release_pending_ = false;
+        std::string bytes;
+        std::vector<hand_out> given;
+        for (; !held_.empty() && held_.front().ready; held_.pop_front()) {
+            held_reply& r = held_.front();
+            if (closed_ || ending_) {
+                emit(r.cid, r.text, r.command, std::move(r.given), out);
+                continue;
+            }
+            bytes += encode_frame(r.cid, r.text);
+            if (!r.given.empty())
+                given.push_back(std::move(r.given));
+        }
+        if (!bytes.empty())
+            emit_bytes(bytes, given, out);
         out.end_waits = held_.empty() && end_waits_;
         end_waits_ = end_waits_ && !out.end_waits;
     }
@@ -276,7 +324,6 @@ void client_connection::settle(held_reply& slot, const std::string& text)
 void client_connection::emit(std::int32_t cid, const std::string& text, const std::string& command, hand_out given,
                              emitted& out)
 {
-    std::string bytes = encode_frame(cid, text);
     if (closed_ || ending_) {  // nobody to answer
         if (!given.empty())
             returned_.push_back(std::move(given));
@@ -284,14 +331,25 @@ void client_connection::emit(std::int32_t cid, const std::string& text, const st
         out.late_return = out.late_return || returns_taken_;
         return;
     }
+    std::string bytes = encode_frame(cid, text);
+    std::vector<hand_out> one;
+    if (!given.empty())
+        one.push_back(std::move(given));
+    emit_bytes(bytes, one, out);
+}
+
+// Under write_lock_, with somebody to answer: the frames leave at once when the socket
+// is idle, else join the loop's next write.
+void client_connection::emit_bytes(std::string& bytes, std::vector<hand_out>& given, emitted& out)
+{
     if (send_directly(bytes)) {  // it left whole
-        if (!given.empty())
-            out.sent.push_back(std::move(given));
+        for (auto& g : given)
+            out.sent.push_back(std::move(g));
         return;
     }
     unsent_ += bytes;
-    if (!given.empty())
-        unsent_given_.push_back(std::move(given));
+    for (auto& g : given)
+        unsent_given_.push_back(std::move(g));
     if (unsent_.size() > limits_.most_unsent_bytes) {
         out.too_much = true;
         return;
@@ -315,6 +373,7 @@ void client_connection::after_emit(emitted& out)
         asio::post(loop_, [self = shared_from_this()] { self->flush(); });
     if (out.end_waits)
         asio::post(loop_, [self = shared_from_this()] { self->finish_if_done(); });
+    settle_run run;
     for (auto& given : out.sent)
         given.confirm();
 }
@@ -384,8 +443,11 @@ void client_connection::write_done(const asio::error_code& ec)
         finish_if_done();
         return;
     }
-    for (auto& given : writing_given_)
-        given.confirm();
+    {
+        settle_run run;
+        for (auto& given : writing_given_)
+            given.confirm();
+    }
     writing_given_.clear();
     write_more();
     if (!read_paused())

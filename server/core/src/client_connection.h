@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -78,8 +79,22 @@ private:
     void reply(std::int32_t cid, const std::string& text, const std::string& command, hand_out given = {},
                bool in_order = true);
     void reply_when_safe(std::int32_t cid, const std::string& command, ack_handle ack);
+    // While one lives on a thread, held replies settled there leave once it ends, each
+    // connection's in one write.
+    class settle_run {
+    public:
+        settle_run();
+        ~settle_run();
+        settle_run(const settle_run&) = delete;
+        settle_run& operator=(const settle_run&) = delete;
+
+    private:
+        std::vector<std::shared_ptr<client_connection>> settled_;
+    };
     void settle(held_reply& slot, const std::string& text);
+    void release_settled();
     void emit(std::int32_t cid, const std::string& text, const std::string& command, hand_out given, emitted& out);
+    void emit_bytes(std::string& bytes, std::vector<hand_out>& given, emitted& out);
     void after_emit(emitted& out);
     bool send_directly(std::string& bytes);
     void return_given(std::vector<hand_out>& given);
@@ -122,8 +137,9 @@ private:
     bool closed_ = false;                 // the socket is closed: replies go to the log
     std::vector<hand_out> returned_;      // handed out by replies that never left, oldest first
     bool returns_taken_ = false;          // the end has put back what was returned
-    std::deque<held_reply> held_;         // replies behind a send not settled yet, in command order
+    std::list<held_reply> held_;          // replies behind a send not settled yet, in command order (a list: empty allocates nothing)
     bool end_waits_ = false;              // the end waits for held_ to empty
+    bool release_pending_ = false;        // a settle_run will release what settled
 };
 
 } // namespace qs

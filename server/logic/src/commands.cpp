@@ -192,7 +192,7 @@ void command_interpreter::newuser(const args_t& a, std::string& r)
 void command_interpreter::send_then_answer(const std::function<void(const ack_handle&)>& send, std::string& r,
                                            int failure)
 {
-    ack_handle ack = later_ ? std::make_shared<delivery_ack>(qsexcpt(failure).message) : nullptr;
+    ack_handle ack = later_ ? std::make_shared<delivery_ack>(failure) : nullptr;
     send(ack);
     if (ack && ack->attached() > 0)
         *later_ = std::move(ack);

@@ -64,7 +64,8 @@ void server_state::deliver(kind k, const std::string& receiver, const std::strin
                 ack->attach();
             pool.push(entry, ack);
             pools::flag(s, k) = true;
-            schedule_spill(it->second);
+            if (ack)  // its sender waits for it to be safe
+                schedule_spill(it->second, s.selecting_until[static_cast<std::size_t>(column_of(k))]);
             wake(it->second, due);
             run_due(due);  // once the user lock is released
             return;
@@ -77,14 +78,16 @@ void server_state::deliver(kind k, const std::string& receiver, const std::strin
     append_stored(k, receiver, entry);
 }
 
-// What waits only in memory is stored spill_delay_ms from now, unless it is handed out
-// first. Called with the table lock held.
-void server_state::schedule_spill(const session_handle& handle)
+// What waits only in memory is stored once nobody is expected to select it: at once
+// when no select for its kind waited lately, else spill_delay_ms from now, unless it is
+// handed out first. Called with the table lock held.
+void server_state::schedule_spill(const session_handle& handle, timed_tasks::clock::time_point selecting_until)
 {
     if (handle->spill_scheduled)
         return;
     handle->spill_scheduled = true;
-    const auto at = timed_tasks::clock::now() + std::chrono::milliseconds(config.spill_delay_ms);
+    const auto now = timed_tasks::clock::now();
+    const auto at = now < selecting_until ? now + std::chrono::milliseconds(config.spill_delay_ms) : now;
     spills_.run_at(at, [this, handle] {
         try {
             spill(handle);

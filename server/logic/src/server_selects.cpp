@@ -3,6 +3,7 @@
 
 #include "qs/store/list_encoding.h"
 #include "qs/server/server_state.h"
+#include "qs/server/settings.h"
 #include "database_access.h"
 #include "pool_kind.h"
 
@@ -52,6 +53,15 @@ bool has_stored_head(session& s, unsigned wanted)
     return false;
 }
 
+// A select for these kinds waits, or was just answered: another is expected soon.
+void note_selecting(session& s, unsigned wanted)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(config.spill_delay_ms);
+    for (kind k : pools::all)
+        if (wanted & bit_of(k))
+            s.selecting_until[static_cast<std::size_t>(column_of(k))] = until;
+}
+
 } // namespace
 
 void server_state::park_select(const session_handle& handle, const std::string& mask, select_done done)
@@ -70,6 +80,7 @@ void server_state::park_wanted(const session_handle& handle, unsigned wanted, se
     {
         state_guard table(table_lock_);
         handle->parked.push_back({wanted, std::move(done)});
+        note_selecting(*handle, wanted);
         wake(handle, due);
     }
     run_due(due);
@@ -100,6 +111,7 @@ void server_state::wake(const session_handle& handle, due_list& due)
             take_sections(*handle, it->wanted, d.reply, &d.given.taken);
             due.push_back(std::move(d));
         }
+        note_selecting(*handle, it->wanted);
         it = parked.erase(it);
     }
 }
@@ -299,7 +311,7 @@ void server_state::put_back_active(const hand_out& given)
             pools::pool(*h, k).put_back(t);
             pools::flag(*h, k) = !pools::pool(*h, k).empty();
         }
-        schedule_spill(h);
+        schedule_spill(h, timed_tasks::clock::time_point::max());
         wake(h, due);
     }
     run_due(due);

@@ -3,7 +3,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <string>
 
 namespace qs {
 
@@ -17,7 +16,7 @@ class delivery_ack {
 public:
     using done_fn = std::function<void(bool safe)>;
 
-    explicit delivery_ack(std::string failure_reply) : failure_reply_(std::move(failure_reply)) {}
+    explicit delivery_ack(int failure_code) : failure_code_(failure_code) {}
     ~delivery_ack();
     delivery_ack(const delivery_ack&) = delete;
     delivery_ack& operator=(const delivery_ack&) = delete;
@@ -29,13 +28,13 @@ public:
     void withdraw();  // one entry was taken back unsent: the send failed
     // The sender listens: done runs when the send settles, at once if it has.
     void release(done_fn done);
-    // The reply to a send that failed.
-    const std::string& failure_reply() const noexcept { return failure_reply_; }
+    // The refusal (a qsexcpt code) that answers a send that failed.
+    int failure_code() const noexcept { return failure_code_; }
 
 private:
     void settle_one(bool safe);
 
-    const std::string failure_reply_;
+    const int failure_code_;
     int attached_ = 0;     // written by the sending thread before release() only
     std::mutex lock_;      // guards everything below
     int outstanding_ = 1;  // the entries not settled, and the sender's hold

@@ -78,9 +78,10 @@ public:
 
     // Messages, status and events.
     // A send to a user who is online leaves the entry in memory; ack, when given, hears
-    // once it is safe: handed out in a reply that left, or stored (after spill_delay_ms
-    // at the latest). Without ack, or to a user who is not online, the send returns once
-    // the entry is stored or in memory.
+    // once it is safe: handed out in a reply that left, or stored (at once when no
+    // select for its kind waited lately, else after spill_delay_ms). Without ack the
+    // entry stays in memory until handed out or logout. To a user who is not online the
+    // send returns once the entry is stored.
     void send_message(const std::string& sender, const std::string& receiver, const std::string& text,
                       const ack_handle& ack = nullptr);
     void send_custom_message(const std::string& sender, const std::string& receiver, const std::string& text,
@@ -162,7 +163,7 @@ private:
     void finish_logout(const session_handle& handle);
     std::chrono::steady_clock::time_point stop_deadline() const;
     void deliver(pool_kind kind, const std::string& receiver, const std::string& entry, const ack_handle& ack);
-    void schedule_spill(const session_handle& handle);
+    void schedule_spill(const session_handle& handle, timed_tasks::clock::time_point selecting_until);
     void spill(const session_handle& handle);
     void append_stored(pool_kind kind, const std::string& receiver, const std::string& entry);
     void send(pool_kind kind, const std::string& sender, const std::string& receiver, const std::string& text,

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <list>
 #include <functional>
@@ -56,6 +57,9 @@ struct session {
     bool closing = false;   // logout is storing the pools; no fetch meanwhile
     bool orphaned = false;  // its connection ended but the pools could not be stored yet
     bool spill_scheduled = false;  // a spill will store what waits only in memory
+    // Per msgpool column: until when a select is expected for that kind (one waited or
+    // was answered lately); a message of a kind nobody selects is stored at once.
+    std::array<std::chrono::steady_clock::time_point, 3> selecting_until{};
     std::vector<parked_select> parked;  // waiting selects, oldest first
 };
 

@@ -20,7 +20,7 @@ struct settings {
     int io_threads = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 64u));  // event loops
     int max_connections = 10000;  // past this new connections are closed at once
     int frame_timeout = 30;       // seconds a frame may stay unfinished before its connection closes
-    int spill_delay_ms = 100;  // how long a message may wait only in memory before it is stored
+    int spill_delay_ms = 1000;  // how long a message may wait only in memory before it is stored
     int store_retry = 20;    // seconds the end of a connection and stop keep trying to store messages
     std::string log_path = "qsserver.log";
     bool hashed_passwords = false;  // password_storage=hashed: Argon2id hashes, no getpassword
