@@ -249,8 +249,11 @@ void client_connection::reply_when_safe(std::int32_t cid, const std::string& com
         slot = &held_.back();  // stays put until it leaves
     }
     const int failure = ack->failure_code();
-    ack->release([self = shared_from_this(), slot, failure](bool safe) {
-        self->settle(*slot, safe ? "Ok." : qsexcpt(failure).message);
+    // A send may settle after the connection, and the network, are gone (at stop): then
+    // nobody hears.
+    ack->release([weak = weak_from_this(), slot, failure](bool safe) {
+        if (auto self = weak.lock())
+            self->settle(*slot, safe ? "Ok." : qsexcpt(failure).message);
     });
 }
 

@@ -36,8 +36,9 @@ void timed_tasks::work()
             changed_.wait(guard);
             continue;
         }
-        if (clock::now() < queue_.top().at) {
-            changed_.wait_until(guard, queue_.top().at);
+        const clock::time_point next = queue_.top().at;  // a copy: queuing may move the top
+        if (clock::now() < next) {
+            changed_.wait_until(guard, next);
             continue;
         }
         auto task = std::move(const_cast<timed&>(queue_.top()).task);
