@@ -14,22 +14,6 @@ namespace {
 
 using ClosingReceiverTest = StoreTest;
 
-// A raw connection whose receives give up after a while: a server that stopped
-// answering fails the test instead of hanging it.
-std::unique_ptr<raw_client> connect_bounded(int port)
-{
-    auto c = std::make_unique<raw_client>(port);
-    const timeval limit{20, 0};
-    ::setsockopt(c->sock.handle(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    return c;
-}
-
-std::string ask(raw_client& c, const std::string& command)
-{
-    c.send(encode_frame(1, command));
-    return c.next().text;
-}
-
 // Keeps the database workers busy until stopped.
 struct busy_workers {
     explicit busy_workers(int port, int clients)
@@ -37,7 +21,7 @@ struct busy_workers {
         for (int i = 0; i < clients; ++i)
             threads.emplace_back([this, port] {
                 try {
-                    auto c = connect_bounded(port);
+                    auto c = bounded_client(port, 20);
                     while (!stop)
                         ask(*c, "getinfo s");
                 } catch (const exception&) {  // the server stopped answering: the rounds fail
@@ -85,7 +69,7 @@ std::vector<std::string> read_to_end(raw_client& c)
 // its next login; a closed one at most once.
 void close_while_delivering(int port, int rounds)
 {
-    auto sender = connect_bounded(port);
+    auto sender = bounded_client(port, 20);
     ASSERT_EQ(ask(*sender, "newuser s pw"), "Ok.");
     for (int i = 0; i < rounds; ++i)
         ASSERT_EQ(ask(*sender, "newuser r" + std::to_string(i) + " pw"), "Ok.");
@@ -95,7 +79,7 @@ void close_while_delivering(int port, int rounds)
         busy_workers busy(port, 3);
         for (int i = 0; i < rounds; ++i) {
             const std::string name = "r" + std::to_string(i);
-            auto receiver = connect_bounded(port);
+            auto receiver = bounded_client(port, 20);
             ASSERT_EQ(ask(*receiver, "login " + name + " pw"), "Ok.");
             receiver->send(encode_frame(2, "select MSG"));
             ASSERT_EQ(ask(*receiver, "ver"), "0.1") << "the select is parked before the ver is answered";
@@ -109,11 +93,11 @@ void close_while_delivering(int port, int rounds)
         }
     }
     for (int i = 0; i < 6; ++i)  // fresh connections go round every event loop
-        EXPECT_EQ(ask(*connect_bounded(port), "ver"), "0.1");
+        EXPECT_EQ(ask(*bounded_client(port, 20), "ver"), "0.1");
     for (int i = 0; i < rounds; ++i) {
         const std::string name = "r" + std::to_string(i);
         wait_offline(*sender, name);
-        auto back = connect_bounded(port);
+        auto back = bounded_client(port, 20);
         ASSERT_EQ(ask(*back, "login " + name + " pw"), "Ok.") << name;
         auto& all = got[static_cast<std::size_t>(i)];
         const std::string pool = ask(*back, "getmessage");

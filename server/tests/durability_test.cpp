@@ -60,21 +60,6 @@ private:
     bool held_ = true;
 };
 
-// A raw connection whose receives give up after a while instead of hanging the test.
-std::unique_ptr<raw_client> bounded_client(int port)
-{
-    auto c = std::make_unique<raw_client>(port);
-    const timeval limit{30, 0};
-    ::setsockopt(c->sock.handle(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    return c;
-}
-
-std::string ask(raw_client& c, const std::string& command)
-{
-    c.send(encode_frame(1, command));
-    return c.next().text;
-}
-
 TEST_F(DurabilityTest, AKilledServerLosesNoAcknowledgedMessageAndDuplicatesNone)
 {
     server_process server({"max_field_len=1000000"});

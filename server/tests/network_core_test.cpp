@@ -165,13 +165,6 @@ TEST_F(NetworkCoreTest, AFetchFollowedByAHalfCloseIsStillAnswered)
     }
 }
 
-// Sends one command on a connection with nothing else outstanding; its reply.
-std::string ask(raw_client& c, const std::string& command)
-{
-    c.send(encode_frame(1, command));
-    return c.next().text;
-}
-
 // Receivers wait in select on one event loop while their senders pipeline on another,
 // so replies leave from the sender's thread straight onto the receiver's socket.
 TEST_F(NetworkCoreTest, DeliveriesAcrossEventLoopsArriveOnceAndInOrder)

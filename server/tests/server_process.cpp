@@ -1,5 +1,8 @@
 #include "server_process.h"
 
+#include <sys/socket.h>
+#include <sys/time.h>
+
 #include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
@@ -14,6 +17,20 @@
 #include <unistd.h>
 
 namespace qs::test {
+
+std::unique_ptr<raw_client> bounded_client(int port, int seconds)
+{
+    auto c = std::make_unique<raw_client>(port);
+    const timeval limit{seconds, 0};
+    ::setsockopt(c->sock.handle(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    return c;
+}
+
+std::string ask(raw_client& c, const std::string& command)
+{
+    c.send(encode_frame(1, command));
+    return c.next().text;
+}
 
 int free_port()
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -71,6 +72,12 @@ struct raw_client {
     socket sock;
     frame_reader reader;
 };
+
+// A raw connection whose receives give up after seconds: a server that stopped
+// answering fails the test instead of hanging it.
+std::unique_ptr<raw_client> bounded_client(int port, int seconds = 30);
+// Sends one command with nothing else outstanding on c; its reply.
+std::string ask(raw_client& c, const std::string& command);
 
 int free_port();
 // A free port other than taken, for a second listener beside a server's port.
