@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <mutex>
 #include <sqlext.h>
+#include <sys/socket.h>
 
 #include "qs/store/odbc/diagnostics.h"
 #include "qs/store/odbc/environment.h"
+#include "connection_socket.h"
 
 namespace qs::odbc {
 
@@ -13,7 +15,8 @@ namespace {
 
 // The SQLite driver keeps a process-wide list while it reads the data source's settings
 // and corrupts it when two threads connect or disconnect at once (seen: a cycle that
-// spins for ever). unixODBC does not serialise these calls, so we do.
+// spins for ever). unixODBC does not serialise these calls, so we do: every connect
+// (the driver is not known before), and the disconnects of drivers other than PostgreSQL's.
 std::mutex& driver_setup_lock()
 {
     static std::mutex lock;
@@ -39,6 +42,8 @@ connection::connection(const std::string& connect_string, SQLULEN timeout_second
     }
     setup.unlock();
     read_dialect();
+    if (dialect_ == dialect::postgresql)
+        socket_ = connection_socket(*this);
 }
 
 void connection::read_dialect()
@@ -56,20 +61,34 @@ void connection::read_dialect()
 
 bool connection::is_dead() const
 {
+    if (was_cut())
+        return true;
     SQLUINTEGER dead = SQL_CD_FALSE;
     SQLRETURN rc = SQLGetConnectAttr(dbc_, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr);
     return SQL_SUCCEEDED(rc) && dead == SQL_CD_TRUE;
 }
 
+// Other drivers disconnect beside a connect: a PostgreSQL connect to a server that stopped
+// answering holds the lock until its login time-out.
 connection::~connection()
 {
-    std::lock_guard setup(driver_setup_lock());
+    std::unique_lock setup(driver_setup_lock(), std::defer_lock);
+    if (dialect_ != dialect::postgresql)
+        setup.lock();
     SQLDisconnect(dbc_);
     SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
 }
 
+void connection::cut() noexcept
+{
+    cut_.store(true, std::memory_order_release);
+    if (socket_ >= 0)
+        ::shutdown(socket_, SHUT_RDWR);
+}
+
 void connection::set_autocommit(bool on)
 {
+    in_driver waiting(*this);
     SQLULEN value = on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF;
     check(SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(value), 0),
           SQL_HANDLE_DBC, dbc_, "setting autocommit");
@@ -87,6 +106,7 @@ void connection::rollback()
 
 void connection::end_transaction(SQLSMALLINT how)
 {
+    in_driver waiting(*this);
     check(SQLEndTran(SQL_HANDLE_DBC, dbc_, how), SQL_HANDLE_DBC, dbc_, "ending the transaction");
 }
 

@@ -51,6 +51,7 @@ void statement::execute(const std::string& sql, const std::vector<std::string>& 
 {
     std::vector<SQLLEN> lengths;
     bind(params, lengths);
+    connection::in_driver waiting(conn_);
     finish(SQLExecDirect(stmt_, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS));
 }
 
@@ -64,11 +65,13 @@ void statement::run(const std::vector<std::string>& params)
 {
     std::vector<SQLLEN> lengths;
     bind(params, lengths);
+    connection::in_driver waiting(conn_);
     finish(SQLExecute(stmt_));
 }
 
 bool statement::fetch()
 {
+    connection::in_driver waiting(conn_);
     SQLRETURN rc = SQLFetch(stmt_);
     if (rc == SQL_NO_DATA)
         return false;

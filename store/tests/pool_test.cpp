@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <future>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -115,6 +117,7 @@ TEST_F(ConnectionPoolTest, ABrokenConnectionIsReplacedByTheNextBorrow)
         lost = e;
     }
     EXPECT_TRUE(lost.is_unavailable()) << lost.sqlstate() << " " << lost.what();
+    ASSERT_TRUE(pool.wait_available(std::chrono::seconds(30))) << "a probe finds the server answering";
     const std::string again = pool.run([](pooled_connection& c) {
         auto& s = c.prepared("SELECT pg_backend_pid()");
         s.run({});
@@ -182,12 +185,36 @@ TEST_F(ConnectionPoolTest, HandOutReplacesOnlyWhatIsStillThereAndUnboundedAppend
     EXPECT_FALSE(d.read_login("nobody").has_value());
 }
 
-TEST_F(ConnectionPoolTest, ALockedDatabaseIsUnavailableNotBroken)
+// What the breaker's listener heard, in order. Made before the pool it listens to, so
+// that it outlives the pool's threads.
+class heard_changes {
+public:
+    void listen_to(connection_pool& pool)
+    {
+        pool.on_availability([this](bool available, const db_error&) {
+            std::lock_guard guard(lock_);
+            changes_.push_back(available);
+        });
+    }
+    std::vector<bool> changes()
+    {
+        std::lock_guard guard(lock_);
+        return changes_;
+    }
+
+private:
+    std::mutex lock_;  // guards changes_
+    std::vector<bool> changes_;
+};
+
+TEST_F(ConnectionPoolTest, ALockedDatabaseOpensTheBreakerUntilAProbeFindsTheLockGone)
 {
     if (db.is_postgresql())
-        GTEST_SKIP() << "SQLite's busy wait";
+        GTEST_SKIP() << "SQLite's write lock";
     add_pool_row(db, "bob");
+    heard_changes heard;
     database d(options_of(1));
+    heard.listen_to(d.pool());
     odbc::connection holder(recordset::data_source());
     odbc::statement hold(holder);
     hold.execute("BEGIN EXCLUSIVE");
@@ -198,9 +225,58 @@ TEST_F(ConnectionPoolTest, ALockedDatabaseIsUnavailableNotBroken)
         locked = e;
     }
     EXPECT_TRUE(locked.is_unavailable()) << locked.sqlstate() << " " << locked.what();
-    EXPECT_TRUE(d.read_login("bob").has_value()) << "readers still read";
+    EXPECT_FALSE(d.pool().available());
+    db_error refused("", "");
+    try {
+        d.read_login("bob");  // would read: the breaker refuses before any statement
+    } catch (const db_error& e) {
+        refused = e;
+    }
+    EXPECT_TRUE(refused.is_unavailable());
+    EXPECT_EQ(std::string(refused.what()).rfind("the database is not available: ", 0), 0u) << refused.what();
+    EXPECT_EQ(heard.changes(), std::vector<bool>{false}) << "one change however many refusals";
+
     hold.execute("COMMIT");
+    ASSERT_TRUE(d.pool().wait_available(std::chrono::seconds(30)));
+    EXPECT_EQ(heard.changes(), (std::vector<bool>{false, true}));
     EXPECT_EQ(d.append(database::messages, "bob", "x", 100), database::append_result::appended);
+}
+
+// The backend serving the pool's one connection, stopped: the server keeps the
+// connection open and never answers, and no time-out of the driver's own ends the wait.
+TEST_F(ConnectionPoolTest, AStatementOnAServerThatStoppedAnsweringIsCutAndTheConnectionReplaced)
+{
+    if (!db.is_postgresql())
+        GTEST_SKIP() << "a server process to stop";
+    heard_changes heard;
+    connection_pool pool(options_of(1, 1));
+    heard.listen_to(pool);
+    const auto backend = [&] {
+        return pool.run([](pooled_connection& c) {
+            auto& s = c.prepared("SELECT pg_backend_pid()");
+            s.run({});
+            s.fetch();
+            return s.text(1);
+        });
+    };
+    const pid_t stopped = std::stoi(backend());
+    ASSERT_EQ(::kill(stopped, SIGSTOP), 0);
+    auto stuck = std::async(std::launch::async, [&] {
+        try {
+            pool.run([](pooled_connection& c) { c.prepared("SELECT 1").run({}); });
+        } catch (const db_error& e) {
+            return e;
+        }
+        return db_error("", "answered");
+    });
+    const bool returned = stuck.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+    ::kill(stopped, SIGCONT);
+    ASSERT_TRUE(returned) << "still waiting in the driver";
+    const db_error cut = stuck.get();
+    EXPECT_TRUE(cut.is_unavailable()) << cut.sqlstate() << " " << cut.what();
+    ASSERT_TRUE(pool.wait_available(std::chrono::seconds(30)));
+    EXPECT_EQ(heard.changes(), (std::vector<bool>{false, true}));
+    EXPECT_NE(backend(), std::to_string(stopped)) << "the cut connection was discarded";
 }
 
 } // namespace

@@ -7,9 +7,11 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
+#include "qs/store/circuit_breaker.h"
 #include "qs/store/db_error.h"
 #include "qs/store/odbc/connection.h"
 #include "qs/store/odbc/statement.h"
@@ -22,6 +24,10 @@ struct pool_options {
     unsigned timeout_seconds = 10;            // statement time-out; also the longest wait to borrow
     std::chrono::milliseconds first_backoff{100};    // after a failed connect
     std::chrono::milliseconds longest_backoff{5000};
+    // While the database is unavailable, how often a probe checks whether it is back, and
+    // the statement it runs: one that needs what the pool's users need (a write lock).
+    std::chrono::milliseconds probe_interval{1000};
+    std::string probe_sql = "SELECT 1";
 };
 
 // One open connection of a pool with the statements prepared on it, by SQL text.
@@ -41,15 +47,24 @@ private:
 
 // A fixed set of connections to one data source, opened when first needed. A connection
 // found broken is closed and opened again later, waiting longer after each failed
-// connect, so the pool recovers by itself when the database comes back. The only place
-// that connects. Safe from any thread.
+// connect. The only place that connects. Safe from any thread.
+//
+// Availability: a failure showing the database unreachable or not answering in time
+// opens a circuit breaker. Until it closes, borrow() refuses at once and one probe at a
+// time (the prober thread, every probe_interval) checks whether the database is back;
+// its first success closes the breaker. A watchdog thread cuts a connection whose call
+// into the driver has run past the time-out (a server that stopped answering) and opens
+// the breaker: the caller gets an error and the connection is discarded. Work that began
+// before the breaker last closed is a straggler of that outage: its failure does not
+// open it again.
 class connection_pool {
 public:
     // A borrowed connection, given back on destruction.
     class lease {
     public:
         lease(connection_pool& pool, std::size_t slot) : pool_(&pool), slot_(slot) {}
-        lease(lease&& other) noexcept : pool_(other.pool_), slot_(other.slot_), broken_(other.broken_)
+        lease(lease&& other) noexcept
+            : pool_(other.pool_), slot_(other.slot_), broken_(other.broken_), taken_at_(other.taken_at_)
         {
             other.pool_ = nullptr;
         }
@@ -62,24 +77,28 @@ public:
         pooled_connection* operator->() const { return &**this; }
         // The connection is broken: it is closed when given back.
         void discard() noexcept { broken_ = true; }
+        std::chrono::steady_clock::time_point taken_at() const noexcept { return taken_at_; }
 
     private:
         connection_pool* pool_;
         std::size_t slot_;
         bool broken_ = false;
+        std::chrono::steady_clock::time_point taken_at_ = std::chrono::steady_clock::now();
     };
 
     explicit connection_pool(pool_options options);
+    ~connection_pool();
     connection_pool(const connection_pool&) = delete;
     connection_pool& operator=(const connection_pool&) = delete;
 
     // A connection within the time-out. Throws db_error: HYT00 when every connection
     // stays busy, or the connect's failure (also, without trying, while the back-off
-    // after a failed connect runs).
+    // after a failed connect runs), or at once the breaker's refusal while it is open.
     lease borrow();
 
     // Runs work(pooled_connection&) on a borrowed connection; a failure that shows the
-    // connection broken discards it and passes on as a connection failure (08S01).
+    // connection broken discards it and passes on as a connection failure (08S01). A
+    // failure showing the database unavailable opens the breaker.
     template <typename Work>
     auto run(Work&& work)
     {
@@ -87,14 +106,20 @@ public:
         try {
             return work(*l);
         } catch (const db_error& e) {
-            if (!e.is_connection_lost() && !l->conn().is_dead())
-                throw;
-            l.discard();
-            if (e.is_connection_lost())
-                throw;
-            throw db_error("08S01", e.what());
+            throw failure_of(l, e);
         }
     }
+
+    // Whether the database counts as available: false from a failure until a probe
+    // finds it back. Cheap.
+    bool available() const noexcept { return breaker_.available(); }
+    // Waits until the database counts as available, at most within; true when it does.
+    bool wait_available(std::chrono::steady_clock::duration within);
+    // Hears each change of availability once (see circuit_breaker).
+    void on_availability(circuit_breaker::listener l) { breaker_.on_change(std::move(l)); }
+    // Ends the watchdog and the prober, cutting connections still waiting in the
+    // driver; the listener hears nothing afterwards. Also done on destruction.
+    void shutdown();
 
     // Statements run on the pool's connections since it was made.
     std::uint64_t statements() const noexcept { return statements_.load(std::memory_order_relaxed); }
@@ -107,11 +132,19 @@ private:
         bool busy = false;
         clock::time_point retry_at{};  // no connect before this
         std::chrono::milliseconds backoff{0};
+        clock::time_point connecting_since{};  // set while the borrower connects
     };
 
-    bool pick(std::size_t& index, std::string& refusal);
+    lease take(bool probing);
+    bool pick(std::size_t& index, std::string& refusal, bool probing);
     void open_slot(std::size_t index);
     void give_back(std::size_t index, bool broken);
+    db_error failure_of(lease& l, const db_error& e);
+    void failed(const db_error& why, clock::time_point began);
+    void probe();
+    void probe_while_unavailable();
+    void watch_driver_calls();
+    void cut_overdue();
 
     const pool_options options_;
     std::atomic<std::uint64_t> statements_{0};
@@ -119,6 +152,13 @@ private:
     std::condition_variable freed_;  // a slot stopped being busy
     std::vector<slot> slots_;
     db_error last_failure_{"08001", "no connection yet"};
+    circuit_breaker breaker_;
+
+    std::mutex keeper_lock_;               // guards stopping_
+    std::condition_variable keeper_wake_;  // stopping, or the breaker opened
+    bool stopping_ = false;
+    std::thread prober_;    // probes while the breaker is open
+    std::thread watchdog_;  // cuts driver calls past the time-out
 };
 
 } // namespace qs
