@@ -8,6 +8,7 @@
 #include "qs/store/odbc/diagnostics.h"
 #include "qs/store/odbc/environment.h"
 #include "connection_socket.h"
+#include "sqlite_busy_wait.h"
 
 namespace qs::odbc {
 
@@ -31,7 +32,11 @@ connection::connection(const std::string& connect_string, SQLULEN timeout_second
     check(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc_), SQL_HANDLE_ENV, env, "allocating a connection");
     const SQLULEN login_timeout = std::min<SQLULEN>(timeout_seconds, 10);
     SQLSetConnectAttr(dbc_, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(login_timeout), 0);
-    std::string in = connect_string;
+    // SQLite waits for another writer's lock as long as its data source says, a minute
+    // or more perhaps, and the driver waits that long twice when it retries the
+    // statement: half the time-out each, so that a statement ends within it, as a
+    // PostgreSQL server's query time-out has it.
+    std::string in = with_busy_wait_limit(connect_string, static_cast<long>(timeout_seconds) * 500);
     std::unique_lock setup(driver_setup_lock());
     SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(in.data()), SQL_NTS,
                                     nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
