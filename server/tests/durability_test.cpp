@@ -148,12 +148,17 @@ TEST_F(DurabilityTest, ALockedDatabaseGivesAClearRefusalWhileOnlineMessagingGoes
     ASSERT_EQ(ask(*cy, "ver"), "0.1");  // the select waits
     write_lock held;
     EXPECT_EQ(ann.exec("sendmessage bob offline"), "The database is not available.");
+    EXPECT_EQ(ann.exec("getinfo bob"), "The database is not available.");
     EXPECT_EQ(ann.exec("ver"), "0.1");
     EXPECT_EQ(ann.exec("sendmessage cy online"), "Ok.") << "handed to the waiting select: nothing to store";
     EXPECT_EQ(texts_of(cy->next().text.substr(12)), std::vector<std::string>{"online"});
     EXPECT_NE(server.log().find("database is locked"), std::string::npos) << server.log();
     held.release();
+    ASSERT_TRUE(server.wait_for_log("The database is available again."));
     EXPECT_EQ(ann.exec("sendmessage bob offline"), "Ok.");
+    const std::string log = server.log();
+    EXPECT_EQ(log.find("The database is not available"), log.rfind("The database is not available"))
+        << "said once, not once per request:\n" << log;
 }
 
 TEST_F(DurabilityTest, StopWithTheDatabaseLockedKeepsEveryMessageForTheNextStart)
@@ -264,6 +269,7 @@ TEST_F(DurabilityTest, ASendThatCannotBeStoredIsTakenBackAndSaysSo)
         write_lock held;
         EXPECT_EQ(ann.exec("sendmessage bob lost"), "The database is not available.");
     }
+    ASSERT_TRUE(server.wait_for_log("The database is available again."));
     EXPECT_EQ(bob.exec("getmessage"), "No messages.") << "a send said to have failed never arrives";
     EXPECT_EQ(ann.exec("sendmessage bob kept"), "Ok.");
     EXPECT_EQ(texts_of(bob.exec("getmessage")), std::vector<std::string>{"kept"});

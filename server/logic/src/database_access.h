@@ -8,7 +8,8 @@
 namespace qs {
 
 // Runs work(database&); a database that cannot be reached or does not answer in time
-// becomes "The database is not available." with a log line of the driver's words.
+// becomes "The database is not available." The log says so once, when the database
+// becomes unavailable (availability_changed), not once per request.
 template <typename Work>
 auto server_state::with_db(Work&& work)
 {
@@ -19,7 +20,6 @@ auto server_state::with_db(Work&& work)
     } catch (const db_error& e) {
         if (!e.is_unavailable())
             throw;
-        log_line("The database is not available (SQLSTATE " + e.sqlstate() + "): " + e.what());
         throw qsexcpt(qsexcpt::database_unavailable);
     }
 }

@@ -150,6 +150,20 @@ void server_state::store_unstored(const session_handle& handle)
 
 void server_state::logout(const session_handle& handle)
 {
+    try {
+        logout_stored(handle);
+    } catch (const qsexcpt& e) {
+        if (e.code() != qsexcpt::database_unavailable)
+            throw;
+        leave_orphaned(handle);
+        log_line("Could not store the pending messages of " + handle->name +
+                 " now; they are stored when the database is back.");
+    }
+}
+
+// Logs out once the pools are stored; throws when they cannot be.
+void server_state::logout_stored(const session_handle& handle)
+{
     if (!handle)
         throw qsexcpt(qsexcpt::user_not_online);
     state_guard user(user_lock(handle->name), false);
@@ -206,20 +220,30 @@ void server_state::end_session(const session_handle& handle)
     if (!is_active(handle))
         return;
     try {
-        logout_with_retry(handle);
+        logout(handle);
     } catch (...) {
-        due_list due;
-        {
-            state_guard table(table_lock_);
-            if (!handle->closed)
-                handle->orphaned = true;
-            for (auto& p : handle->parked)  // their connection is gone: nothing may go to them
-                due.push_back(due_select{std::move(p.done), handle, 0, std::string(), hand_out{}});
-            handle->parked.clear();
-        }
-        run_due(due);
+        leave_orphaned(handle);
         throw;
     }
+}
+
+// The session's pools wait in memory for the database: the session stays, orphaned, for
+// the first of the database's return, the next login, a delivery and stop to store. Its
+// waiting selects get "" (their connection is gone or logged out) and the contacts see
+// the user offline.
+void server_state::leave_orphaned(const session_handle& handle)
+{
+    due_list due;
+    {
+        state_guard table(table_lock_);
+        if (!handle->closed)
+            handle->orphaned = true;
+        for (auto& p : handle->parked)  // nothing may go to them
+            due.push_back(due_select{std::move(p.done), handle, 0, std::string(), hand_out{}});
+        handle->parked.clear();
+    }
+    run_due(due);
+    publish_status(handle, "offline");
 }
 
 // Logs out, trying again while the database is unavailable, until store_retry has
@@ -229,7 +253,7 @@ void server_state::logout_with_retry(const session_handle& handle)
     const auto deadline = std::min(std::chrono::steady_clock::now() + options_.store_retry, stop_deadline());
     for (;;) {
         try {
-            logout(handle);
+            logout_stored(handle);
             return;
         } catch (const qsexcpt& e) {
             if (e.code() != qsexcpt::database_unavailable || std::chrono::steady_clock::now() >= deadline)

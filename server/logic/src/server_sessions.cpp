@@ -15,7 +15,10 @@ constexpr int name_has_session = 20;
 
 } // namespace
 
-server_state::server_state(state_options options) : options_(std::move(options)), db_(options_.database) {}
+server_state::server_state(state_options options) : options_(std::move(options)), db_(options_.database)
+{
+    db_.pool().on_availability([this](bool available, const db_error& why) { availability_changed(available, why); });
+}
 
 std::size_t server_state::reply_limit()
 {

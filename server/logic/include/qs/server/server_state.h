@@ -23,8 +23,8 @@ namespace qs {
 
 struct state_options {
     pool_options database;
-    // How long the end of a connection, and stop, keep trying to store a user's pools
-    // while the database is unavailable.
+    // How long stop keeps trying to store a user's pools while the database is
+    // unavailable.
     std::chrono::milliseconds store_retry{20000};
     // Where stop writes what could not be stored; the next start merges it.
     std::string recovery_file = "qsserver.recovery";
@@ -34,7 +34,8 @@ struct state_options {
 // Every operation is safe from any number of threads. Refusals are qs::qsexcpt,
 // whose message is the reply; record-layer failures pass as qs::exception or db_error.
 // A database that cannot be reached or does not answer in time gives
-// "The database is not available." and a log line with the driver's words.
+// "The database is not available."; the log says so once, with the driver's words,
+// and once more when it is back. Until then operations that need it are refused at once.
 //
 // Locking: table_lock_ guards sessions_ and every field of every session. A user's
 // lock (one of user_locks_, by name) makes that user's stored pools and session change
@@ -50,6 +51,9 @@ public:
     enum class pool_kind { personal, group, custom };
 
     explicit server_state(state_options options = {});
+    ~server_state();
+    server_state(const server_state&) = delete;
+    server_state& operator=(const server_state&) = delete;
 
     // Sessions.
     session_handle open_session(const std::string& name);  // exception(20) when present
@@ -61,10 +65,12 @@ public:
 
     // Accounts.
     session_handle login(const std::string& name, const std::string& password);
+    // Stores the pools and logs out. While the database is unavailable it logs out all
+    // the same without waiting: the session stays (orphaned) with its pools, to be
+    // stored when the database is back, or by the next login, a delivery, or stop.
     void logout(const session_handle& handle);
-    // The end of a connection: logs the user out, trying for a while to store the pools.
-    // When they cannot be stored, the session stays (orphaned) for a later delivery,
-    // the next login or stop to store, and the failure is rethrown for the log.
+    // The end of a connection: logs the user out as logout() does. Any other failure
+    // leaves the session orphaned too and is rethrown for the log.
     void logout_user(const std::string& name);
     // The same for a connection's own session handle.
     void end_session(const session_handle& handle);
@@ -143,6 +149,10 @@ public:
     // Failed logins, shared by every connection.
     login_throttle& throttle() noexcept { return throttle_; }
 
+    // Whether the database counts as available now (cheap): false from a failure to
+    // reach it, or a statement past db_timeout, until a probe finds it back.
+    bool database_available() const noexcept { return db_.pool().available(); }
+
     // Statements run on the database since the start (for tests and figures).
     std::uint64_t statements_run() const noexcept { return db_.pool().statements(); }
     // The most text one reply may carry: min(buff_size, 1024) - 5.
@@ -158,8 +168,12 @@ private:
     void load_pending(session& s, const database::login_row& row);
     void replace_with_hash(const std::string& name, const std::string& stored, const std::string& password);
     void store_unstored(const session_handle& handle);
+    void logout_stored(const session_handle& handle);
     void logout_locked(const session_handle& handle);
     void logout_with_retry(const session_handle& handle);
+    void leave_orphaned(const session_handle& handle);
+    void availability_changed(bool available, const db_error& why);
+    void store_orphans();
     void finish_logout(const session_handle& handle);
     std::chrono::steady_clock::time_point stop_deadline() const;
     void deliver(pool_kind kind, const std::string& receiver, const std::string& entry, const ack_handle& ack);
@@ -204,7 +218,8 @@ private:
     login_throttle throttle_;                         // thread-safe itself
     std::atomic<std::chrono::steady_clock::rep> stop_deadline_{std::chrono::steady_clock::time_point::max().time_since_epoch().count()};
     thread_cache stored_replies_;  // select replies that hand out stored entries
-    timed_tasks spills_;           // stores what waits in memory too long; destroyed first
+    timed_tasks spills_;           // stores what waits in memory too long
+    thread_cache background_;      // stores orphaned sessions once the database is back; destroyed first
 };
 
 } // namespace qs

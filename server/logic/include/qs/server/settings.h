@@ -21,7 +21,7 @@ struct settings {
     int max_connections = 10000;  // past this new connections are closed at once
     int frame_timeout = 30;       // seconds a frame may stay unfinished before its connection closes
     int spill_delay_ms = 1000;  // how long a message may wait only in memory before it is stored
-    int store_retry = 20;    // seconds the end of a connection and stop keep trying to store messages
+    int store_retry = 20;    // seconds stop keeps trying to store messages
     std::string log_path = "qsserver.log";
     bool hashed_passwords = false;  // password_storage=hashed: Argon2id hashes, no getpassword
     int tls_port = 0;             // a second port speaking TLS; 0: none

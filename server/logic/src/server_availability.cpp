@@ -1,0 +1,56 @@
+// The database's availability: said once in the log when it changes, and what waited
+// for its return stored then.
+#include "qs/server/log.h"
+#include "qs/server/server_state.h"
+#include "qs/store/db_error_text.h"
+
+namespace qs {
+
+server_state::~server_state()
+{
+    db_.pool().shutdown();  // no change is heard once the members start to go
+}
+
+// On the thread that changed it: a worker, the pool's prober or its watchdog.
+void server_state::availability_changed(bool available, const db_error& why)
+{
+    if (!available) {
+        log_line("The database is not available (SQLSTATE " + why.sqlstate() + "): " + one_line(why.what()));
+        return;
+    }
+    log_line("The database is available again.");
+    background_.run([this] { store_orphans(); });
+}
+
+// Stores the pools of every orphaned session. A database gone again leaves the rest for
+// its next return.
+void server_state::store_orphans()
+{
+    std::vector<session_handle> orphans;
+    {
+        state_guard table(table_lock_);
+        for (const auto& [name, handle] : sessions_)
+            if (handle->orphaned)
+                orphans.push_back(handle);
+    }
+    for (const auto& handle : orphans) {
+        try {
+            state_guard user(user_lock(handle->name));
+            {
+                state_guard table(table_lock_);
+                if (!handle->orphaned || handle->closed)
+                    continue;  // logged in again, or stored meanwhile
+            }
+            logout_locked(handle);
+            log_line("Stored the pending messages of " + handle->name + ".");
+        } catch (const qsexcpt& e) {
+            if (e.code() == qsexcpt::database_unavailable)
+                return;
+            log_line("Could not store the pending messages of " + handle->name + ": " + e.message);
+        } catch (const std::exception& e) {
+            log_line("Could not store the pending messages of " + handle->name + ": " + e.what());
+        }
+    }
+}
+
+} // namespace qs
