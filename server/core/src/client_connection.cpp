@@ -7,11 +7,12 @@
 #include "qs/server/log.h"
 #include "qs/server/log_redaction.h"
 #include "qs/server/network.h"
+#include "qs/server/qsexcpt.h"
 
 namespace qs {
 
 client_connection::client_connection(connection_stream stream, asio::io_context& loop, server_state& state,
-                                     asio::thread_pool& workers, const limits& limits,
+                                     worker_pool& workers, const limits& limits,
                                      std::function<void(client_connection*)> closed)
     : stream_(std::move(stream)), loop_(loop.get_executor()), direct_fd_(stream_.plain_descriptor()), workers_(workers),
       limits_(limits), closed_callback_(std::move(closed)), interpreter_(state), frames_(max_frame_size)
@@ -171,33 +172,154 @@ void client_connection::answer(request& r)
         reply(r.raw.cid, result, r.raw.text, std::move(given));
 }
 
+// A command that may wait (on the database, or a user's lock) runs on a worker, within a
+// deadline: when it passes first, the loop answers and the worker's late result is
+// dropped. While the database counts as unavailable, one that needs it is answered at
+// once instead, but for a logout, which logs out all the same. One command of a
+// connection runs on a worker at a time: the next one also waits for those given up on,
+// within its own deadline. On the loop, like expire(), worker_done() and straggler_done().
 void client_connection::run_on_worker(request r)
 {
+    if (!interpreter_.state().database_available() && !interpreter_.is_logout(r.args) &&
+        interpreter_.needs_database(r.args)) {
+        reply(r.raw.cid, qsexcpt(qsexcpt::database_unavailable).message, r.raw.text);
+        return;
+    }
     busy_ = true;
-    asio::post(workers_, [self = shared_from_this(), r = std::move(r)] {
-        std::string result;
-        hand_out given;
-        ack_handle later;
-        bool failed = false;
-        try {
-            self->interpreter_.execute(r.args, result, &given, &later);
-            if (result.size() > server_state::reply_limit())
-                throw std::length_error("reply longer than one frame");
-        } catch (...) {
-            log_error_block(r.raw.cid, r.raw.text, result, reason_of(std::current_exception()));
-            failed = true;
-            later = nullptr;
-        }
-        asio::post(self->loop_, [self, r = std::move(r), result = std::move(result), given = std::move(given),
-                                   later = std::move(later), failed]() mutable {
-            self->busy_ = false;
-            if (later)
-                self->reply_when_safe(r.raw.cid, r.raw.text, std::move(later));
-            else
-                self->reply(r.raw.cid, failed ? command_failed : result, r.raw.text, std::move(given));
-            self->pump();
-        });
+    awaited_ = std::make_shared<on_worker>(std::move(r), std::chrono::steady_clock::now() + limits_.worker_deadline);
+    watch_deadline();
+    if (stragglers_ == 0)
+        post_awaited();
+}
+
+// Arms the deadline timer for the awaited command unless it runs already. Firing early,
+// for a command answered since, it waits on for the one awaited now: a busy connection
+// costs one timer event per deadline rather than one per command.
+void client_connection::watch_deadline()
+{
+    if (deadline_armed_)
+        return;
+    deadline_armed_ = true;
+    auto& timer = worker_deadline_.get(loop_);
+    timer.expires_at(awaited_->deadline);
+    timer.async_wait([self = shared_from_this()](const asio::error_code&) {
+        self->deadline_armed_ = false;
+        if (!self->awaited_)
+            return;
+        if (std::chrono::steady_clock::now() < self->awaited_->deadline)
+            self->watch_deadline();
+        else
+            self->expire(self->awaited_);
     });
+}
+
+void client_connection::post_awaited()
+{
+    awaited_->job.ticket = workers_.post([self = shared_from_this(), w = awaited_] { self->work_on(w); });
+}
+
+// On a worker.
+void client_connection::work_on(const std::shared_ptr<on_worker>& w)
+{
+    if (!w->job.begin())
+        return;  // answered at its deadline: it never runs
+    std::string result;
+    hand_out given;
+    ack_handle later;
+    bool failed = false;
+    try {
+        interpreter_.execute(w->r.args, result, &given, &later);
+        if (result.size() > server_state::reply_limit())
+            throw std::length_error("reply longer than one frame");
+    } catch (...) {
+        log_error_block(w->r.raw.cid, w->r.raw.text, result, reason_of(std::current_exception()));
+        failed = true;
+        later = nullptr;
+    }
+    if (!w->job.finish()) {
+        finished_late(w, failed ? std::string() : result, given, later);
+        return;
+    }
+    asio::post(loop_, [self = shared_from_this(), w, result = failed ? std::string(command_failed) : std::move(result),
+                       given = std::move(given), later = std::move(later)]() mutable {
+        self->worker_done(w, result, std::move(given), std::move(later));
+    });
+}
+
+// On a worker: the client was told the database did not answer. What the command handed
+// out goes back; a send's settling is no longer listened to.
+void client_connection::finished_late(const std::shared_ptr<on_worker>& w, const std::string& result,
+                                      const hand_out& given, const ack_handle& later)
+{
+    interpreter_.finished_late(w->r.args, result);
+    if (!given.empty()) {
+        try {
+            interpreter_.state().put_back(given);
+        } catch (...) {
+            log_line("Could not put back the messages of a reply that was not sent.");
+        }
+    }
+    if (later)
+        later->release([](bool) {});
+    asio::post(loop_, [self = shared_from_this()] { self->straggler_done(); });
+}
+
+void client_connection::worker_done(const std::shared_ptr<on_worker>& w, const std::string& result, hand_out given,
+                                    ack_handle later)
+{
+    awaited_ = nullptr;
+    busy_ = false;
+    if (later)
+        reply_when_safe(w->r.raw.cid, w->r.raw.text, std::move(later));
+    else
+        reply(w->r.raw.cid, result, w->r.raw.text, std::move(given));
+    pump();
+}
+
+// The deadline passed first: a command still waiting never runs; a running one is given
+// up (its worker no longer counts against the pool) and left to finish on its own.
+void client_connection::expire(std::shared_ptr<on_worker> w)
+{
+    const auto was = w->job.abandon();
+    if (was == worker_job::phase::finished)
+        return;  // its answer is on the way
+    const bool still_runs = was == worker_job::phase::running;
+    if (still_runs) {
+        ++stragglers_;
+        workers_.write_off(w->job.ticket);
+    }
+    awaited_ = nullptr;
+    busy_ = false;
+    reply(w->r.raw.cid, reply_unrun(w->r, still_runs), w->r.raw.text);
+    pump();
+}
+
+// "The database is not available.", but a logout logs out all the same: the session's
+// pools wait in it to be stored (by the logout itself when it still runs).
+std::string client_connection::reply_unrun(const request& r, bool still_runs)
+{
+    session_handle left;
+    std::string reply = interpreter_.reply_unanswered(r.args, left);
+    if (left && !still_runs) {
+        server_state& state = interpreter_.state();
+        workers_.post([&state, left] {
+            try {
+                state.end_session(left);
+            } catch (...) {
+                log_line("Could not store the pending messages of " + left->name + " (" +
+                         reason_of(std::current_exception()) + "); they wait for the next login.");
+            }
+        });
+    }
+    return reply;
+}
+
+void client_connection::straggler_done()
+{
+    --stragglers_;
+    if (stragglers_ == 0 && awaited_ && !awaited_->job.ticket)
+        post_awaited();
+    finish_if_done();
 }
 
 void client_connection::park(const request& r)
@@ -369,7 +491,7 @@ void client_connection::after_emit(emitted& out)
     for (const auto& u : out.unanswered)
         log_error_block(u.cid, u.command, u.text);
     if (out.late_return)  // the end is over: nothing else will put it back
-        asio::post(workers_, [self = shared_from_this()] { self->put_back_returned(); });
+        workers_.post([self = shared_from_this()] { self->put_back_returned(); });
     if (out.too_much)
         asio::dispatch(loop_, [self = shared_from_this()] { self->drop_unread(); });
     else if (out.flush)
@@ -477,7 +599,7 @@ void client_connection::finish_if_done()
         returned = !returned_.empty();
     }
     if (interpreter_.logged_in() || returned)  // storing the pools may wait on the database
-        asio::post(workers_, [self = shared_from_this()] { self->end_then_close(); });
+        workers_.post([self = shared_from_this()] { self->end_then_close(); });
     else
         end_then_close();
 }
@@ -544,7 +666,7 @@ void client_connection::put_back_returned()
         }
     };
     if (on_event_loop())
-        asio::post(workers_, put_back);
+        workers_.post(put_back);
     else
         put_back();
 }

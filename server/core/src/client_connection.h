@@ -16,6 +16,8 @@
 #include "qs/net/frame.h"
 #include "connection_stream.h"
 #include "lazy_timer.h"
+#include "worker_job.h"
+#include "worker_pool.h"
 
 namespace qs {
 
@@ -33,10 +35,13 @@ public:
         std::size_t most_unsent_bytes = 16 << 20;   // past this the connection is closed
         std::chrono::seconds unfinished_frame{30};  // a frame left incomplete longer closes it
         int waiting_selects = 32;
+        // A command on a worker not answered by then is answered by the loop: db_timeout
+        // and a second, so that the database's own time-outs come first.
+        std::chrono::milliseconds worker_deadline{11000};
     };
 
     client_connection(connection_stream stream, asio::io_context& loop, server_state& state,
-                      asio::thread_pool& workers, const limits& limits,
+                      worker_pool& workers, const limits& limits,
                       std::function<void(client_connection*)> closed);
 
     void start();
@@ -50,6 +55,13 @@ private:
         bool too_long = false;
         bool waited = false;  // its wait before running is over (or there was none)
     };
+    // A command handed to a worker: the request is read by both, changed by neither.
+    struct on_worker {
+        on_worker(request req, std::chrono::steady_clock::time_point by) : r(std::move(req)), deadline(by) {}
+        const request r;
+        const std::chrono::steady_clock::time_point deadline;
+        worker_job job;
+    };
 
     asio::awaitable<void> read_loop();
     bool read_paused();
@@ -59,6 +71,15 @@ private:
     void pump();
     bool hold_front();
     void run_on_worker(request r);
+    void post_awaited();
+    void work_on(const std::shared_ptr<on_worker>& w);
+    void finished_late(const std::shared_ptr<on_worker>& w, const std::string& result, const hand_out& given,
+                       const ack_handle& later);
+    void worker_done(const std::shared_ptr<on_worker>& w, const std::string& result, hand_out given, ack_handle later);
+    void watch_deadline();
+    void expire(std::shared_ptr<on_worker> w);
+    std::string reply_unrun(const request& r, bool still_runs);
+    void straggler_done();
     void park(const request& r);
     void answer(request& r);
     struct held_reply {
@@ -109,7 +130,7 @@ private:
     connection_stream stream_;
     asio::io_context::executor_type loop_;  // the event loop the socket belongs to
     const int direct_fd_;                   // plain TCP's descriptor, -1 under TLS
-    asio::thread_pool& workers_;
+    worker_pool& workers_;
     const limits limits_;
     std::function<void(client_connection*)> closed_callback_;
     command_interpreter interpreter_;
@@ -117,9 +138,13 @@ private:
     lazy_timer resume_reading_;    // cancelled when a paused read may go on
     lazy_timer unfinished_frame_;  // runs while a frame is incomplete
     lazy_timer held_login_;        // runs while a login waits its turn
+    lazy_timer worker_deadline_;   // armed while a command's answer is awaited from a worker
+    bool deadline_armed_ = false;
     bool watching_frame_ = false;
     std::deque<request> queue_;           // commands not started yet, in arrival order
     bool busy_ = false;                   // a command runs on a worker, or a login waits
+    std::shared_ptr<on_worker> awaited_;  // the command whose answer is awaited from a worker
+    int stragglers_ = 0;  // commands answered at their deadline still running: the next waits for them
     std::atomic<int> parked_ = 0;         // selects waiting in the session
     std::string writing_;                 // the write in flight
     std::vector<hand_out> writing_given_; // what the write in flight hands out

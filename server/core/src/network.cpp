@@ -12,6 +12,7 @@
 #include "qs/server/settings.h"
 #include "client_connection.h"
 #include "tls_context.h"
+#include "worker_pool.h"
 
 namespace qs {
 
@@ -81,7 +82,7 @@ struct network::impl {
     void forget(client_connection* c);
 
     server_state& state;
-    asio::thread_pool workers;      // commands that may wait on the database
+    worker_pool workers;            // commands that may wait on the database
     std::vector<event_loop> loops;  // fixed at construction; the first also accepts
     asio::ip::tcp::acceptor acceptor;         // on loops[0], like everything below it
     asio::ip::tcp::acceptor tls_acceptor;     // open when tls_port is set
@@ -194,6 +195,7 @@ bool network::start(std::string& why)
     raise_descriptor_limit();
     n.limits.longest_request = static_cast<std::size_t>(config.buff_size) - frame_overhead;
     n.limits.unfinished_frame = std::chrono::seconds(config.frame_timeout);
+    n.limits.worker_deadline = std::chrono::seconds(config.db_timeout) + std::chrono::seconds(1);
     asio::io_context& first = n.loops[0].io;
     asio::co_spawn(first, [&n] { return n.accept_loop(n.acceptor, nullptr); }, asio::detached);
     if (n.tls)

@@ -6,6 +6,9 @@
 
 namespace qs {
 
+thread_local server_state::hand_out* command_interpreter::given_ = nullptr;
+thread_local ack_handle* command_interpreter::later_ = nullptr;
+
 session_handle command_interpreter::current()
 {
     session_handle h;

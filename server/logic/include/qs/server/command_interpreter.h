@@ -42,6 +42,16 @@ public:
     // The connection is over: logs its user out (a failure to store is logged).
     void end();
 
+    // Commands the database kept from answering in time (see command_deadline.cpp).
+    bool is_logout(const std::vector<std::string>& args) const;
+    // The reply to a command answered without waiting for it any longer: the database
+    // is not available; but a logout logs out all the same and leaves its session in
+    // left, to be ended by the caller unless the logout itself still runs.
+    std::string reply_unanswered(const std::vector<std::string>& args, session_handle& left);
+    // Such a command finished after all, with result: a login that succeeded is ended
+    // again, since the client was told it did not happen.
+    void finished_late(const std::vector<std::string>& args, const std::string& result);
+
 private:
     using args_t = std::vector<std::string>;
     struct command;
@@ -87,8 +97,10 @@ private:
     std::mutex lock_;                 // guards current_session_ and ended_
     session_handle current_session_;  // null while nobody is logged in
     bool ended_ = false;
-    server_state::hand_out* given_ = nullptr;  // of the command running now
-    ack_handle* later_ = nullptr;              // likewise
+    // Of the command running now on this thread: a command given up on at its deadline
+    // may still run on a worker while the connection's next one runs on its loop.
+    static thread_local server_state::hand_out* given_;
+    static thread_local ack_handle* later_;
 };
 
 } // namespace qs

@@ -1,0 +1,45 @@
+// Commands whose answer was not waited for any longer: the database did not answer in
+// time, and the connection's loop replied in the command's place.
+#include "qs/server/command_interpreter.h"
+#include "qs/server/log.h"
+#include "qs/server/log_redaction.h"
+#include "qs/server/qsexcpt.h"
+
+namespace qs {
+
+bool command_interpreter::is_logout(const std::vector<std::string>& args) const
+{
+    return args.size() == 1 && args[0] == "logout";
+}
+
+std::string command_interpreter::reply_unanswered(const std::vector<std::string>& args, session_handle& left)
+{
+    if (!is_logout(args))
+        return qsexcpt(qsexcpt::database_unavailable).message;
+    std::lock_guard guard(lock_);
+    left = std::move(current_session_);
+    current_session_ = nullptr;
+    return "Ok.";
+}
+
+void command_interpreter::finished_late(const std::vector<std::string>& args, const std::string& result)
+{
+    if (args.size() != 3 || args[0] != "login" || result != "Ok.")
+        return;
+    session_handle made;
+    {
+        std::lock_guard guard(lock_);
+        if (!current_session_ || current_session_->name != args[1])
+            return;
+        made = std::move(current_session_);
+        current_session_ = nullptr;
+    }
+    try {
+        state_.end_session(made);
+    } catch (...) {
+        log_line("Could not store the pending messages of " + made->name + " (" +
+                 reason_of(std::current_exception()) + "); they wait for the next login.");
+    }
+}
+
+} // namespace qs
