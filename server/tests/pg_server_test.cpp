@@ -1,11 +1,15 @@
-// qsserver on PostgreSQL: a database that goes away and comes back, and two servers
-// appending to one user's stored messages.
+// qsserver on PostgreSQL: a database that goes away and comes back, one that stops
+// answering, and two servers appending to one user's stored messages.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <set>
+#include <sstream>
 #include <thread>
 
+#include "database_stall.h"
 #include "logic_fixture.h"
 #include "server_process.h"
 
@@ -21,22 +25,66 @@ public:
     {
         run(script_ + " start " + state());
         std::ifstream in(state());
-        in >> port_;
+        in >> port_ >> data_;
+        data_ += "/data";
         std::ofstream(ini()) << "[Quillspeak Database]\nDriver = PostgreSQL ANSI\nServername = 127.0.0.1\nPort = "
                              << port_ << "\nDatabase = qs_template\nUsername = postgres\n"
                              << "ConnSettings = SET client_encoding TO 'SQL_ASCII'\n";
     }
-    ~own_cluster() { std::system((script_ + " stop " + state()).c_str()); }
+    ~own_cluster()
+    {
+        thaw();
+        std::system((script_ + " stop " + state()).c_str());
+    }
     void halt() { run(script_ + " halt " + state()); }
     void resume() { run(script_ + " resume " + state()); }
+    // Stops every process of this server (SIGSTOP): connections stay open, and nothing
+    // answers on them, nor on new ones.
+    void freeze()
+    {
+        std::ifstream pid_file(data_ + "/postmaster.pid");
+        pid_t postmaster = 0;
+        pid_file >> postmaster;
+        ASSERT_GT(postmaster, 0);
+        ::kill(postmaster, SIGSTOP);  // first: it starts no process meanwhile
+        frozen_ = {postmaster};
+        for (pid_t child : children_of(postmaster)) {
+            ::kill(child, SIGSTOP);
+            frozen_.push_back(child);
+        }
+    }
+    void thaw()
+    {
+        for (pid_t p : frozen_)
+            ::kill(p, SIGCONT);
+        frozen_.clear();
+    }
     std::string ini() const { return dir_.path() + "/odbc.ini"; }
 
 private:
     std::string state() const { return dir_.path() + "/state"; }
+    static std::vector<pid_t> children_of(pid_t parent)
+    {
+        std::vector<pid_t> out;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+            std::ifstream stat(entry.path() / "stat");
+            std::string line;
+            if (!std::getline(stat, line) || line.rfind(')') == std::string::npos)
+                continue;
+            std::istringstream rest(line.substr(line.rfind(')') + 2));  // state, then the parent
+            char state;
+            pid_t ppid = 0;
+            if (rest >> state >> ppid && ppid == parent)
+                out.push_back(static_cast<pid_t>(std::stoi(entry.path().filename().string())));
+        }
+        return out;
+    }
 
     temp_dir dir_;
     const std::string script_ = QS_SOURCE_DIR "/store/tests/pg-server";
     int port_ = 0;
+    std::string data_;
+    std::vector<pid_t> frozen_;
 };
 
 // Sends until the reply is "Ok." again, for as long as the pool's back-off may take.
@@ -79,6 +127,41 @@ TEST_F(PostgresServerTest, ADatabaseThatStopsIsUnavailableAndIsUsedAgainWhenItCo
     client bob(server.port());
     ASSERT_EQ(bob.exec("login bob pw"), "Ok.");
     EXPECT_EQ(texts_of(bob.exec("getmessage")), std::vector<std::string>{"after"});
+}
+
+TEST_F(PostgresServerTest, AFrozenServerLeavesNoRequestUnansweredAndIsUsedAgainWhenItResumes)
+{
+    own_cluster cluster;
+    server_process server({"db_timeout=2"});
+    server.start({"--console"}, {"ODBCINI=" + cluster.ini()});
+    const auto bound = std::chrono::seconds(2 + 2);
+    stall_cast cast(server.port(), {"ann", "hal", "bob", "eve"});
+    cast.log_in({"ann", "hal"});
+    ASSERT_EQ(cast.as("ann").exec("sendmessage hal one"), "Ok.");  // in memory only
+
+    cluster.freeze();
+    const auto answers = cast.at_once({{"", "getinfo bob"},
+                                       {"ann", "sendmessage bob two"},
+                                       {"", "login eve pw"},
+                                       {"", "newuser dan pw"},
+                                       {"hal", "logout"}});
+    for (const auto& a : answers) {
+        EXPECT_LT(a.took, bound) << a.command;
+        EXPECT_EQ(a.reply, a.command == "logout" ? "Ok." : "The database is not available.") << a.command;
+    }
+    for (const auto& a : cast.at_once({{"", "getinfo bob"}})) {
+        EXPECT_LT(a.took, std::chrono::seconds(2)) << "waited on the database";
+        EXPECT_EQ(a.reply, "The database is not available.");
+    }
+
+    cluster.thaw();
+    ASSERT_TRUE(server.wait_for_log("The database is available again."));
+    EXPECT_NE(cast.fresh().exec("getinfo bob").find("nickname="), std::string::npos);
+    const auto hal = eventually_ok(server.port(), "login hal pw");
+    ASSERT_TRUE(hal);
+    EXPECT_EQ(texts_of(hal->exec("getmessage")), std::vector<std::string>{"one"});
+    EXPECT_TRUE(eventually_ok(server.port(), "login eve pw")) << "the login given up on stays undone";
+    EXPECT_EQ(count_of(server.log(), "The database is not available"), 1u) << server.log();
 }
 
 TEST_F(PostgresServerTest, TwoServersAppendingToOneUserLoseNothing)
