@@ -59,11 +59,6 @@ void run_outside_state_locks(std::function<void()> callback)
     callback();
 }
 
-bool holds_state_lock() noexcept
-{
-    return state_locks_held > 0;
-}
-
 state_guard::state_guard(std::mutex& m, bool wait_on_loop) : m_(m)
 {
     if (!wait_on_loop && event_loop) {

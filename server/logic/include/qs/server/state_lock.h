@@ -13,7 +13,6 @@ namespace qs {
 // releases the last one: no callback ever runs under a state lock, whatever path
 // completed it.
 void run_outside_state_locks(std::function<void()> callback);
-bool holds_state_lock() noexcept;
 
 // One state lock, held from construction until unlock() or destruction.
 class state_guard {
@@ -27,7 +26,6 @@ public:
 
     void unlock();
     void lock();
-    bool owns_lock() const noexcept { return owns_; }
 
 private:
     std::mutex& m_;
