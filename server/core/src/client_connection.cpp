@@ -26,7 +26,10 @@ void client_connection::start()
 
 void client_connection::shutdown()
 {
-    asio::post(loop_, [self = shared_from_this()] { self->stream_.stop_reading(); });
+    asio::post(loop_, [self = shared_from_this()] {
+        self->stream_.stop_reading();
+        self->drop_held_login();
+    });
 }
 
 bool client_connection::read_paused()
@@ -120,8 +123,8 @@ void client_connection::pump()
     finish_if_done();
 }
 
-// A login that must wait (failed logins) holds the commands behind it too, so that one
-// connection cannot run its guesses past the wait; nothing else on the server waits.
+// A login waits for its turn (failed logins) and holds the commands behind it too, so
+// that one connection cannot run its guesses past the wait; nothing else on the server waits.
 bool client_connection::hold_front()
 {
     request& r = queue_.front();
@@ -131,14 +134,23 @@ bool client_connection::hold_front()
     const auto wait = interpreter_.wait_before(r.args);
     if (wait <= std::chrono::steady_clock::duration::zero())
         return false;
-    busy_ = true;
+    busy_ = holding_ = true;
     auto& timer = held_login_.get(loop_);
     timer.expires_after(wait);
     timer.async_wait([self = shared_from_this()](const asio::error_code&) {
-        self->busy_ = false;
+        self->busy_ = self->holding_ = false;
         self->pump();
     });
     return true;
+}
+
+// Stop does not wait out a login's turn: it and what queued behind it are dropped.
+void client_connection::drop_held_login()
+{
+    if (!holding_)
+        return;
+    queue_.clear();
+    held_login_.cancel();
 }
 
 void client_connection::answer(const request& r)
@@ -346,6 +358,7 @@ void client_connection::close_socket()
     }
     resume_reading_.cancel();
     unfinished_frame_.cancel();
+    held_login_.cancel();
     queue_.clear();
     give_back(lost);
 }

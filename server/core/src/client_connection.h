@@ -57,6 +57,7 @@ private:
     void watch_unfinished_frame();
     void pump();
     bool hold_front();
+    void drop_held_login();
     void run_on_worker(request r);
     void park(const request& r);
     void answer(const request& r);
@@ -84,6 +85,7 @@ private:
     bool watching_frame_ = false;
     std::deque<request> queue_;           // commands not started yet, in arrival order
     bool busy_ = false;                   // a command runs on a worker, or a login waits
+    bool holding_ = false;                // a login waits for its turn (held_login_)
     std::atomic<int> parked_ = 0;         // selects waiting in the session
     std::string writing_;                 // the write in flight
     std::vector<hand_out> writing_given_; // what the write in flight hands out

@@ -121,6 +121,8 @@ bool command_interpreter::needs_database(const args_t& args)
     const std::string& word = args[0];
     if (word == "ver" || word == "getstatus" || word == "setstatus")
         return false;
+    if (word == "login")  // refused by the throttle: answered at once
+        return !(attempt_ && attempt_->refused);
     if (word == "sendmessage" || word == "sendcustommessage")
         return !state_.delivers_in_memory(args[1]);
     if (word == "getmessage")
@@ -140,26 +142,59 @@ session_handle command_interpreter::select_target(const args_t& args, std::strin
 }
 
 // Every failure is logged in one line, for tools that ban addresses; never the password.
+// The attempt counts as a failure until the password proves right, or is never checked.
 void command_interpreter::login(const args_t& a, std::string& r)
 {
+    if (login_attempt(a[1]).refused) {
+        log_line("Refused a login for " + printable(a[1]) + " from " + peer_ + ": too many failed logins.");
+        attempt_.reset();
+        throw qsexcpt(qsexcpt::too_many_failed_logins);
+    }
+    session_handle handle;
     try {
-        logged_in_as(state_.login(a[1], a[2]));
+        handle = state_.login(a[1], a[2]);
     } catch (const qsexcpt& e) {
-        if (e.code() == qsexcpt::invalid_password || e.code() == qsexcpt::invalid_username) {
-            state_.throttle().failed(a[1], peer_, login_throttle::clock::now());
+        const bool failed = e.code() == qsexcpt::invalid_password || e.code() == qsexcpt::invalid_username;
+        if (failed)
             log_line("Failed login for " + printable(a[1]) + " from " + peer_ + ".");
-        }
+        end_login_attempt(failed);
+        throw;
+    } catch (...) {
+        end_login_attempt(false);
         throw;
     }
-    state_.throttle().succeeded(a[1]);
+    state_.throttle().succeeded(*attempt_);
+    attempt_.reset();
+    logged_in_as(handle);
     r = ok;
+}
+
+// The attempt wait_before reserved; a login run without it reserves one now.
+login_throttle::attempt& command_interpreter::login_attempt(const std::string& account)
+{
+    if (!attempt_ || attempt_->account != account)
+        attempt_ = state_.throttle().reserve(account, peer_, login_throttle::clock::now());
+    return *attempt_;
+}
+
+// A failure stays counted, and counts for the address; an attempt that checked no
+// password is taken back.
+void command_interpreter::end_login_attempt(bool failed)
+{
+    if (failed)
+        state_.throttle().failed(*attempt_, login_throttle::clock::now());
+    else
+        state_.throttle().cancel(*attempt_);
+    attempt_.reset();
 }
 
 std::chrono::steady_clock::duration command_interpreter::wait_before(const args_t& args)
 {
     if (args.size() != 3 || args[0] != "login" || current())
         return std::chrono::steady_clock::duration::zero();
-    return state_.throttle().wait_before_login(args[1], peer_, login_throttle::clock::now());
+    const auto now = login_throttle::clock::now();
+    attempt_ = state_.throttle().reserve(args[1], peer_, now);
+    return attempt_->refused ? std::chrono::steady_clock::duration::zero() : attempt_->at - now;
 }
 
 void command_interpreter::logout(const args_t&, std::string& r)

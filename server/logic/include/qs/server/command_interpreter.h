@@ -2,16 +2,19 @@
 
 #include <chrono>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "qs/server/login_throttle.h"
 #include "qs/server/server_state.h"
 
 namespace qs {
 
 // The command language of one client connection: its 23 handlers and who is logged in
 // on it. Owned by the connection; execute() runs one command at a time, from any
-// thread; lock_ makes current() safe beside it.
+// thread; lock_ makes current() safe beside it. What a login keeps between its steps
+// (attempt_) goes with it from thread to thread, one at a time.
 class command_interpreter {
 public:
     explicit command_interpreter(server_state& state) : state_(state) {}
@@ -31,8 +34,8 @@ public:
     bool logged_in() { return current() != nullptr; }
     // The peer's address, for the log and for counting failed logins.
     void set_peer(std::string address) { peer_ = std::move(address); }
-    // How long the command must wait before it runs: a login for an account, or from a
-    // peer, with many recent failures waits; everything else runs at once.
+    // How long the command must wait before it runs: a login reserves its attempt in the
+    // throttle and waits for its turn; everything else runs at once.
     std::chrono::steady_clock::duration wait_before(const std::vector<std::string>& args);
 
     // The connection is over: logs its user out (a failure to store is logged).
@@ -49,6 +52,8 @@ private:
     std::string user();                      // the current user's name
     void logged_in_as(const session_handle& handle);
     void logged_out();
+    login_throttle::attempt& login_attempt(const std::string& account);
+    void end_login_attempt(bool failed);
 
     // Handlers of the command language.
     void login(const args_t& a, std::string& r);
@@ -83,6 +88,7 @@ private:
     session_handle current_session_;  // null while nobody is logged in
     bool ended_ = false;
     server_state::hand_out* given_ = nullptr;  // of the command running now
+    std::optional<login_throttle::attempt> attempt_;  // of the login waiting or running
 };
 
 } // namespace qs
