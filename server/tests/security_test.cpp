@@ -154,5 +154,50 @@ TEST_F(SecurityTest, AGuessWhoseTurnIsOverAMinuteAheadIsRefusedAtOnce)
     EXPECT_EQ(server.stop(), 0);
 }
 
+// Drains the replies that have arrived; how many there were.
+std::size_t drain(connections& cs)
+{
+    std::size_t n = 0;
+    for (auto& c : cs)
+        for (; has_reply(*c); ++n)
+            c->next();
+    return n;
+}
+
+// Argon2 runs on a pool of its own: while many wrong passwords wait to be checked, a
+// request for the database is answered before most checks queued ahead of it are done
+// (on the database workers it waited for them all), and another user's login waits only
+// for its turn in the pool, well before the flood has been checked.
+TEST_F(SecurityTest, AFloodOfWrongHashedPasswordsHoldsUpNeitherTheDatabaseNorOtherLogins)
+{
+    constexpr std::size_t flooders = 24, guesses_each = 3;
+    server_process server({"password_storage=hashed"});
+    server.start();
+    client setup(server.port());
+    ASSERT_EQ(setup.exec("newuser ann pw"), "Ok.");
+    connections flood = from_addresses(server.port(), flooders, 20);
+    for (std::size_t i = 0; i < flooders; ++i) {
+        const std::string name = "f" + std::to_string(i);
+        std::string burst = encode_frame(0, "newuser " + name + " pw");
+        for (std::size_t g = 1; g <= guesses_each; ++g)
+            burst += encode_frame(static_cast<std::int32_t>(g), "login " + name + " wrong");
+        flood[i]->send(burst);
+    }
+    for (auto& f : flood)
+        ASSERT_EQ(f->next().text, "Ok.");  // each has a guess waiting to be checked now
+
+    raw_client reader(server.port(), "127.0.0.2");
+    reader.send(encode_frame(1, "getinfo ann"));
+    EXPECT_EQ(reader.next().text.rfind("nickname=", 0), 0u);
+    std::size_t checked = drain(flood);
+    EXPECT_LT(checked, flooders / 2) << "the getinfo waited for the checks queued before it";
+
+    raw_client ann(server.port(), "127.0.0.3");
+    ann.send(encode_frame(1, "login ann pw"));
+    EXPECT_EQ(ann.next().text, "Ok.");
+    checked += drain(flood);
+    EXPECT_LT(checked, flooders * guesses_each) << "ann's login waited for the whole flood";
+}
+
 } // namespace
 } // namespace qs::test

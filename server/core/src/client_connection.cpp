@@ -11,10 +11,10 @@
 namespace qs {
 
 client_connection::client_connection(connection_stream stream, asio::io_context& loop, server_state& state,
-                                     asio::thread_pool& workers, const limits& limits,
+                                     asio::thread_pool& workers, asio::thread_pool& hashing, const limits& limits,
                                      std::function<void(client_connection*)> closed)
     : stream_(std::move(stream)), loop_(loop.get_executor()), direct_fd_(stream_.plain_descriptor()), workers_(workers),
-      limits_(limits), closed_callback_(std::move(closed)), interpreter_(state), frames_(max_frame_size)
+      hashing_(hashing), limits_(limits), closed_callback_(std::move(closed)), interpreter_(state), frames_(max_frame_size)
 {
     interpreter_.set_peer(stream_.peer_address());
 }
@@ -115,6 +115,8 @@ void client_connection::pump()
             park(r);
         else if (r.too_long || !interpreter_.needs_database(r.args))
             answer(r);  // on the event loop: nothing to wait for
+        else if (command_interpreter::may_hash(r.args))
+            run_with_hashing(std::move(r));
         else
             run_on_worker(std::move(r));
     }
@@ -193,6 +195,41 @@ void client_connection::run_on_worker(request r)
             self->reply(r.raw.cid, failed ? command_failed : result, r.raw.text, std::move(given));
             self->pump();
         });
+    });
+}
+
+// A command that may need Argon2 (login, a new password): its database steps on a worker
+// and its hashing between them on the hashing pool, where it waits its turn holding no
+// worker, lock or loop; the commands behind it on this connection wait for it.
+void client_connection::run_with_hashing(request r)
+{
+    busy_ = true;
+    asio::post(workers_, [self = shared_from_this(), r = std::move(r)]() mutable { self->step_on_worker(std::move(r)); });
+}
+
+// On a worker: the command runs until it stops for its password work, or to its end.
+void client_connection::step_on_worker(request r)
+{
+    std::string result;
+    bool failed = false;
+    try {
+        interpreter_.execute(r.args, result);
+    } catch (...) {
+        log_error_block(r.raw.cid, r.raw.text, result, reason_of(std::current_exception()));
+        failed = true;
+    }
+    if (password_work* work = interpreter_.waiting_work()) {
+        asio::post(hashing_, [self = shared_from_this(), work, r = std::move(r)]() mutable {
+            work->run();
+            asio::post(self->workers_,
+                       [self, r = std::move(r)]() mutable { self->step_on_worker(std::move(r)); });
+        });
+        return;
+    }
+    asio::post(loop_, [self = shared_from_this(), r = std::move(r), result = std::move(result), failed] {
+        self->busy_ = false;
+        self->reply(r.raw.cid, failed ? command_failed : result, r.raw.text);
+        self->pump();
     });
 }
 

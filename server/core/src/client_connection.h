@@ -35,7 +35,7 @@ public:
     };
 
     client_connection(connection_stream stream, asio::io_context& loop, server_state& state,
-                      asio::thread_pool& workers, const limits& limits,
+                      asio::thread_pool& workers, asio::thread_pool& hashing, const limits& limits,
                       std::function<void(client_connection*)> closed);
 
     void start();
@@ -59,6 +59,8 @@ private:
     bool hold_front();
     void drop_held_login();
     void run_on_worker(request r);
+    void run_with_hashing(request r);
+    void step_on_worker(request r);
     void park(const request& r);
     void answer(const request& r);
     void reply(std::int32_t cid, const std::string& text, const std::string& command, hand_out given = {});
@@ -75,6 +77,7 @@ private:
     asio::io_context::executor_type loop_;  // the event loop the socket belongs to
     const int direct_fd_;                   // plain TCP's descriptor, -1 under TLS
     asio::thread_pool& workers_;
+    asio::thread_pool& hashing_;  // Argon2 only: no worker waits on it
     const limits limits_;
     std::function<void(client_connection*)> closed_callback_;
     command_interpreter interpreter_;

@@ -9,6 +9,7 @@
 
 #include "qs/net/frame.h"
 #include "qs/server/log.h"
+#include "qs/server/password_work.h"
 #include "qs/server/settings.h"
 #include "client_connection.h"
 #include "tls_context.h"
@@ -69,6 +70,7 @@ struct event_loop {
 struct network::impl {
     explicit impl(server_state& s)
         : state(s), workers(static_cast<std::size_t>(std::max(1, config.db_connections))),
+          hashing(password_work::pool_threads),
           loops(static_cast<std::size_t>(std::max(1, config.io_threads))), acceptor(loops[0].io),
           tls_acceptor(loops[0].io)
     {
@@ -84,6 +86,7 @@ struct network::impl {
 
     server_state& state;
     asio::thread_pool workers;      // commands that may wait on the database
+    asio::thread_pool hashing;      // their Argon2 work, apart from the workers
     std::vector<event_loop> loops;  // fixed at construction; the first also accepts
     asio::ip::tcp::acceptor acceptor;         // on loops[0], like everything below it
     asio::ip::tcp::acceptor tls_acceptor;     // open when tls_port is set
@@ -158,7 +161,7 @@ void network::impl::adopt(asio::ip::tcp::socket socket, asio::io_context& loop, 
     asio::error_code ignored;
     socket.set_option(asio::ip::tcp::no_delay(true), ignored);
     auto stream = tls ? connection_stream(std::move(socket), *tls) : connection_stream(std::move(socket));
-    auto c = std::make_shared<client_connection>(std::move(stream), loop, state, workers, limits,
+    auto c = std::make_shared<client_connection>(std::move(stream), loop, state, workers, hashing, limits,
                                                  [this](client_connection* done) { forget(done); });
     connections.emplace(c.get(), c);
     c->start();
@@ -256,6 +259,7 @@ void network::stop()
         c->shutdown();
     n.changed.wait(guard, [&n] { return n.connections.empty(); });
     guard.unlock();
+    n.hashing.join();
     n.workers.join();
     for (auto& loop : n.loops)
         loop.keep_running.reset();

@@ -93,6 +93,18 @@ bool command_interpreter::refused(const command& cmd, const args_t& args, std::s
 void command_interpreter::execute(const args_t& args, std::string& result, server_state::hand_out* given)
 {
     given_ = given;
+    try {
+        run_command(args, result);
+    } catch (...) {
+        work_.clear();
+        throw;
+    }
+    if (!work_.pending())  // done with it: the next command starts afresh
+        work_.clear();
+}
+
+void command_interpreter::run_command(const args_t& args, std::string& result)
+{
     const command* cmd = args.empty() ? nullptr : find(args[0]);
     if (cmd == nullptr) {
         result = "Unknown command.";
@@ -109,6 +121,11 @@ void command_interpreter::execute(const args_t& args, std::string& result, serve
         if (!cmd->swallow_all)
             throw;
     }
+}
+
+bool command_interpreter::may_hash(const args_t& args)
+{
+    return !args.empty() && (args[0] == "login" || args[0] == "newuser" || args[0] == "setinfo");
 }
 
 bool command_interpreter::needs_database(const args_t& args)
@@ -152,7 +169,7 @@ void command_interpreter::login(const args_t& a, std::string& r)
     }
     session_handle handle;
     try {
-        handle = state_.login(a[1], a[2]);
+        handle = state_.login(a[1], a[2], work_);
     } catch (const qsexcpt& e) {
         const bool failed = e.code() == qsexcpt::invalid_password || e.code() == qsexcpt::invalid_username;
         if (failed)
@@ -163,6 +180,8 @@ void command_interpreter::login(const args_t& a, std::string& r)
         end_login_attempt(false);
         throw;
     }
+    if (!handle)
+        return;  // its password check runs first
     state_.throttle().succeeded(*attempt_);
     attempt_.reset();
     logged_in_as(handle);
@@ -214,8 +233,8 @@ void command_interpreter::newgroup(const args_t& a, std::string& r)
 
 void command_interpreter::newuser(const args_t& a, std::string& r)
 {
-    state_.new_user(a[1], a[2]);
-    r = ok;
+    if (state_.new_user(a[1], a[2], work_))
+        r = ok;
 }
 
 void command_interpreter::sendmessage(const args_t& a, std::string& r)
@@ -321,8 +340,8 @@ void command_interpreter::getinfo(const args_t& a, std::string& r)
 
 void command_interpreter::setinfo(const args_t& a, std::string& r)
 {
-    state_.set_info(user(), a[1]);
-    r = ok;
+    if (state_.set_info(user(), a[1], work_))
+        r = ok;
 }
 
 void command_interpreter::getpassword(const args_t& a, std::string& r)

@@ -7,14 +7,15 @@
 #include <vector>
 
 #include "qs/server/login_throttle.h"
+#include "qs/server/password_work.h"
 #include "qs/server/server_state.h"
 
 namespace qs {
 
 // The command language of one client connection: its 23 handlers and who is logged in
 // on it. Owned by the connection; execute() runs one command at a time, from any
-// thread; lock_ makes current() safe beside it. What a login keeps between its steps
-// (attempt_) goes with it from thread to thread, one at a time.
+// thread; lock_ makes current() safe beside it. What a command keeps between its steps
+// (work_, attempt_) goes with it from thread to thread, one at a time.
 class command_interpreter {
 public:
     explicit command_interpreter(server_state& state) : state_(state) {}
@@ -22,8 +23,13 @@ public:
     command_interpreter& operator=(const command_interpreter&) = delete;
 
     // Runs one parsed command line for this connection and fills result; what a fetch
-    // hands out is recorded in given, when given.
+    // hands out is recorded in given, when given. A command that may_hash() can stop
+    // instead, leaving waiting_work(): run it, then execute the same line again.
     void execute(const std::vector<std::string>& args, std::string& result, server_state::hand_out* given = nullptr);
+    // Whether the command may stop for password work: login, newuser and setinfo.
+    static bool may_hash(const std::vector<std::string>& args);
+    // The work the last execute() stopped for; null when it ran to its end.
+    password_work* waiting_work() { return work_.pending() ? &work_ : nullptr; }
 
     // For a select: the session to park it in, or null with the refusal to answer
     // (the checks execute() makes for a select).
@@ -47,6 +53,7 @@ private:
     static const std::vector<command>& commands();
     static const command* find(const std::string& keyword);
     bool refused(const command& cmd, const args_t& args, std::string& result);
+    void run_command(const args_t& args, std::string& result);
 
     session_handle current();                // null unless logged in
     std::string user();                      // the current user's name
@@ -88,6 +95,7 @@ private:
     session_handle current_session_;  // null while nobody is logged in
     bool ended_ = false;
     server_state::hand_out* given_ = nullptr;  // of the command running now
+    password_work work_;                          // of the command running now
     std::optional<login_throttle::attempt> attempt_;  // of the login waiting or running
 };
 
