@@ -143,6 +143,27 @@ TEST_F(NetworkCoreTest, RunningOutOfDescriptorsPausesAcceptingUntilSomeAreFree)
     EXPECT_TRUE(server.running());
 }
 
+// Stop closes the listening socket and ends every connection before the loop threads end,
+// so they end with descriptors to spare (UndefinedBehaviorSanitizer needs two for its
+// first look at a thread's state) and the log says the listener stopped.
+TEST_F(NetworkCoreTest, AServerOutOfDescriptorsStopsCleanly)
+{
+    server_process server;
+    server.start();
+    ASSERT_TRUE(server.wait_for_log("Closed a connection.")) << "start's probe is gone";
+    const auto spare_one = static_cast<rlim_t>(open_descriptors(server.pid()) + 1);
+    const rlimit tight{spare_one, spare_one};
+    ASSERT_EQ(::prlimit(server.pid(), RLIMIT_NOFILE, &tight, nullptr), 0);
+    raw_client in(server.port());
+    in.send(encode_frame(1, "ver"));
+    ASSERT_EQ(in.next().text, "0.1");
+    raw_client waiting(server.port());  // in the backlog
+    ASSERT_TRUE(server.wait_for_log("Out of file descriptors: accepting pauses."));
+    EXPECT_EQ(server.stop(), 0) << read_file(server.dir() + "/console.err");
+    EXPECT_NE(server.log().find("Listen-proc stopped."), std::string::npos);
+    EXPECT_TRUE(closed_by_server(waiting));
+}
+
 TEST_F(NetworkCoreTest, AFetchFollowedByAHalfCloseIsStillAnswered)
 {
     server_process server;

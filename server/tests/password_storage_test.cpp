@@ -59,5 +59,40 @@ TEST_F(PasswordStorageTest, APlainPasswordBecomesItsHashAtTheNextLoginAndHashesS
               "Passwords are stored as hashes: the password cannot be sent.");
 }
 
+// A login checks the password apart from the database and holds no lock meanwhile; a
+// password changed before it goes on is checked again.
+TEST_F(PasswordStorageTest, ALoginChecksAgainWhenThePasswordChangedWhileItWaited)
+{
+    config.hashed_passwords = true;
+    state.new_user("ann", "pw");
+    password_work work;
+    EXPECT_EQ(state.login("ann", "pw", work), nullptr);
+    ASSERT_TRUE(work.pending());
+    state.set_info("ann", "password=new");
+    work.run();
+    EXPECT_EQ(state.login("ann", "pw", work), nullptr) << "checked against the old password: again";
+    work.run();
+    EXPECT_EQ(reply_of([&] { state.login("ann", "pw", work); }), "Invalid password.");
+    state.logout(state.login("ann", "new"));
+}
+
+TEST_F(PasswordStorageTest, NewPasswordsAreHashedBeforeTheDatabaseIsAsked)
+{
+    config.hashed_passwords = true;
+    password_work work;
+    EXPECT_FALSE(state.new_user("ann", "pw", work));
+    EXPECT_FALSE(state.user_exists("ann"));
+    work.run();
+    EXPECT_TRUE(state.new_user("ann", "pw", work));
+    EXPECT_TRUE(password_matches(stored_password(db, "ann"), "pw"));
+    work.clear();
+    EXPECT_FALSE(state.set_info("ann", "password=a|nickname=N|password=b", work));
+    work.run();
+    EXPECT_TRUE(state.set_info("ann", "password=a|nickname=N|password=b", work));
+    EXPECT_TRUE(password_matches(stored_password(db, "ann"), "b")) << "the last one counts";
+    work.clear();
+    EXPECT_TRUE(state.set_info("ann", "nickname=M", work)) << "no password: nothing to hash";
+}
+
 } // namespace
 } // namespace qs::test

@@ -51,6 +51,18 @@ int free_port_other_than(int taken)
     return port;
 }
 
+void create_from(socket& s, const std::string& from)
+{
+    if (from.empty()) {
+        s.create(0);
+        return;
+    }
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    ::inet_pton(AF_INET, from.c_str(), &at.sin_addr);
+    s.create(at);
+}
+
 std::string read_file(const std::string& path)
 {
     std::ifstream in(path);

@@ -62,9 +62,16 @@ private:
     bool open_ = true;
 };
 
-// A raw connection speaking frames, for what kelclient never sends.
+// Makes s, bound to the loopback address from (any of 127.0.0.0/8) when it is not empty.
+void create_from(socket& s, const std::string& from);
+
+// A raw connection speaking frames, for what kelclient never sends; from an address of
+// its own when from names one, as if from another machine.
 struct raw_client {
-    explicit raw_client(int port) : reader((sock.create(0), sock.connect("127.0.0.1", port), sock)) {}
+    explicit raw_client(int port, const std::string& from = "")
+        : reader((create_from(sock, from), sock.connect("127.0.0.1", port), sock))
+    {
+    }
     ~raw_client() { sock.close(); }
     void send(const std::string& bytes) { sock.send(bytes.data(), static_cast<int>(bytes.size())); }
     frame next() { return reader.next(); }

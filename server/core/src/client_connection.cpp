@@ -1,5 +1,6 @@
 #include "client_connection.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <sys/socket.h>
 
@@ -12,10 +13,10 @@
 namespace qs {
 
 client_connection::client_connection(connection_stream stream, asio::io_context& loop, server_state& state,
-                                     worker_pool& workers, const limits& limits,
+                                     worker_pool& workers, asio::thread_pool& hashing, const limits& limits,
                                      std::function<void(client_connection*)> closed)
     : stream_(std::move(stream)), loop_(loop.get_executor()), direct_fd_(stream_.plain_descriptor()), workers_(workers),
-      limits_(limits), closed_callback_(std::move(closed)), interpreter_(state), frames_(max_frame_size)
+      hashing_(hashing), limits_(limits), closed_callback_(std::move(closed)), interpreter_(state), frames_(max_frame_size)
 {
     interpreter_.set_peer(stream_.peer_address());
 }
@@ -30,6 +31,7 @@ void client_connection::shutdown()
     asio::post(loop_, [self = shared_from_this()] {
         self->stopping_ = true;
         self->stream_.stop_reading();
+        self->drop_held_login();
     });
 }
 
@@ -124,25 +126,36 @@ void client_connection::pump()
     finish_if_done();
 }
 
-// A login that must wait (failed logins) holds the commands behind it too, so that one
-// connection cannot run its guesses past the wait; nothing else on the server waits.
+// A login waits for its turn (failed logins) and holds the commands behind it too, so
+// that one connection cannot run its guesses past the wait; nothing else on the server waits.
 bool client_connection::hold_front()
 {
     request& r = queue_.front();
+    if (stragglers_ > 0 && !r.too_long && command_interpreter::may_hash(r.args))
+        return true;  // it runs alone: straggler_done() goes on
     if (r.waited || r.too_long)
         return false;
     r.waited = true;
     const auto wait = interpreter_.wait_before(r.args);
     if (wait <= std::chrono::steady_clock::duration::zero())
         return false;
-    busy_ = true;
+    busy_ = holding_ = true;
     auto& timer = held_login_.get(loop_);
     timer.expires_after(wait);
     timer.async_wait([self = shared_from_this()](const asio::error_code&) {
-        self->busy_ = false;
+        self->busy_ = self->holding_ = false;
         self->pump();
     });
     return true;
+}
+
+// Stop does not wait out a login's turn: it and what queued behind it are dropped.
+void client_connection::drop_held_login()
+{
+    if (!holding_)
+        return;
+    queue_.clear();
+    held_login_.cancel();
 }
 
 void client_connection::answer(request& r)
@@ -182,6 +195,7 @@ void client_connection::run_on_worker(request r)
 {
     if (!interpreter_.state().database_available() && !interpreter_.is_logout(r.args) &&
         interpreter_.needs_database(r.args)) {
+        interpreter_.not_run(r.args);
         reply(r.raw.cid, qsexcpt(qsexcpt::database_unavailable).message, r.raw.text);
         return;
     }
@@ -193,20 +207,21 @@ void client_connection::run_on_worker(request r)
 }
 
 // Arms the deadline timer for the awaited command unless it runs already. Firing early,
-// for a command answered since, it waits on for the one awaited now: a busy connection
-// costs one timer event per deadline rather than one per command.
+// for a command answered since or one whose deadline stands still, it waits on for the
+// one awaited now: a busy connection costs one timer event per deadline rather than one
+// per command.
 void client_connection::watch_deadline()
 {
     if (deadline_armed_)
         return;
     deadline_armed_ = true;
     auto& timer = worker_deadline_.get(loop_);
-    timer.expires_at(awaited_->deadline);
+    timer.expires_at(std::min(awaited_->deadline.load(), std::chrono::steady_clock::now() + limits_.worker_deadline));
     timer.async_wait([self = shared_from_this()](const asio::error_code&) {
         self->deadline_armed_ = false;
         if (!self->awaited_)
             return;
-        if (std::chrono::steady_clock::now() < self->awaited_->deadline)
+        if (std::chrono::steady_clock::now() < self->awaited_->deadline.load())
             self->watch_deadline();
         else
             self->expire(self->awaited_);
@@ -221,8 +236,13 @@ void client_connection::post_awaited()
 // On a worker.
 void client_connection::work_on(const std::shared_ptr<on_worker>& w)
 {
-    if (!w->job.begin())
-        return;  // answered at its deadline: it never runs
+    if (w->job.begin())
+        step(w);  // else it was answered at its deadline: it never runs
+}
+
+// On a worker: the command runs until it stops for its password work, or to its end.
+void client_connection::step(const std::shared_ptr<on_worker>& w)
+{
     std::string result;
     hand_out given;
     ack_handle later;
@@ -236,6 +256,10 @@ void client_connection::work_on(const std::shared_ptr<on_worker>& w)
         failed = true;
         later = nullptr;
     }
+    if (password_work* work = interpreter_.waiting_work()) {
+        hash_then_step(w, *work);
+        return;
+    }
     if (!w->job.finish()) {
         finished_late(w, failed ? std::string() : result, given, later);
         return;
@@ -243,6 +267,18 @@ void client_connection::work_on(const std::shared_ptr<on_worker>& w)
     asio::post(loop_, [self = shared_from_this(), w, result = failed ? std::string(command_failed) : std::move(result),
                        given = std::move(given), later = std::move(later)]() mutable {
         self->worker_done(w, result, std::move(given), std::move(later));
+    });
+}
+
+// Argon2 waits its turn on the hashing pool, holding no worker, lock or loop, and its
+// deadline stands still meanwhile; then the command's next step runs on a worker.
+void client_connection::hash_then_step(const std::shared_ptr<on_worker>& w, password_work& work)
+{
+    w->deadline = on_worker::time_point::max();
+    asio::post(hashing_, [self = shared_from_this(), w, &work] {
+        work.run();
+        w->deadline = std::chrono::steady_clock::now() + self->limits_.worker_deadline;
+        self->workers_.post([self, w] { self->step(w); });
     });
 }
 
@@ -287,6 +323,8 @@ void client_connection::expire(std::shared_ptr<on_worker> w)
     if (still_runs) {
         ++stragglers_;
         workers_.write_off(w->job.ticket);
+    } else {
+        interpreter_.not_run(w->r.args);
     }
     awaited_ = nullptr;
     busy_ = false;
@@ -314,12 +352,16 @@ std::string client_connection::reply_unrun(const request& r, bool still_runs)
     return reply;
 }
 
+// A hashing command waits for these (hold_front()), the others for their turn on a worker.
 void client_connection::straggler_done()
 {
     --stragglers_;
     if (stragglers_ == 0 && awaited_ && !awaited_->job.ticket)
         post_awaited();
-    finish_if_done();
+    if (stragglers_ == 0 && !busy_)
+        pump();
+    else
+        finish_if_done();
 }
 
 void client_connection::park(const request& r)
@@ -629,6 +671,7 @@ void client_connection::close_socket()
     }
     resume_reading_.cancel();
     unfinished_frame_.cancel();
+    held_login_.cancel();
     queue_.clear();
 }
 

@@ -41,7 +41,7 @@ public:
     };
 
     client_connection(connection_stream stream, asio::io_context& loop, server_state& state,
-                      worker_pool& workers, const limits& limits,
+                      worker_pool& workers, asio::thread_pool& hashing, const limits& limits,
                       std::function<void(client_connection*)> closed);
 
     void start();
@@ -55,11 +55,14 @@ private:
         bool too_long = false;
         bool waited = false;  // its wait before running is over (or there was none)
     };
-    // A command handed to a worker: the request is read by both, changed by neither.
+    // A command handed to a worker: the request is read by both, changed by neither. The
+    // deadline stands still while the command waits for its password work: each of its
+    // database steps has a deadline of its own.
     struct on_worker {
-        on_worker(request req, std::chrono::steady_clock::time_point by) : r(std::move(req)), deadline(by) {}
+        using time_point = std::chrono::steady_clock::time_point;
+        on_worker(request req, time_point by) : r(std::move(req)), deadline(by) {}
         const request r;
-        const std::chrono::steady_clock::time_point deadline;
+        std::atomic<time_point> deadline;
         worker_job job;
     };
 
@@ -70,9 +73,12 @@ private:
     void watch_unfinished_frame();
     void pump();
     bool hold_front();
+    void drop_held_login();
     void run_on_worker(request r);
     void post_awaited();
     void work_on(const std::shared_ptr<on_worker>& w);
+    void step(const std::shared_ptr<on_worker>& w);
+    void hash_then_step(const std::shared_ptr<on_worker>& w, password_work& work);
     void finished_late(const std::shared_ptr<on_worker>& w, const std::string& result, const hand_out& given,
                        const ack_handle& later);
     void worker_done(const std::shared_ptr<on_worker>& w, const std::string& result, hand_out given, ack_handle later);
@@ -131,6 +137,7 @@ private:
     asio::io_context::executor_type loop_;  // the event loop the socket belongs to
     const int direct_fd_;                   // plain TCP's descriptor, -1 under TLS
     worker_pool& workers_;
+    asio::thread_pool& hashing_;  // Argon2 only: no worker waits on it
     const limits limits_;
     std::function<void(client_connection*)> closed_callback_;
     command_interpreter interpreter_;
@@ -145,6 +152,7 @@ private:
     bool busy_ = false;                   // a command runs on a worker, or a login waits
     std::shared_ptr<on_worker> awaited_;  // the command whose answer is awaited from a worker
     int stragglers_ = 0;  // commands answered at their deadline still running: the next waits for them
+    bool holding_ = false;                // a login waits for its turn (held_login_)
     std::atomic<int> parked_ = 0;         // selects waiting in the session
     std::string writing_;                 // the write in flight
     std::vector<hand_out> writing_given_; // what the write in flight hands out

@@ -3,12 +3,14 @@
 #include <condition_variable>
 #include <mutex>
 #include <sys/resource.h>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 
 #include "qs/net/frame.h"
 #include "qs/server/event_loop_thread.h"
 #include "qs/server/log.h"
+#include "qs/server/password_work.h"
 #include "qs/server/settings.h"
 #include "client_connection.h"
 #include "tls_context.h"
@@ -70,19 +72,23 @@ struct event_loop {
 struct network::impl {
     explicit impl(server_state& s)
         : state(s), workers(static_cast<std::size_t>(std::max(1, config.db_connections))),
+          hashing(password_work::pool_threads),
           loops(static_cast<std::size_t>(std::max(1, config.io_threads))), acceptor(loops[0].io),
           tls_acceptor(loops[0].io)
     {
     }
 
+    bool start_loops(std::string& why);
     bool listen(std::string& why);
     asio::awaitable<void> accept_loop(asio::ip::tcp::acceptor& from, asio::ssl::context* tls);
     asio::io_context& next_loop();
     void adopt(asio::ip::tcp::socket socket, asio::io_context& loop, asio::ssl::context* tls);
     void forget(client_connection* c);
+    void close_acceptors();
 
     server_state& state;
     worker_pool workers;            // commands that may wait on the database
+    asio::thread_pool hashing;      // their Argon2 work, apart from the workers
     std::vector<event_loop> loops;  // fixed at construction; the first also accepts
     asio::ip::tcp::acceptor acceptor;         // on loops[0], like everything below it
     asio::ip::tcp::acceptor tls_acceptor;     // open when tls_port is set
@@ -90,10 +96,11 @@ struct network::impl {
     std::size_t next = 0;                     // the loop the next connection goes to
     client_connection::limits limits{};
 
-    std::mutex lock;  // guards connections and stopping
-    std::condition_variable all_closed;
+    std::mutex lock;  // guards connections, stopping and listening
+    std::condition_variable changed;  // the last connection went, or the listening sockets closed
     std::unordered_map<client_connection*, std::shared_ptr<client_connection>> connections;
     bool stopping = false;
+    bool listening = true;  // until stop has closed the listening sockets
     bool refusing = false;  // over max_connections: said once per burst
 };
 
@@ -156,10 +163,25 @@ void network::impl::adopt(asio::ip::tcp::socket socket, asio::io_context& loop, 
     asio::error_code ignored;
     socket.set_option(asio::ip::tcp::no_delay(true), ignored);
     auto stream = tls ? connection_stream(std::move(socket), *tls) : connection_stream(std::move(socket));
-    auto c = std::make_shared<client_connection>(std::move(stream), loop, state, workers, limits,
+    auto c = std::make_shared<client_connection>(std::move(stream), loop, state, workers, hashing, limits,
                                                  [this](client_connection* done) { forget(done); });
     connections.emplace(c.get(), c);
     c->start();
+}
+
+// On the first loop, never beside an accept in flight; returns once both are closed.
+void network::impl::close_acceptors()
+{
+    asio::post(loops[0].io, [this] {
+        asio::error_code ignored;
+        acceptor.close(ignored);
+        tls_acceptor.close(ignored);
+        std::lock_guard guard(lock);
+        listening = false;
+        changed.notify_all();
+    });
+    std::unique_lock guard(lock);
+    changed.wait(guard, [this] { return !listening; });
 }
 
 void network::impl::forget(client_connection* c)
@@ -167,7 +189,7 @@ void network::impl::forget(client_connection* c)
     std::lock_guard guard(lock);
     connections.erase(c);
     if (connections.empty())
-        all_closed.notify_all();
+        changed.notify_all();
 }
 
 // With tls_port set the certificate and the TLS port first: nothing listens when the
@@ -184,10 +206,15 @@ bool network::impl::listen(std::string& why)
     return listen_on(acceptor, config.port, "initializing socket...", why);
 }
 
+// The loops' threads first: once the log says "Listening...", every loop runs.
 bool network::start(std::string& why)
 {
     impl& n = *impl_;
     log_text("Starting socket environment...");
+    if (!n.start_loops(why)) {
+        log_line("Failed: " + why + ".");
+        return false;
+    }
     log_line("Ok.");
     if (!n.listen(why))
         return false;
@@ -200,37 +227,51 @@ bool network::start(std::string& why)
     asio::co_spawn(first, [&n] { return n.accept_loop(n.acceptor, nullptr); }, asio::detached);
     if (n.tls)
         asio::co_spawn(first, [&n] { return n.accept_loop(n.tls_acceptor, n.tls.get()); }, asio::detached);
-    for (auto& loop : n.loops)
-        loop.thread = std::thread([&loop] {
-            mark_event_loop_thread();
-            loop.io.run();
-        });
     return true;
 }
 
+// A thread for every loop; false with why when the system refuses one. stop() ends
+// those that started.
+bool network::impl::start_loops(std::string& why)
+{
+    try {
+        for (auto& loop : loops)
+            loop.thread = std::thread([&loop] {
+                mark_event_loop_thread();
+                loop.io.run();
+            });
+    } catch (const std::system_error& e) {
+        why = std::string("cannot start the event-loop threads (") + e.what() + ")";
+        return false;
+    }
+    return true;
+}
+
+// Nothing is accepted once the listening sockets are closed; once the connections are
+// gone the loops run out of work and their threads end, with every handler run: none is
+// left holding a socket, so stop gives back every descriptor it can before the threads end.
 void network::stop()
 {
     impl& n = *impl_;
     if (!n.loops[0].thread.joinable())  // never started, or stopped already
         return;
+    {
+        std::lock_guard guard(n.lock);
+        n.stopping = true;
+    }
+    n.close_acceptors();
     std::unique_lock guard(n.lock);
-    n.stopping = true;
-    asio::post(n.loops[0].io, [&n] {  // never beside an accept in flight
-        asio::error_code ignored;
-        n.acceptor.close(ignored);
-        n.tls_acceptor.close(ignored);
-    });
     for (auto& [raw, c] : n.connections)
         c->shutdown();
-    n.all_closed.wait(guard, [&n] { return n.connections.empty(); });
+    n.changed.wait(guard, [&n] { return n.connections.empty(); });
     guard.unlock();
+    n.hashing.join();
     n.workers.join();
-    for (auto& loop : n.loops) {
-        loop.keep_running.reset();
-        loop.io.stop();
-    }
     for (auto& loop : n.loops)
-        loop.thread.join();
+        loop.keep_running.reset();
+    for (auto& loop : n.loops)
+        if (loop.thread.joinable())
+            loop.thread.join();
 }
 
 } // namespace qs

@@ -22,6 +22,12 @@ std::string command_interpreter::reply_unanswered(const std::vector<std::string>
     return "Ok.";
 }
 
+void command_interpreter::not_run(const std::vector<std::string>& args)
+{
+    if (!args.empty() && args[0] == "login" && attempt_)
+        end_login_attempt(false);
+}
+
 void command_interpreter::finished_late(const std::vector<std::string>& args, const std::string& result)
 {
     if (args.size() != 3 || args[0] != "login" || result != "Ok.")

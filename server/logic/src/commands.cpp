@@ -95,6 +95,22 @@ void command_interpreter::execute(const args_t& args, std::string& result, serve
 {
     given_ = given;
     later_ = later;
+    if (!may_hash(args)) {  // work_ belongs to the connection's one hashing command
+        run_command(args, result);
+        return;
+    }
+    try {
+        run_command(args, result);
+    } catch (...) {
+        work_.clear();
+        throw;
+    }
+    if (!work_.pending())  // done with it: the next command starts afresh
+        work_.clear();
+}
+
+void command_interpreter::run_command(const args_t& args, std::string& result)
+{
     const command* cmd = args.empty() ? nullptr : find(args[0]);
     if (cmd == nullptr) {
         result = "Unknown command.";
@@ -115,6 +131,11 @@ void command_interpreter::execute(const args_t& args, std::string& result, serve
     }
 }
 
+bool command_interpreter::may_hash(const args_t& args)
+{
+    return !args.empty() && (args[0] == "login" || args[0] == "newuser" || args[0] == "setinfo");
+}
+
 bool command_interpreter::needs_database(const args_t& args)
 {
     using kind = server_state::pool_kind;
@@ -125,6 +146,8 @@ bool command_interpreter::needs_database(const args_t& args)
     const std::string& word = args[0];
     if (word == "ver" || word == "getstatus" || word == "setstatus")
         return false;
+    if (word == "login")  // refused by the throttle: answered at once
+        return !(attempt_ && attempt_->refused);
     if (word == "sendmessage" || word == "sendcustommessage")
         return !state_.delivers_in_memory(args[1]);
     if (word == "getmessage")
@@ -144,26 +167,61 @@ session_handle command_interpreter::select_target(const args_t& args, std::strin
 }
 
 // Every failure is logged in one line, for tools that ban addresses; never the password.
+// The attempt counts as a failure until the password proves right, or is never checked.
 void command_interpreter::login(const args_t& a, std::string& r)
 {
+    if (login_attempt(a[1]).refused) {
+        log_line("Refused a login for " + printable(a[1]) + " from " + peer_ + ": too many failed logins.");
+        attempt_.reset();
+        throw qsexcpt(qsexcpt::too_many_failed_logins);
+    }
+    session_handle handle;
     try {
-        logged_in_as(state_.login(a[1], a[2]));
+        handle = state_.login(a[1], a[2], work_);
     } catch (const qsexcpt& e) {
-        if (e.code() == qsexcpt::invalid_password || e.code() == qsexcpt::invalid_username) {
-            state_.throttle().failed(a[1], peer_, login_throttle::clock::now());
+        const bool failed = e.code() == qsexcpt::invalid_password || e.code() == qsexcpt::invalid_username;
+        if (failed)
             log_line("Failed login for " + printable(a[1]) + " from " + peer_ + ".");
-        }
+        end_login_attempt(failed);
+        throw;
+    } catch (...) {
+        end_login_attempt(false);
         throw;
     }
-    state_.throttle().succeeded(a[1]);
+    if (!handle)
+        return;  // its password check runs first
+    state_.throttle().succeeded(*attempt_);
+    attempt_.reset();
+    logged_in_as(handle);
     r = ok;
+}
+
+// The attempt wait_before reserved; a login run without it reserves one now.
+login_throttle::attempt& command_interpreter::login_attempt(const std::string& account)
+{
+    if (!attempt_ || attempt_->account != account)
+        attempt_ = state_.throttle().reserve(account, peer_, login_throttle::clock::now());
+    return *attempt_;
+}
+
+// A failure stays counted, and counts for the address; an attempt that checked no
+// password is taken back.
+void command_interpreter::end_login_attempt(bool failed)
+{
+    if (failed)
+        state_.throttle().failed(*attempt_, login_throttle::clock::now());
+    else
+        state_.throttle().cancel(*attempt_);
+    attempt_.reset();
 }
 
 std::chrono::steady_clock::duration command_interpreter::wait_before(const args_t& args)
 {
     if (args.size() != 3 || args[0] != "login" || current())
         return std::chrono::steady_clock::duration::zero();
-    return state_.throttle().wait_before_login(args[1], peer_, login_throttle::clock::now());
+    const auto now = login_throttle::clock::now();
+    attempt_ = state_.throttle().reserve(args[1], peer_, now);
+    return attempt_->refused ? std::chrono::steady_clock::duration::zero() : attempt_->at - now;
 }
 
 void command_interpreter::logout(const args_t&, std::string& r)
@@ -183,8 +241,8 @@ void command_interpreter::newgroup(const args_t& a, std::string& r)
 
 void command_interpreter::newuser(const args_t& a, std::string& r)
 {
-    state_.new_user(a[1], a[2]);
-    r = ok;
+    if (state_.new_user(a[1], a[2], work_))
+        r = ok;
 }
 
 // A send answers "Ok." once what it delivered is safe: at once when it was stored or
@@ -303,8 +361,8 @@ void command_interpreter::getinfo(const args_t& a, std::string& r)
 
 void command_interpreter::setinfo(const args_t& a, std::string& r)
 {
-    state_.set_info(user(), a[1]);
-    r = ok;
+    if (state_.set_info(user(), a[1], work_))
+        r = ok;
 }
 
 void command_interpreter::getpassword(const args_t& a, std::string& r)

@@ -6,7 +6,7 @@ namespace qs {
 
 namespace {
 
-const std::array<const char*, 21> messages = {
+const std::array<const char*, 22> messages = {
     "Invalid username.",
     "Invalid password.",
     "The user is already exist.",
@@ -28,6 +28,7 @@ const std::array<const char*, 21> messages = {
     "Too many selects are waiting on this connection.",
     "The text may not contain '|'.",
     "Passwords are stored as hashes: the password cannot be sent.",
+    "Too many failed logins: try again later.",
 };
 
 std::string message_for(int code)

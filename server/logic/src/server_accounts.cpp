@@ -1,4 +1,5 @@
 // Accounts: new users, login and logout, the information record.
+#include <optional>
 #include <thread>
 
 #include "qs/server/log.h"
@@ -54,6 +55,16 @@ bool set_field(user_info& u, const std::string& key, const std::string& value)
     return false;
 }
 
+// The value of the last password=... item; nullopt when there is none.
+std::optional<std::string> last_password(const std::string& items)
+{
+    std::optional<std::string> found;
+    for (const auto& piece : split_list(items))
+        if (piece.rfind("password=", 0) == 0)
+            found = piece.substr(9);
+    return found;
+}
+
 // Both rows of a new user in one transaction on conn.
 void insert_user(odbc::connection& conn, const std::string& name, const std::string& password)
 {
@@ -62,17 +73,25 @@ void insert_user(odbc::connection& conn, const std::string& name, const std::str
 
 } // namespace
 
-session_handle server_state::login(const std::string& name, const std::string& password)
+// The password is checked against the row read under the user lock; a check made for
+// what the row held before (the password changed meanwhile) is made again.
+session_handle server_state::login(const std::string& name, const std::string& password, password_work& work)
 {
     state_guard user(user_lock(name), false);
     const auto row = with_db([&](database& d) { return d.read_login(name); });
+    const auto stored = row ? std::optional<std::string>(row->password) : std::nullopt;
+    if (!work.checked(stored, password)) {
+        work.check(stored, password, config.hashed_passwords);
+        if (work.pending())
+            return nullptr;
+    }
     if (!row)
         throw qsexcpt(qsexcpt::invalid_username);
     remember_user(name);
-    if (!password_matches(row->password, password))
+    if (!work.matched())
         throw qsexcpt(qsexcpt::invalid_password);
     if (config.hashed_passwords && !is_password_hash(row->password))
-        replace_with_hash(name, row->password, password);
+        replace_with_hash(name, row->password, work.new_hash());
     session_handle handle;
     {
         state_guard table(table_lock_);
@@ -91,12 +110,23 @@ session_handle server_state::login(const std::string& name, const std::string& p
     return handle;
 }
 
-// A password stored as typed becomes its hash; unless it changed meanwhile. A failure is
-// logged and leaves it as it was, for the next login.
-void server_state::replace_with_hash(const std::string& name, const std::string& stored, const std::string& password)
+session_handle server_state::login(const std::string& name, const std::string& password)
+{
+    password_work work;
+    for (;;) {
+        if (session_handle handle = login(name, password, work))
+            return handle;
+        work.run();
+    }
+}
+
+// A password stored as typed becomes its hash (made by the login's check), unless it
+// changed meanwhile. A failure is logged and leaves it as it was, for the next login.
+void server_state::replace_with_hash(const std::string& name, const std::string& stored, const std::string& hash)
 {
     try {
-        const std::string hash = hash_password(password);
+        if (hash.empty())
+            throw exception(0);  // making it failed
         with_db([&](database& d) {
             on_connection(d, [&](odbc::connection& c) {
                 user_info u(&c);
@@ -263,14 +293,18 @@ void server_state::logout_with_retry(const session_handle& handle)
     }
 }
 
-void server_state::new_user(const std::string& name, const std::string& password)
+bool server_state::new_user(const std::string& name, const std::string& password, password_work& work)
 {
     if (name.empty() || name.find('|') != std::string::npos)
         throw qsexcpt(qsexcpt::invalid_username);  // could never be named in a list
     if (user_exists(name))
         throw qsexcpt(qsexcpt::user_exists_already);
+    if (config.hashed_passwords && !work.hashed(password)) {
+        work.hash(password);
+        return false;
+    }
     try {
-        const std::string stored = config.hashed_passwords ? hash_password(password) : password;
+        const std::string stored = config.hashed_passwords ? work.hash_made() : password;
         with_db([&](database& d) { on_connection(d, [&](odbc::connection& c) { insert_user(c, name, stored); }); });
     } catch (const db_error& e) {
         if (e.is_constraint_violation())
@@ -284,6 +318,14 @@ void server_state::new_user(const std::string& name, const std::string& password
         throw;
     }
     remember_user(name);
+    return true;
+}
+
+void server_state::new_user(const std::string& name, const std::string& password)
+{
+    password_work work;
+    while (!new_user(name, password, work))
+        work.run();
 }
 
 void server_state::info_record(const std::string& name, std::string& out)
@@ -326,8 +368,14 @@ void server_state::password_for(const std::string& name, const std::string& answ
     });
 }
 
-void server_state::set_info(const std::string& name, const std::string& items)
+// With hashed storage a new password is hashed first; of several, the last counts.
+bool server_state::set_info(const std::string& name, const std::string& items, password_work& work)
 {
+    const auto password = config.hashed_passwords ? last_password(items) : std::nullopt;
+    if (password && !work.hashed(*password)) {
+        work.hash(*password);
+        return false;
+    }
     with_db([&](database& d) {
         on_connection(d, [&](odbc::connection& c) {
             user_info u(&c);
@@ -338,8 +386,7 @@ void server_state::set_info(const std::string& name, const std::string& items)
                 if (eq == std::string::npos)
                     continue;
                 const std::string key = piece.substr(0, eq);
-                const bool hash = config.hashed_passwords && key == "password";
-                set_field(u, key, hash ? hash_password(piece.substr(eq + 1)) : piece.substr(eq + 1));
+                set_field(u, key, password && key == "password" ? work.hash_made() : piece.substr(eq + 1));
             }
             if (public_fields(u).size() > reply_limit())
                 throw qsexcpt(qsexcpt::info_too_long);
@@ -358,6 +405,14 @@ void server_state::set_info(const std::string& name, const std::string& items)
             }
         });
     });
+    return true;
+}
+
+void server_state::set_info(const std::string& name, const std::string& items)
+{
+    password_work work;
+    while (!set_info(name, items, work))
+        work.run();
 }
 
 } // namespace qs

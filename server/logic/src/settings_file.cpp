@@ -38,10 +38,12 @@ std::map<std::string, std::string> read_pairs(const std::string& file_name)
 
 const char* const text_keys[] = {"bind_address", "log_path", "tls_certificate", "tls_private_key", "password_storage"};
 
+// The whole value: a NUL may not end an address early.
 bool is_ip_address(const std::string& text)
 {
     unsigned char bytes[sizeof(in6_addr)];
-    return ::inet_pton(AF_INET, text.c_str(), bytes) == 1 || ::inet_pton(AF_INET6, text.c_str(), bytes) == 1;
+    return text.find('\0') == std::string::npos &&
+           (::inet_pton(AF_INET, text.c_str(), bytes) == 1 || ::inet_pton(AF_INET6, text.c_str(), bytes) == 1);
 }
 
 std::string trimmed(const std::string& s)

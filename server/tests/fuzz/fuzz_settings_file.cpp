@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include <arpa/inet.h>
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include "captured_console.h"
@@ -54,6 +55,70 @@ const text_key text_keys[] = {
     {"tls_private_key", &qs::settings::tls_private_key},
 };
 
+// The whole value: a NUL may not end an address early.
+bool is_ip_address(const std::string& text)
+{
+    unsigned char bytes[sizeof(in6_addr)];
+    return text.find('\0') == std::string::npos &&
+           (::inet_pton(AF_INET, text.c_str(), bytes) == 1 || ::inet_pton(AF_INET6, text.c_str(), bytes) == 1);
+}
+
+bool is_storage(const std::string& text)
+{
+    return text == "plain" || text == "hashed";
+}
+
+// An address the input picks, in the spelling inet_ntop gives.
+std::string some_address(FuzzedDataProvider& in)
+{
+    const bool v6 = in.ConsumeBool();
+    unsigned char bytes[sizeof(in6_addr)] = {};
+    in.ConsumeData(bytes, v6 ? sizeof(in6_addr) : sizeof(in_addr));
+    char text[INET6_ADDRSTRLEN];
+    return ::inet_ntop(v6 ? AF_INET6 : AF_INET, bytes, text, sizeof text);
+}
+
+std::string some_storage(FuzzedDataProvider& in)
+{
+    return in.ConsumeBool() ? "hashed" : "plain";
+}
+
+// The text settings whose value is checked: one that fails keeps the default, with a complaint.
+struct checked_key {
+    const char* key;
+    bool (*valid)(const std::string&);
+    std::string (*some_valid)(FuzzedDataProvider&);
+};
+
+const checked_key checked_keys[] = {
+    {"bind_address", is_ip_address, some_address},
+    {"password_storage", is_storage, some_storage},
+};
+
+// The value a checked key left in the settings, as the file would spell it.
+std::string value_of(const qs::settings& values, std::string_view key)
+{
+    if (key == "bind_address")
+        return values.bind_address;
+    return values.hashed_passwords ? "hashed" : "plain";
+}
+
+void set_value_of(qs::settings& values, std::string_view key, const std::string& value)
+{
+    if (key == "bind_address")
+        values.bind_address = value;
+    else
+        values.hashed_passwords = value == "hashed";
+}
+
+bool is_known(const std::string& key)
+{
+    const auto named = [&](const auto& k) { return key == k.key; };
+    return std::any_of(std::begin(numeric_keys), std::end(numeric_keys), named) ||
+           std::any_of(std::begin(text_keys), std::end(text_keys), named) ||
+           std::any_of(std::begin(checked_keys), std::end(checked_keys), named);
+}
+
 struct reading {
     qs::settings values;
     std::vector<std::string> complaints;
@@ -66,18 +131,21 @@ struct reading {
         for (const auto& k : text_keys)
             if (values.*k.field != other.values.*k.field)
                 return false;
+        for (const auto& k : checked_keys)
+            if (value_of(values, k.key) != value_of(other.values, k.key))
+                return false;
         return complaints == other.complaints;
     }
 };
 
-reading read(std::string_view text)
+reading read(std::string_view text, std::vector<std::string>* notices = nullptr)
 {
     static qs::fuzz::memory_file file;
     file.write(text);
     qs::config = qs::settings{};
     qs::fuzz::console_output().clear();
     reading r;
-    r.complaints = qs::read_settings(file.path());
+    r.complaints = qs::read_settings(file.path(), notices);
     r.values = qs::config;
     QS_FUZZ_CHECK(qs::fuzz::console_output() == "Initializing settings...Ok.\n");
     return r;
@@ -88,21 +156,36 @@ bool complains_of(const std::string& complaint, std::string_view key)
     return complaint.starts_with("Setting " + std::string(key) + "=");
 }
 
-// Every value in range; a complaint names a key, once, and that key kept its default.
+template <typename Key>
+long complaints_of(const reading& r, const Key& k)
+{
+    return std::count_if(r.complaints.begin(), r.complaints.end(),
+                         [&](const std::string& c) { return complains_of(c, k.key); });
+}
+
+// Every value in range or valid; a complaint names a key, once, and that key kept its default.
 void check_sound(const reading& r)
 {
     const qs::settings defaults;
     for (const auto& k : numeric_keys) {
         const int value = r.values.*k.field;
         QS_FUZZ_CHECK(k.low <= value && value <= k.high);
-        const auto n = std::count_if(r.complaints.begin(), r.complaints.end(),
-                                     [&](const std::string& c) { return complains_of(c, k.key); });
+        const auto n = complaints_of(r, k);
         QS_FUZZ_CHECK(n <= 1);
         QS_FUZZ_CHECK(n == 0 || value == defaults.*k.field);
     }
+    for (const auto& k : checked_keys) {
+        const std::string value = value_of(r.values, k.key);
+        QS_FUZZ_CHECK(k.valid(value));
+        const auto n = complaints_of(r, k);
+        QS_FUZZ_CHECK(n <= 1);
+        QS_FUZZ_CHECK(n == 0 || value == value_of(defaults, k.key));
+    }
     for (const auto& c : r.complaints)
         QS_FUZZ_CHECK(std::any_of(std::begin(numeric_keys), std::end(numeric_keys),
-                                  [&](const numeric_key& k) { return complains_of(c, k.key); }));
+                                  [&](const numeric_key& k) { return complains_of(c, k.key); }) ||
+                      std::any_of(std::begin(checked_keys), std::end(checked_keys),
+                                  [&](const checked_key& k) { return complains_of(c, k.key); }));
 }
 
 // A line no reader may act on, made from a line of the file (cut to 100 bytes): behind a
@@ -202,6 +285,16 @@ std::string ignored_line(FuzzedDataProvider& in, const std::string& key)
     }
 }
 
+// A text value cannot hold a newline nor end with a CR, which the reader takes for CRLF.
+std::string text_value(FuzzedDataProvider& in)
+{
+    std::string value = in.ConsumeRandomLengthString(200);
+    std::erase(value, '\n');
+    while (!value.empty() && value.back() == '\r')
+        value.pop_back();
+    return value;
+}
+
 // A settings file the input picks, with what reading it must give.
 class written_file {
 public:
@@ -211,14 +304,26 @@ public:
             write_number(k);
         for (const auto& k : text_keys)
             write_text(k);
+        for (const auto& k : checked_keys)
+            write_checked(k);
     }
 
     std::string text;
     qs::settings expected;
     std::vector<std::string> refused_keys;
+    std::vector<std::string> unknown_keys;  // each once
 
 private:
     void put(const std::string& line) { text += line + (in_.ConsumeBool() ? "\r\n" : "\n"); }
+
+    // A line that sets nothing: a key the server does not know, or no key at all.
+    void put_ignored(const std::string& key)
+    {
+        const std::string line = ignored_line(in_, key);
+        if (const auto eq = line.find('='); eq != std::string::npos)
+            unknown_keys.push_back(line.substr(0, eq));
+        put(line);
+    }
 
     void put_value(const numeric_key& k)
     {
@@ -229,7 +334,7 @@ private:
 
     void write_number(const numeric_key& k)
     {
-        put(ignored_line(in_, k.key));
+        put_ignored(k.key);
         switch (in_.ConsumeIntegralInRange(0, 3)) {
         case 0:  // absent: the default stays
             break;
@@ -246,33 +351,86 @@ private:
         }
     }
 
-    // A text value cannot hold a newline nor end with a CR, which the reader takes for CRLF.
     void write_text(const text_key& k)
     {
-        put(ignored_line(in_, k.key));
+        put_ignored(k.key);
         if (!in_.ConsumeBool())
             return;
-        std::string value = in_.ConsumeRandomLengthString(200);
-        std::erase(value, '\n');
-        while (!value.empty() && value.back() == '\r')
-            value.pop_back();
+        const std::string value = text_value(in_);
         put(std::string(k.key) + "=" + value);
         expected.*k.field = value;
+    }
+
+    void put_valid(const checked_key& k)
+    {
+        const std::string value = k.some_valid(in_);
+        put(std::string(k.key) + "=" + value);
+        set_value_of(expected, k.key, value);
+    }
+
+    std::string invalid_value(const checked_key& k)
+    {
+        std::string value = text_value(in_);
+        if (k.valid(value))
+            value += '!';
+        return value;
+    }
+
+    void write_checked(const checked_key& k)
+    {
+        put_ignored(k.key);
+        switch (in_.ConsumeIntegralInRange(0, 3)) {
+        case 0:
+            break;
+        case 1:
+            put_valid(k);
+            break;
+        case 2:
+            put(std::string(k.key) + "=" + invalid_value(k));
+            refused_keys.push_back(k.key);
+            break;
+        default:
+            put(std::string(k.key) + "=" + invalid_value(k));
+            put_valid(k);
+        }
     }
 
     FuzzedDataProvider& in_;
 };
 
+std::string trimmed(const std::string& s)
+{
+    const auto first = s.find_first_not_of(" \t");
+    return first == std::string::npos ? "" : s.substr(first, s.find_last_not_of(" \t") - first + 1);
+}
+
+// One notice for each unknown key; it hints at the spaces when they are all that is wrong.
+void check_notices(const std::vector<std::string>& notices, const std::vector<std::string>& unknown_keys)
+{
+    QS_FUZZ_CHECK(notices.size() == unknown_keys.size());
+    for (const auto& key : unknown_keys) {
+        const std::string hint = "Setting '" + key + "=";
+        const std::string plain = "Setting '" + key + "' is not known and is ignored.";
+        const bool hinted = is_known(trimmed(key));
+        QS_FUZZ_CHECK(std::count_if(notices.begin(), notices.end(), [&](const std::string& n) {
+                          return hinted ? n.starts_with(hint) && n.find("no spaces around '='") != std::string::npos
+                                        : n == plain;
+                      }) == 1);
+    }
+}
+
 void check_round_trip(FuzzedDataProvider& in)
 {
     const written_file w(in);
-    const reading r = read(w.text);
+    std::vector<std::string> notices;
+    const reading r = read(w.text, &notices);
     check_sound(r);
     QS_FUZZ_CHECK((r == reading{w.expected, r.complaints}));
     QS_FUZZ_CHECK(r.complaints.size() == w.refused_keys.size());  // at most one a key: one for each
     for (const auto& key : w.refused_keys)
         QS_FUZZ_CHECK(std::any_of(r.complaints.begin(), r.complaints.end(),
                                   [&](const std::string& c) { return complains_of(c, key); }));
+    check_notices(notices, w.unknown_keys);
 }
 
 } // namespace

@@ -3,16 +3,21 @@
 #include <chrono>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "qs/server/login_throttle.h"
+#include "qs/server/password_work.h"
 #include "qs/server/server_state.h"
 
 namespace qs {
 
 // The command language of one client connection: its 23 handlers and who is logged in
-// on it. Owned by the connection; execute() runs one command at a time, from any
-// thread; lock_ makes current() safe beside it.
+// on it. Owned by the connection; execute() runs from any thread, and a command given
+// up on at its deadline may still run beside the next ones, so lock_ guards who is
+// logged in. What a hashing command keeps between its steps (work_, attempt_) goes with
+// it from thread to thread, one at a time.
 class command_interpreter {
 public:
     explicit command_interpreter(server_state& state) : state_(state) {}
@@ -22,9 +27,15 @@ public:
     // Runs one parsed command line for this connection and fills result; what a fetch
     // hands out is recorded in given, when given. With later given, a send whose
     // entries still wait in memory leaves result empty and sets *later: the reply is
-    // "Ok." once it settles safely, the refusal of its failure_code() otherwise.
+    // "Ok." once it settles safely, the refusal of its failure_code() otherwise. A
+    // command that may_hash() can stop instead, leaving waiting_work(): run it, then
+    // execute the same line again.
     void execute(const std::vector<std::string>& args, std::string& result, server_state::hand_out* given = nullptr,
                  ack_handle* later = nullptr);
+    // Whether the command may stop for password work: login, newuser and setinfo.
+    static bool may_hash(const std::vector<std::string>& args);
+    // The work the last execute() stopped for; null when it ran to its end.
+    password_work* waiting_work() { return work_.pending() ? &work_ : nullptr; }
 
     // For a select: the session to park it in, or null with the refusal to answer
     // (the checks execute() makes for a select).
@@ -35,8 +46,8 @@ public:
     bool logged_in() { return current() != nullptr; }
     // The peer's address, for the log and for counting failed logins.
     void set_peer(std::string address) { peer_ = std::move(address); }
-    // How long the command must wait before it runs: a login for an account, or from a
-    // peer, with many recent failures waits; everything else runs at once.
+    // How long the command must wait before it runs: a login reserves its attempt in the
+    // throttle and waits for its turn; everything else runs at once.
     std::chrono::steady_clock::duration wait_before(const std::vector<std::string>& args);
 
     // The connection is over: logs its user out (a failure to store is logged).
@@ -51,6 +62,8 @@ public:
     // Such a command finished after all, with result: a login that succeeded is ended
     // again, since the client was told it did not happen.
     void finished_late(const std::vector<std::string>& args, const std::string& result);
+    // A command answered without being run: a login takes back the attempt it reserved.
+    void not_run(const std::vector<std::string>& args);
 
 private:
     using args_t = std::vector<std::string>;
@@ -58,11 +71,14 @@ private:
     static const std::vector<command>& commands();
     static const command* find(const std::string& keyword);
     bool refused(const command& cmd, const args_t& args, std::string& result);
+    void run_command(const args_t& args, std::string& result);
 
     session_handle current();                // null unless logged in
     std::string user();                      // the current user's name
     void logged_in_as(const session_handle& handle);
     void logged_out();
+    login_throttle::attempt& login_attempt(const std::string& account);
+    void end_login_attempt(bool failed);
 
     // Handlers of the command language.
     void login(const args_t& a, std::string& r);
@@ -101,6 +117,10 @@ private:
     // may still run on a worker while the connection's next one runs on its loop.
     static thread_local server_state::hand_out* given_;
     static thread_local ack_handle* later_;
+    // Of the connection's one hashing command (login, newuser, setinfo), which runs
+    // alone: the connection starts none while a command given up on still runs.
+    password_work work_;
+    std::optional<login_throttle::attempt> attempt_;  // of the login waiting or running
 };
 
 } // namespace qs

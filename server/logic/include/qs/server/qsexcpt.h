@@ -32,6 +32,7 @@ public:
         too_many_selects = 18,
         text_has_bar = 19,
         password_not_readable = 20,
+        too_many_failed_logins = 21,
     };
 
     explicit qsexcpt(int code);

@@ -13,6 +13,7 @@
 
 #include "qs/store/database.h"
 #include "qs/server/login_throttle.h"
+#include "qs/server/password_work.h"
 #include "qs/server/qsexcpt.h"
 #include "qs/server/session.h"
 #include "qs/server/state_lock.h"
@@ -63,7 +64,11 @@ public:
     void publish_status(const session_handle& handle, const std::string& status);
     void get_status(const std::string& name, std::string& out);
 
-    // Accounts.
+    // Accounts. Login, new_user and set_info with a password come in steps, so that no
+    // database worker waits on Argon2: each returns null or false, holding no lock, when it
+    // has set up work (password_work) that must run first; called again with the same work
+    // once it has run, it goes on. The overloads without work run every step here.
+    session_handle login(const std::string& name, const std::string& password, password_work& work);
     session_handle login(const std::string& name, const std::string& password);
     // Stores the pools and logs out. While the database is unavailable it logs out all
     // the same without waiting: the session stays (orphaned) with its pools, to be
@@ -74,12 +79,14 @@ public:
     void logout_user(const std::string& name);
     // The same for a connection's own session handle.
     void end_session(const session_handle& handle);
+    bool new_user(const std::string& name, const std::string& password, password_work& work);
     void new_user(const std::string& name, const std::string& password);
     void info_record(const std::string& name, std::string& out);
     // The first nine fields, without the answer and the password.
     void public_record(const std::string& name, std::string& out);
     // The password when answer equals the stored, non-empty answer.
     void password_for(const std::string& name, const std::string& answer, std::string& out);
+    bool set_info(const std::string& name, const std::string& items, password_work& work);
     void set_info(const std::string& name, const std::string& items);
 
     // Messages, status and events.
@@ -166,7 +173,7 @@ private:
     std::mutex& user_lock(const std::string& name);
     void remember_user(const std::string& name);
     void load_pending(session& s, const database::login_row& row);
-    void replace_with_hash(const std::string& name, const std::string& stored, const std::string& password);
+    void replace_with_hash(const std::string& name, const std::string& stored, const std::string& hash);
     void store_unstored(const session_handle& handle);
     void logout_stored(const session_handle& handle);
     void logout_locked(const session_handle& handle);
