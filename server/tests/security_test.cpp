@@ -199,5 +199,22 @@ TEST_F(SecurityTest, AFloodOfWrongHashedPasswordsHoldsUpNeitherTheDatabaseNorOth
     EXPECT_LT(checked, flooders * guesses_each) << "ann's login waited for the whole flood";
 }
 
+// A command's deadline counts its database steps, not its turn for Argon2: with the
+// hashing pool busy past db_timeout + 1 s, every new user is answered as itself, not
+// as a stalled database.
+TEST_F(SecurityTest, HashingQueuedPastTheDeadlineIsNotTakenForAStalledDatabase)
+{
+    constexpr int users = 32;  // at about 0.1 s of Argon2 each on 2 threads
+    server_process server({"password_storage=hashed", "db_timeout=1"});
+    server.start();
+    connections each = from_addresses(server.port(), users, 20);
+    for (int i = 0; i < users; ++i) {
+        const std::string name = "u" + std::to_string(i);
+        each[i]->send(encode_frame(1, "newuser " + name + " pw"));
+    }
+    for (auto& c : each)
+        EXPECT_EQ(c->next().text, "Ok.");
+}
+
 } // namespace
 } // namespace qs::test
