@@ -1,11 +1,11 @@
 #include "qs/store/odbc/connection.h"
 
 #include <algorithm>
-#include <mutex>
 #include <sqlext.h>
 
 #include "qs/store/odbc/diagnostics.h"
 #include "qs/store/odbc/environment.h"
+#include "qs/sync/mutex.h"
 
 namespace qs::odbc {
 
@@ -14,9 +14,9 @@ namespace {
 // The SQLite driver keeps a process-wide list while it reads the data source's settings
 // and corrupts it when two threads connect or disconnect at once (seen: a cycle that
 // spins for ever). unixODBC does not serialise these calls, so we do.
-std::mutex& driver_setup_lock()
+qs::mutex& driver_setup_lock()
 {
-    static std::mutex lock;
+    static qs::mutex lock;
     return lock;
 }
 
@@ -29,7 +29,7 @@ connection::connection(const std::string& connect_string, SQLULEN timeout_second
     const SQLULEN login_timeout = std::min<SQLULEN>(timeout_seconds, 10);
     SQLSetConnectAttr(dbc_, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(login_timeout), 0);
     std::string in = connect_string;
-    std::unique_lock setup(driver_setup_lock());
+    qs::unique_lock setup(driver_setup_lock());
     SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(in.data()), SQL_NTS,
                                     nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
     if (!SQL_SUCCEEDED(rc)) {
@@ -63,7 +63,7 @@ bool connection::is_dead() const
 
 connection::~connection()
 {
-    std::lock_guard setup(driver_setup_lock());
+    qs::lock_guard setup(driver_setup_lock());
     SQLDisconnect(dbc_);
     SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
 }

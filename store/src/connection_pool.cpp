@@ -26,9 +26,10 @@ connection_pool::lease::~lease()
         pool_->give_back(slot_, broken_);
 }
 
-pooled_connection& connection_pool::lease::operator*() const
+// Escape: a busy slot's connection changes only by its borrower, who reads it here unlocked.
+pooled_connection& connection_pool::lease::operator*() const NO_THREAD_SAFETY_ANALYSIS
 {
-    return *pool_->slots_[slot_].open;  // the slot is ours: no lock needed
+    return *pool_->slots_[slot_].open;
 }
 
 connection_pool::connection_pool(pool_options options)
@@ -66,7 +67,7 @@ bool connection_pool::pick(std::size_t& index, std::string& refusal)
 connection_pool::lease connection_pool::borrow()
 {
     const auto deadline = clock::now() + std::chrono::seconds(options_.timeout_seconds);
-    std::unique_lock guard(lock_);
+    qs::unique_lock guard(lock_);
     std::size_t index = 0;
     for (;;) {
         std::string refusal;
@@ -74,7 +75,7 @@ connection_pool::lease connection_pool::borrow()
             break;
         if (!refusal.empty())
             throw db_error(last_failure_.sqlstate(), refusal);
-        if (freed_.wait_until(guard, deadline) == std::cv_status::timeout)
+        if (guard.wait_until(freed_, deadline) == std::cv_status::timeout)
             throw db_error("HYT00", "no database connection became free in time");
     }
     slots_[index].busy = true;
@@ -90,11 +91,11 @@ void connection_pool::open_slot(std::size_t index)
 {
     try {
         auto made = std::make_unique<pooled_connection>(options_, &statements_);
-        std::lock_guard guard(lock_);
+        qs::lock_guard guard(lock_);
         slots_[index].open = std::move(made);
         slots_[index].backoff = std::chrono::milliseconds(0);
     } catch (const db_error& e) {
-        std::lock_guard guard(lock_);
+        qs::lock_guard guard(lock_);
         slot& s = slots_[index];
         s.backoff = std::min(options_.longest_backoff, std::max(options_.first_backoff, s.backoff * 2));
         s.retry_at = clock::now() + s.backoff;
@@ -109,7 +110,7 @@ void connection_pool::give_back(std::size_t index, bool broken)
 {
     std::unique_ptr<pooled_connection> closing;
     {
-        std::lock_guard guard(lock_);
+        qs::lock_guard guard(lock_);
         slot& s = slots_[index];
         if (broken) {
             closing = std::move(s.open);

@@ -5,7 +5,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "qs/store/db_error.h"
 #include "qs/store/odbc/connection.h"
 #include "qs/store/odbc/statement.h"
+#include "qs/sync/mutex.h"
 
 namespace qs {
 
@@ -109,16 +109,16 @@ private:
         std::chrono::milliseconds backoff{0};
     };
 
-    bool pick(std::size_t& index, std::string& refusal);
+    bool pick(std::size_t& index, std::string& refusal) REQUIRES(lock_);
     void open_slot(std::size_t index);
     void give_back(std::size_t index, bool broken);
 
     const pool_options options_;
     std::atomic<std::uint64_t> statements_{0};
-    std::mutex lock_;                // guards slots_ and last_failure_
+    qs::mutex lock_;
     std::condition_variable freed_;  // a slot stopped being busy
-    std::vector<slot> slots_;
-    db_error last_failure_{"08001", "no connection yet"};
+    std::vector<slot> slots_ GUARDED_BY(lock_);  // a busy slot's connection is its borrower's
+    db_error last_failure_ GUARDED_BY(lock_) {"08001", "no connection yet"};
 };
 
 } // namespace qs
