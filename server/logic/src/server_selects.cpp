@@ -36,7 +36,7 @@ unsigned parse_mask(const std::string& mask)
     return wanted;
 }
 
-bool pending(session& s, unsigned wanted)
+bool pending(session& s, unsigned wanted) REQUIRES(session_table)
 {
     for (kind k : pools::all)
         if ((wanted & bit_of(k)) && pools::flag(s, k))
@@ -44,7 +44,7 @@ bool pending(session& s, unsigned wanted)
     return (wanted & want_status) && !s.events.empty();
 }
 
-bool has_stored_head(session& s, unsigned wanted)
+bool has_stored_head(session& s, unsigned wanted) REQUIRES(session_table)
 {
     for (kind k : pools::all)
         if ((wanted & bit_of(k)) && pools::flag(s, k) && pools::pool(s, k).stored() > 0)

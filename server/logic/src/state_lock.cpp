@@ -64,7 +64,7 @@ bool holds_state_lock() noexcept
     return state_locks_held > 0;
 }
 
-state_guard::state_guard(std::mutex& m, bool wait_on_loop) : m_(m)
+state_guard::state_guard(mutex& m, bool wait_on_loop) : m_(m)
 {
     if (!wait_on_loop && event_loop) {
         if (!m_.try_lock())
@@ -75,6 +75,9 @@ state_guard::state_guard(std::mutex& m, bool wait_on_loop) : m_(m)
     owns_ = true;
     acquired();
 }
+
+// The table lock never throws would_block: it is held only briefly, never across waits.
+state_guard::state_guard(table_mutex& m) : state_guard(m, true) {}
 
 state_guard::~state_guard()
 {

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -83,12 +82,13 @@ private:
                         void (server_state::*set)(const std::string&, const std::string&));
 
     server_state& state_;
-    std::string peer_;  // "address" or "[address]" of the client
-    std::mutex lock_;                 // guards current_session_ and ended_
-    session_handle current_session_;  // null while nobody is logged in
-    bool ended_ = false;
-    server_state::hand_out* given_ = nullptr;  // of the command running now
-    ack_handle* later_ = nullptr;              // likewise
+    std::string peer_;  // "address" or "[address]" of the client; set before the first command
+    mutex lock_;
+    session_handle current_session_ GUARDED_BY(lock_);  // null while nobody is logged in
+    bool ended_ GUARDED_BY(lock_) = false;
+    // Of the command running now: the thread running execute() only.
+    server_state::hand_out* given_ = nullptr;
+    ack_handle* later_ = nullptr;
 };
 
 } // namespace qs
