@@ -39,7 +39,7 @@ void login_throttle::note(table& t, const std::string& key, clock::time_point no
 login_throttle::clock::duration login_throttle::wait_before_login(const std::string& account, const std::string& peer,
                                                                   clock::time_point now)
 {
-    std::lock_guard guard(lock_);
+    qs::lock_guard guard(lock_);
     const std::size_t n = std::max(recent(by_account_, account, now), recent(by_peer_, peer, now));
     if (n < static_cast<std::size_t>(free_failures))
         return clock::duration::zero();
@@ -48,14 +48,14 @@ login_throttle::clock::duration login_throttle::wait_before_login(const std::str
 
 void login_throttle::failed(const std::string& account, const std::string& peer, clock::time_point now)
 {
-    std::lock_guard guard(lock_);
+    qs::lock_guard guard(lock_);
     note(by_account_, account, now);
     note(by_peer_, peer, now);
 }
 
 void login_throttle::succeeded(const std::string& account)
 {
-    std::lock_guard guard(lock_);
+    qs::lock_guard guard(lock_);
     by_account_.erase(account);
 }
 

@@ -2,9 +2,10 @@
 
 #include <chrono>
 #include <deque>
-#include <mutex>
 #include <string>
 #include <unordered_map>
+
+#include "qs/sync/mutex.h"
 
 namespace qs {
 
@@ -30,9 +31,9 @@ private:
     static std::size_t recent(table& t, const std::string& key, clock::time_point now);
     static void note(table& t, const std::string& key, clock::time_point now);
 
-    std::mutex lock_;  // guards by_account_ and by_peer_
-    table by_account_;
-    table by_peer_;
+    mutex lock_;
+    table by_account_ GUARDED_BY(lock_);
+    table by_peer_ GUARDED_BY(lock_);
 };
 
 } // namespace qs
