@@ -27,21 +27,24 @@ void client_connection::start()
 void client_connection::shutdown()
 {
     asio::post(loop_, [self = shared_from_this()] {
+        self->assert_on_loop();
         self->stopping_ = true;
         self->stream_.stop_reading();
     });
 }
 
+// Reading waits while too many commands are queued or too many bytes unsent, unless the
+// socket is closed.
 bool client_connection::read_paused()
 {
-    if (queue_.size() >= limits_.queued_commands)
-        return true;
-    std::lock_guard guard(write_lock_);
-    return unsent_.size() >= limits_.unsent_bytes;
+    assert_on_loop();
+    qs::lock_guard guard(write_lock_);
+    return !closed_ && (queue_.size() >= limits_.queued_commands || unsent_.size() >= limits_.unsent_bytes);
 }
 
 asio::awaitable<void> client_connection::read_loop()
 {
+    assert_on_loop();
     auto self = shared_from_this();
     try {
         if (const auto ec = co_await stream_.handshake(limits_.unfinished_frame)) {
@@ -50,7 +53,7 @@ asio::awaitable<void> client_connection::read_loop()
             throw asio::system_error(ec);
         }
         for (;;) {
-            while (read_paused() && !closed_) {
+            while (read_paused()) {
                 auto& resume = resume_reading_.get(loop_);
                 resume.expires_at(asio::steady_timer::time_point::max());
                 asio::error_code ignored;
@@ -69,6 +72,7 @@ asio::awaitable<void> client_connection::read_loop()
 // Cuts the whole frames received so far into the queue and runs what may run.
 void client_connection::accept_bytes()
 {
+    assert_on_loop();
     for (frame f; frames_.next(f);) {
         request r{std::move(f), {}, false};
         r.too_long = r.raw.text.size() > limits_.longest_request;
@@ -85,6 +89,7 @@ void client_connection::accept_bytes()
 // A frame left incomplete for too long ends the connection.
 void client_connection::watch_unfinished_frame()
 {
+    assert_on_loop();
     if (!frames_.has_partial()) {
         if (watching_frame_)
             unfinished_frame_.cancel();
@@ -97,6 +102,7 @@ void client_connection::watch_unfinished_frame()
     auto& timer = unfinished_frame_.get(loop_);
     timer.expires_after(limits_.unfinished_frame);
     timer.async_wait([self = shared_from_this()](asio::error_code ec) {
+        self->assert_on_loop();
         if (ec || !self->watching_frame_)
             return;
         log_line("Closed a connection that left a frame unfinished.");
@@ -108,7 +114,8 @@ void client_connection::watch_unfinished_frame()
 // on a worker; a select parks and holds up nothing.
 void client_connection::pump()
 {
-    while (!busy_ && !queue_.empty() && !ending_ && !hold_front()) {
+    assert_on_loop();
+    while (!busy_ && !queue_.empty() && !ending_seen_on_loop() && !hold_front()) {
         request r = std::move(queue_.front());
         queue_.pop_front();
         if (!r.too_long && !r.args.empty() && r.args[0] == "select")
@@ -127,6 +134,7 @@ void client_connection::pump()
 // connection cannot run its guesses past the wait; nothing else on the server waits.
 bool client_connection::hold_front()
 {
+    assert_on_loop();
     request& r = queue_.front();
     if (r.waited || r.too_long)
         return false;
@@ -138,6 +146,7 @@ bool client_connection::hold_front()
     auto& timer = held_login_.get(loop_);
     timer.expires_after(wait);
     timer.async_wait([self = shared_from_this()](const asio::error_code&) {
+        self->assert_on_loop();
         self->busy_ = false;
         self->pump();
     });
@@ -146,6 +155,7 @@ bool client_connection::hold_front()
 
 void client_connection::answer(request& r)
 {
+    assert_on_loop();
     std::string result;
     hand_out given;
     ack_handle later;
@@ -173,6 +183,7 @@ void client_connection::answer(request& r)
 
 void client_connection::run_on_worker(request r)
 {
+    assert_on_loop();
     busy_ = true;
     asio::post(workers_, [self = shared_from_this(), r = std::move(r)] {
         std::string result;
@@ -190,6 +201,7 @@ void client_connection::run_on_worker(request r)
         }
         asio::post(self->loop_, [self, r = std::move(r), result = std::move(result), given = std::move(given),
                                    later = std::move(later), failed]() mutable {
+            self->assert_on_loop();
             self->busy_ = false;
             if (later)
                 self->reply_when_safe(r.raw.cid, r.raw.text, std::move(later));
@@ -202,6 +214,7 @@ void client_connection::run_on_worker(request r)
 
 void client_connection::park(const request& r)
 {
+    assert_on_loop();
     std::string refusal;
     session_handle target = interpreter_.select_target(r.args, refusal);
     if (!refusal.empty() || !target) {
@@ -228,7 +241,7 @@ void client_connection::reply(std::int32_t cid, const std::string& text, const s
 {
     emitted out;
     {
-        std::lock_guard guard(write_lock_);
+        qs::lock_guard guard(write_lock_);
         if (in_order && !held_.empty()) {
             held_.push_back({cid, command, text, std::move(given), true});
             return;
@@ -244,7 +257,7 @@ void client_connection::reply_when_safe(std::int32_t cid, const std::string& com
 {
     held_reply* slot = nullptr;
     {
-        std::lock_guard guard(write_lock_);
+        qs::lock_guard guard(write_lock_);
         held_.push_back({cid, command, std::string(), {}, false});
         slot = &held_.back();  // stays put: held_ only grows at the back and shrinks at the front
     }
@@ -257,7 +270,7 @@ void client_connection::settle(held_reply& slot, const std::string& text)
 {
     emitted out;
     {
-        std::lock_guard guard(write_lock_);
+        qs::lock_guard guard(write_lock_);
         slot.text = text;
         slot.ready = true;
         while (!held_.empty() && held_.front().ready) {
@@ -310,11 +323,20 @@ void client_connection::after_emit(emitted& out)
     if (out.late_return)  // the end is over: nothing else will put it back
         asio::post(workers_, [self = shared_from_this()] { self->put_back_returned(); });
     if (out.too_much)
-        asio::dispatch(loop_, [self = shared_from_this()] { self->drop_unread(); });
+        asio::dispatch(loop_, [self = shared_from_this()] {
+            self->assert_on_loop();
+            self->drop_unread();
+        });
     else if (out.flush)
-        asio::post(loop_, [self = shared_from_this()] { self->flush(); });
+        asio::post(loop_, [self = shared_from_this()] {
+            self->assert_on_loop();
+            self->flush();
+        });
     if (out.end_waits)
-        asio::post(loop_, [self = shared_from_this()] { self->finish_if_done(); });
+        asio::post(loop_, [self = shared_from_this()] {
+            self->assert_on_loop();
+            self->finish_if_done();
+        });
     for (auto& given : out.sent)
         given.confirm();
 }
@@ -335,16 +357,16 @@ bool client_connection::send_directly(std::string& bytes)
 
 void client_connection::drop_unread()
 {
-    if (closed_)
-        return;
-    log_line("Closed a connection that does not read its replies.");
-    close_socket();
+    assert_on_loop();
+    if (close_socket())
+        log_line("Closed a connection that does not read its replies.");
 }
 
 void client_connection::flush()
 {
+    assert_on_loop();
     {
-        std::lock_guard guard(write_lock_);
+        qs::lock_guard guard(write_lock_);
         flush_scheduled_ = false;
     }
     write_more();
@@ -354,8 +376,9 @@ void client_connection::flush()
 // Every reply produced meanwhile leaves in one write.
 void client_connection::write_more()
 {
+    assert_on_loop();
     {
-        std::lock_guard guard(write_lock_);
+        qs::lock_guard guard(write_lock_);
         if (write_in_flight_ || unsent_.empty() || closed_)
             return;
         write_in_flight_ = true;
@@ -366,14 +389,16 @@ void client_connection::write_more()
     }
     stream_.async_write(asio::buffer(writing_),
                         asio::bind_executor(loop_, [self = shared_from_this()](asio::error_code ec, std::size_t) {
+                            self->assert_on_loop();
                             self->write_done(ec);
                         }));
 }
 
 void client_connection::write_done(const asio::error_code& ec)
 {
+    assert_on_loop();
     {
-        std::lock_guard guard(write_lock_);
+        qs::lock_guard guard(write_lock_);
         write_in_flight_ = false;
         if (ec)
             return_given(writing_given_);
@@ -397,12 +422,13 @@ void client_connection::write_done(const asio::error_code& ec)
 // logged out (on a worker: it may store pools) and the socket closed.
 void client_connection::finish_if_done()
 {
-    if (!read_done_ || ending_ || busy_ || write_in_flight_)
+    assert_on_loop();
+    if (!read_done_ || busy_)
         return;
     bool returned = false;
     {
-        std::lock_guard guard(write_lock_);
-        if (flush_scheduled_ || (!closed_ && (!queue_.empty() || !unsent_.empty())))
+        qs::lock_guard guard(write_lock_);
+        if (ending_ || write_in_flight_ || flush_scheduled_ || (!closed_ && (!queue_.empty() || !unsent_.empty())))
             return;
         if (!closed_ && !stopping_ && !held_.empty()) {  // a send has not settled: its reply comes first
             end_waits_ = true;
@@ -423,18 +449,21 @@ void client_connection::end_then_close()
     put_back_returned();
     interpreter_.end();
     asio::post(loop_, [self = shared_from_this()] {
+        self->assert_on_loop();
         self->close_socket();
         self->closed_callback_(self.get());  // gone from the count before the log says so
         log_line("Closed a connection.");
     });
 }
 
-void client_connection::close_socket()
+// False when it was closed already.
+bool client_connection::close_socket()
 {
+    assert_on_loop();
     {
-        std::lock_guard guard(write_lock_);
+        qs::lock_guard guard(write_lock_);
         if (closed_)
-            return;
+            return false;
         closed_ = true;
         stream_.close(read_done_ && !write_in_flight_);
         unsent_.clear();
@@ -443,6 +472,7 @@ void client_connection::close_socket()
     resume_reading_.cancel();
     unfinished_frame_.cancel();
     queue_.clear();
+    return true;
 }
 
 // Under write_lock_: what replies that never left hand out, kept in the order handed out.
@@ -462,7 +492,7 @@ void client_connection::put_back_returned()
 {
     auto returned = std::make_shared<std::vector<hand_out>>();
     {
-        std::lock_guard guard(write_lock_);
+        qs::lock_guard guard(write_lock_);
         returned->swap(returned_);
         returns_taken_ = true;
     }
