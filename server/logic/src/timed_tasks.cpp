@@ -36,8 +36,8 @@ void timed_tasks::work()
             guard.wait(changed_);
             continue;
         }
-        if (clock::now() < queue_.top().at) {
-            guard.wait_until(changed_, queue_.top().at);
+        if (const clock::time_point at = queue_.top().at; clock::now() < at) {
+            guard.wait_until(changed_, at);  // a copy: the queue may move its entries meanwhile
             continue;
         }
         auto task = std::move(const_cast<timed&>(queue_.top()).task);
