@@ -291,10 +291,11 @@ void client_connection::emit(std::int32_t cid, const std::string& text, const st
 {
     std::string bytes = encode_frame(cid, text);
     if (closed_ || ending_) {  // nobody to answer
-        if (!given.empty())
+        if (!given.empty()) {
             returned_.push_back(std::move(given));
+            out.late_return = out.late_return || returns_taken_;
+        }
         out.unanswered.push_back({cid, command, text, {}, true});
-        out.late_return = out.late_return || returns_taken_;
         return;
     }
     if (send_directly(bytes)) {  // it left whole
