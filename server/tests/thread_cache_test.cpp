@@ -39,5 +39,32 @@ TEST(ThreadCache, BlockingTasksEachGetAThreadAndIdleThreadsAreReused)
     EXPECT_LE(ids.size(), 3u) << "sequential tasks reuse the cached threads";
 }
 
+// Tells, from its thread's end, that the thread has ended.
+struct exit_signal {
+    std::promise<void>* ended = nullptr;
+    ~exit_signal()
+    {
+        if (ended != nullptr)
+            ended->set_value();
+    }
+};
+
+// A thread idle past idle_keep ends and is no longer counted; the next task gets a
+// thread of its own again, and shutdown finds nothing left to wait for.
+TEST(ThreadCache, IdleThreadsEndAndLaterTasksStillRun)
+{
+    thread_cache cache(std::chrono::milliseconds(1));
+    for (int round = 0; round < 3; ++round) {
+        std::promise<void> ended;
+        cache.run([&ended] {
+            thread_local exit_signal signal;
+            signal.ended = &ended;
+        });
+        ended.get_future().wait();
+        EXPECT_EQ(cache.idle(), 0u);
+    }
+    cache.shutdown();
+}
+
 } // namespace
 } // namespace qs::test

@@ -4,13 +4,13 @@ namespace qs {
 
 void circuit_breaker::on_change(listener l)
 {
-    std::lock_guard guard(lock_);
+    qs::lock_guard guard(lock_);
     listener_ = std::move(l);
 }
 
 db_error circuit_breaker::refusal() const
 {
-    std::lock_guard guard(lock_);
+    qs::lock_guard guard(lock_);
     return db_error(why_.sqlstate().empty() ? "08001" : why_.sqlstate(),
                     std::string("the database is not available: ") + why_.what());
 }
@@ -27,15 +27,18 @@ void circuit_breaker::succeeded()
 
 bool circuit_breaker::wait_available(std::chrono::steady_clock::time_point until)
 {
-    std::unique_lock guard(lock_);
-    return closed_.wait_until(guard, until, [&] { return heard_available_ && available(); });
+    qs::unique_lock guard(lock_);
+    while (!(heard_available_ && available()))
+        if (guard.wait_until(closed_, until) == std::cv_status::timeout)
+            return heard_available_ && available();
+    return true;
 }
 
 // The first thread to find nobody delivering hands every queued change to the listener,
 // its own and those made meanwhile, so that the listener hears them in order.
 void circuit_breaker::change_to(bool available, const db_error& why)
 {
-    std::unique_lock guard(lock_);
+    qs::unique_lock guard(lock_);
     if (available_.load(std::memory_order_relaxed) == available)
         return;
     available_.store(available, std::memory_order_release);

@@ -1,12 +1,12 @@
 #include "qs/store/odbc/connection.h"
 
 #include <algorithm>
-#include <mutex>
 #include <sqlext.h>
 #include <sys/socket.h>
 
 #include "qs/store/odbc/diagnostics.h"
 #include "qs/store/odbc/environment.h"
+#include "qs/sync/mutex.h"
 #include "connection_socket.h"
 #include "sqlite_busy_wait.h"
 
@@ -18,9 +18,9 @@ namespace {
 // and corrupts it when two threads connect or disconnect at once (seen: a cycle that
 // spins for ever). unixODBC does not serialise these calls, so we do: every connect
 // (the driver is not known before), and the disconnects of drivers other than PostgreSQL's.
-std::mutex& driver_setup_lock()
+qs::mutex& driver_setup_lock()
 {
-    static std::mutex lock;
+    static qs::mutex lock;
     return lock;
 }
 
@@ -37,7 +37,7 @@ connection::connection(const std::string& connect_string, SQLULEN timeout_second
     // statement: half the time-out each, so that a statement ends within it, as a
     // PostgreSQL server's query time-out has it.
     std::string in = with_busy_wait_limit(connect_string, static_cast<long>(timeout_seconds) * 500);
-    std::unique_lock setup(driver_setup_lock());
+    qs::unique_lock setup(driver_setup_lock());
     SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(in.data()), SQL_NTS,
                                     nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
     if (!SQL_SUCCEEDED(rc)) {
@@ -77,11 +77,16 @@ bool connection::is_dead() const
 // answering holds the lock until its login time-out.
 connection::~connection()
 {
-    std::unique_lock setup(driver_setup_lock(), std::defer_lock);
-    if (dialect_ != dialect::postgresql)
-        setup.lock();
-    SQLDisconnect(dbc_);
-    SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+    const auto disconnect = [this] {
+        SQLDisconnect(dbc_);
+        SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+    };
+    if (dialect_ == dialect::postgresql) {
+        disconnect();
+        return;
+    }
+    qs::lock_guard setup(driver_setup_lock());
+    disconnect();
 }
 
 void connection::cut() noexcept

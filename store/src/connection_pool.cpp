@@ -26,9 +26,10 @@ connection_pool::lease::~lease()
         pool_->give_back(slot_, broken_);
 }
 
-pooled_connection& connection_pool::lease::operator*() const
+// Escape: a busy slot's connection changes only by its borrower, who reads it here unlocked.
+pooled_connection& connection_pool::lease::operator*() const NO_THREAD_SAFETY_ANALYSIS
 {
-    return *pool_->slots_[slot_].open;  // the slot is ours: no lock needed
+    return *pool_->slots_[slot_].open;
 }
 
 connection_pool::connection_pool(pool_options options)
@@ -80,7 +81,7 @@ connection_pool::lease connection_pool::borrow()
 connection_pool::lease connection_pool::take(bool probing)
 {
     const auto deadline = clock::now() + std::chrono::seconds(options_.timeout_seconds);
-    std::unique_lock guard(lock_);
+    qs::unique_lock guard(lock_);
     std::size_t index = 0;
     for (;;) {
         std::string refusal;
@@ -88,7 +89,7 @@ connection_pool::lease connection_pool::take(bool probing)
             break;
         if (!refusal.empty())
             throw db_error(last_failure_.sqlstate(), refusal);
-        if (freed_.wait_until(guard, deadline) == std::cv_status::timeout)
+        if (guard.wait_until(freed_, deadline) == std::cv_status::timeout)
             throw db_error("HYT00", "no database connection became free in time");
     }
     slots_[index].busy = true;
@@ -107,13 +108,13 @@ void connection_pool::open_slot(std::size_t index)
     const auto began = clock::now();
     try {
         auto made = std::make_unique<pooled_connection>(options_, &statements_);
-        std::lock_guard guard(lock_);
+        qs::lock_guard guard(lock_);
         slots_[index].open = std::move(made);
         slots_[index].backoff = std::chrono::milliseconds(0);
         slots_[index].connecting_since = {};
     } catch (const db_error& e) {
         {
-            std::lock_guard guard(lock_);
+            qs::lock_guard guard(lock_);
             slot& s = slots_[index];
             s.backoff = std::min(options_.longest_backoff, std::max(options_.first_backoff, s.backoff * 2));
             s.retry_at = clock::now() + s.backoff;
@@ -132,7 +133,7 @@ void connection_pool::give_back(std::size_t index, bool broken)
 {
     std::unique_ptr<pooled_connection> closing;
     {
-        std::lock_guard guard(lock_);
+        qs::lock_guard guard(lock_);
         slot& s = slots_[index];
         if (broken || (s.open && s.open->conn().was_cut())) {
             closing = std::move(s.open);
@@ -163,7 +164,7 @@ void connection_pool::failed(const db_error& why, clock::time_point began)
     if (began < breaker_.closed_at())
         return;
     breaker_.failed(why);
-    { std::lock_guard guard(keeper_lock_); }  // the prober is waiting or will see it open
+    { qs::lock_guard guard(keeper_lock_); }  // the prober is waiting or will see it open
     keeper_wake_.notify_all();
 }
 
@@ -194,16 +195,18 @@ void connection_pool::probe()
 // while it stays open.
 void connection_pool::probe_while_unavailable()
 {
-    std::unique_lock guard(keeper_lock_);
-    for (;;) {
-        keeper_wake_.wait(guard, [&] { return stopping_ || !breaker_.available(); });
-        if (stopping_)
-            return;
+    qs::unique_lock guard(keeper_lock_);
+    while (!stopping_) {
+        if (breaker_.available()) {
+            guard.wait(keeper_wake_);
+            continue;
+        }
         guard.unlock();
         probe();
         guard.lock();
-        if (!breaker_.available())
-            keeper_wake_.wait_for(guard, options_.probe_interval, [&] { return stopping_; });
+        const auto next = clock::now() + options_.probe_interval;
+        while (!stopping_ && !breaker_.available() && clock::now() < next)
+            guard.wait_until(keeper_wake_, next);
     }
 }
 
@@ -212,8 +215,13 @@ void connection_pool::watch_driver_calls()
 {
     const auto tick = std::clamp<clock::duration>(std::chrono::seconds(options_.timeout_seconds) / 4,
                                                   std::chrono::milliseconds(10), std::chrono::milliseconds(200));
-    std::unique_lock guard(keeper_lock_);
-    while (!keeper_wake_.wait_for(guard, tick, [&] { return stopping_; })) {
+    qs::unique_lock guard(keeper_lock_);
+    for (;;) {
+        const auto next = clock::now() + tick;
+        while (!stopping_ && clock::now() < next)
+            guard.wait_until(keeper_wake_, next);
+        if (stopping_)
+            return;
         guard.unlock();
         cut_overdue();
         guard.lock();
@@ -230,7 +238,7 @@ void connection_pool::cut_overdue()
     const std::string seconds = std::to_string(options_.timeout_seconds);
     std::vector<std::pair<db_error, clock::time_point>> overdue;
     {
-        std::lock_guard guard(lock_);
+        qs::lock_guard guard(lock_);
         for (auto& s : slots_) {
             clock::time_point since;
             if (!s.busy)
@@ -253,12 +261,12 @@ void connection_pool::cut_overdue()
 void connection_pool::shutdown()
 {
     {
-        std::lock_guard guard(keeper_lock_);
+        qs::lock_guard guard(keeper_lock_);
         stopping_ = true;
     }
     keeper_wake_.notify_all();
     {
-        std::lock_guard guard(lock_);  // a probe may be waiting on a server that stopped answering
+        qs::lock_guard guard(lock_);  // a probe may be waiting on a server that stopped answering
         clock::time_point since;
         for (auto& s : slots_)
             if (s.busy && s.open && s.open->conn().waiting_since(since))

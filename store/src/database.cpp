@@ -43,7 +43,7 @@ struct database::queued_append {
     std::size_t limit;
     append_result result = append_result::appended;
     std::exception_ptr error;
-    bool done = false;
+    bool done = false;  // guarded by database::append_lock_
 };
 
 database::append_result database::append_one(pooled_connection& pc, const queued_append& q)
@@ -108,11 +108,11 @@ database::append_result database::append(column c, const std::string& name, cons
                                           std::size_t limit)
 {
     queued_append mine{c, name, entry, limit, append_result::appended, nullptr, false};
-    std::unique_lock guard(append_lock_);
+    qs::unique_lock guard(append_lock_);
     append_queue_.push_back(&mine);
     while (!mine.done) {
         if (committing_) {
-            appends_done_.wait(guard);
+            guard.wait(appends_done_);
             continue;
         }
         committing_ = true;

@@ -29,22 +29,25 @@ void client_connection::start()
 void client_connection::shutdown()
 {
     asio::post(loop_, [self = shared_from_this()] {
+        self->assert_on_loop();
         self->stopping_ = true;
         self->stream_.stop_reading();
         self->drop_held_login();
     });
 }
 
+// Reading waits while too many commands are queued or too many bytes unsent, unless the
+// socket is closed.
 bool client_connection::read_paused()
 {
-    if (queue_.size() >= limits_.queued_commands)
-        return true;
-    std::lock_guard guard(write_lock_);
-    return unsent_.size() >= limits_.unsent_bytes;
+    assert_on_loop();
+    qs::lock_guard guard(write_lock_);
+    return !closed_ && (queue_.size() >= limits_.queued_commands || unsent_.size() >= limits_.unsent_bytes);
 }
 
 asio::awaitable<void> client_connection::read_loop()
 {
+    assert_on_loop();
     auto self = shared_from_this();
     try {
         if (const auto ec = co_await stream_.handshake(limits_.unfinished_frame)) {
@@ -53,7 +56,7 @@ asio::awaitable<void> client_connection::read_loop()
             throw asio::system_error(ec);
         }
         for (;;) {
-            while (read_paused() && !closed_) {
+            while (read_paused()) {
                 auto& resume = resume_reading_.get(loop_);
                 resume.expires_at(asio::steady_timer::time_point::max());
                 asio::error_code ignored;
@@ -72,6 +75,7 @@ asio::awaitable<void> client_connection::read_loop()
 // Cuts the whole frames received so far into the queue and runs what may run.
 void client_connection::accept_bytes()
 {
+    assert_on_loop();
     for (frame f; frames_.next(f);) {
         request r{std::move(f), {}, false};
         r.too_long = r.raw.text.size() > limits_.longest_request;
@@ -88,6 +92,7 @@ void client_connection::accept_bytes()
 // A frame left incomplete for too long ends the connection.
 void client_connection::watch_unfinished_frame()
 {
+    assert_on_loop();
     if (!frames_.has_partial()) {
         if (watching_frame_)
             unfinished_frame_.cancel();
@@ -100,6 +105,7 @@ void client_connection::watch_unfinished_frame()
     auto& timer = unfinished_frame_.get(loop_);
     timer.expires_after(limits_.unfinished_frame);
     timer.async_wait([self = shared_from_this()](asio::error_code ec) {
+        self->assert_on_loop();
         if (ec || !self->watching_frame_)
             return;
         log_line("Closed a connection that left a frame unfinished.");
@@ -111,7 +117,8 @@ void client_connection::watch_unfinished_frame()
 // on a worker; a select parks and holds up nothing.
 void client_connection::pump()
 {
-    while (!busy_ && !queue_.empty() && !ending_ && !hold_front()) {
+    assert_on_loop();
+    while (!busy_ && !queue_.empty() && !ending_seen_on_loop() && !hold_front()) {
         request r = std::move(queue_.front());
         queue_.pop_front();
         if (!r.too_long && !r.args.empty() && r.args[0] == "select")
@@ -130,6 +137,7 @@ void client_connection::pump()
 // that one connection cannot run its guesses past the wait; nothing else on the server waits.
 bool client_connection::hold_front()
 {
+    assert_on_loop();
     request& r = queue_.front();
     if (stragglers_ > 0 && !r.too_long && command_interpreter::may_hash(r.args))
         return true;  // it runs alone: straggler_done() goes on
@@ -143,6 +151,7 @@ bool client_connection::hold_front()
     auto& timer = held_login_.get(loop_);
     timer.expires_after(wait);
     timer.async_wait([self = shared_from_this()](const asio::error_code&) {
+        self->assert_on_loop();
         self->busy_ = self->holding_ = false;
         self->pump();
     });
@@ -152,6 +161,7 @@ bool client_connection::hold_front()
 // Stop does not wait out a login's turn: it and what queued behind it are dropped.
 void client_connection::drop_held_login()
 {
+    assert_on_loop();
     if (!holding_)
         return;
     queue_.clear();
@@ -160,6 +170,7 @@ void client_connection::drop_held_login()
 
 void client_connection::answer(request& r)
 {
+    assert_on_loop();
     std::string result;
     hand_out given;
     ack_handle later;
@@ -193,6 +204,7 @@ void client_connection::answer(request& r)
 // within its own deadline. On the loop, like expire(), worker_done() and straggler_done().
 void client_connection::run_on_worker(request r)
 {
+    assert_on_loop();
     if (!interpreter_.state().database_available() && !interpreter_.is_logout(r.args) &&
         interpreter_.needs_database(r.args)) {
         interpreter_.not_run(r.args);
@@ -212,12 +224,14 @@ void client_connection::run_on_worker(request r)
 // per command.
 void client_connection::watch_deadline()
 {
+    assert_on_loop();
     if (deadline_armed_)
         return;
     deadline_armed_ = true;
     auto& timer = worker_deadline_.get(loop_);
     timer.expires_at(std::min(awaited_->deadline.load(), std::chrono::steady_clock::now() + limits_.worker_deadline));
     timer.async_wait([self = shared_from_this()](const asio::error_code&) {
+        self->assert_on_loop();
         self->deadline_armed_ = false;
         if (!self->awaited_)
             return;
@@ -230,6 +244,7 @@ void client_connection::watch_deadline()
 
 void client_connection::post_awaited()
 {
+    assert_on_loop();
     awaited_->job.ticket = workers_.post([self = shared_from_this(), w = awaited_] { self->work_on(w); });
 }
 
@@ -266,6 +281,7 @@ void client_connection::step(const std::shared_ptr<on_worker>& w)
     }
     asio::post(loop_, [self = shared_from_this(), w, result = failed ? std::string(command_failed) : std::move(result),
                        given = std::move(given), later = std::move(later)]() mutable {
+        self->assert_on_loop();
         self->worker_done(w, result, std::move(given), std::move(later));
     });
 }
@@ -297,12 +313,16 @@ void client_connection::finished_late(const std::shared_ptr<on_worker>& w, const
     }
     if (later)
         later->release([](bool) {});
-    asio::post(loop_, [self = shared_from_this()] { self->straggler_done(); });
+    asio::post(loop_, [self = shared_from_this()] {
+        self->assert_on_loop();
+        self->straggler_done();
+    });
 }
 
 void client_connection::worker_done(const std::shared_ptr<on_worker>& w, const std::string& result, hand_out given,
                                     ack_handle later)
 {
+    assert_on_loop();
     awaited_ = nullptr;
     busy_ = false;
     if (later)
@@ -316,6 +336,7 @@ void client_connection::worker_done(const std::shared_ptr<on_worker>& w, const s
 // up (its worker no longer counts against the pool) and left to finish on its own.
 void client_connection::expire(std::shared_ptr<on_worker> w)
 {
+    assert_on_loop();
     const auto was = w->job.abandon();
     if (was == worker_job::phase::finished)
         return;  // its answer is on the way
@@ -336,6 +357,7 @@ void client_connection::expire(std::shared_ptr<on_worker> w)
 // pools wait in it to be stored (by the logout itself when it still runs).
 std::string client_connection::reply_unrun(const request& r, bool still_runs)
 {
+    assert_on_loop();
     session_handle left;
     std::string reply = interpreter_.reply_unanswered(r.args, left);
     if (left && !still_runs) {
@@ -355,6 +377,7 @@ std::string client_connection::reply_unrun(const request& r, bool still_runs)
 // A hashing command waits for these (hold_front()), the others for their turn on a worker.
 void client_connection::straggler_done()
 {
+    assert_on_loop();
     --stragglers_;
     if (stragglers_ == 0 && awaited_ && !awaited_->job.ticket)
         post_awaited();
@@ -366,6 +389,7 @@ void client_connection::straggler_done()
 
 void client_connection::park(const request& r)
 {
+    assert_on_loop();
     std::string refusal;
     session_handle target = interpreter_.select_target(r.args, refusal);
     if (!refusal.empty() || !target) {
@@ -392,7 +416,7 @@ void client_connection::reply(std::int32_t cid, const std::string& text, const s
 {
     emitted out;
     {
-        std::lock_guard guard(write_lock_);
+        qs::lock_guard guard(write_lock_);
         if (in_order && !held_.empty()) {
             held_.push_back({cid, command, text, std::move(given), true});
             return;
@@ -408,7 +432,7 @@ void client_connection::reply_when_safe(std::int32_t cid, const std::string& com
 {
     held_reply* slot = nullptr;
     {
-        std::lock_guard guard(write_lock_);
+        qs::lock_guard guard(write_lock_);
         held_.push_back({cid, command, std::string(), {}, false});
         slot = &held_.back();  // stays put until it leaves
     }
@@ -447,7 +471,7 @@ client_connection::settle_run::~settle_run()
 void client_connection::settle(held_reply& slot, const std::string& text)
 {
     {
-        std::lock_guard guard(write_lock_);
+        qs::lock_guard guard(write_lock_);
         slot.text = text;
         slot.ready = true;
         if (settled_now != nullptr) {
@@ -464,7 +488,7 @@ void client_connection::release_settled()
 {
     emitted out;
     {
-        std::lock_guard guard(write_lock_);
+        qs::lock_guard guard(write_lock_);
         release_pending_ = false;
         std::string bytes;
         std::vector<hand_out> given;
@@ -535,11 +559,20 @@ void client_connection::after_emit(emitted& out)
     if (out.late_return)  // the end is over: nothing else will put it back
         workers_.post([self = shared_from_this()] { self->put_back_returned(); });
     if (out.too_much)
-        asio::dispatch(loop_, [self = shared_from_this()] { self->drop_unread(); });
+        asio::dispatch(loop_, [self = shared_from_this()] {
+            self->assert_on_loop();
+            self->drop_unread();
+        });
     else if (out.flush)
-        asio::post(loop_, [self = shared_from_this()] { self->flush(); });
+        asio::post(loop_, [self = shared_from_this()] {
+            self->assert_on_loop();
+            self->flush();
+        });
     if (out.end_waits)
-        asio::post(loop_, [self = shared_from_this()] { self->finish_if_done(); });
+        asio::post(loop_, [self = shared_from_this()] {
+            self->assert_on_loop();
+            self->finish_if_done();
+        });
     settle_run run;
     for (auto& given : out.sent)
         given.confirm();
@@ -561,16 +594,16 @@ bool client_connection::send_directly(std::string& bytes)
 
 void client_connection::drop_unread()
 {
-    if (closed_)
-        return;
-    log_line("Closed a connection that does not read its replies.");
-    close_socket();
+    assert_on_loop();
+    if (close_socket())
+        log_line("Closed a connection that does not read its replies.");
 }
 
 void client_connection::flush()
 {
+    assert_on_loop();
     {
-        std::lock_guard guard(write_lock_);
+        qs::lock_guard guard(write_lock_);
         flush_scheduled_ = false;
     }
     write_more();
@@ -580,8 +613,9 @@ void client_connection::flush()
 // Every reply produced meanwhile leaves in one write.
 void client_connection::write_more()
 {
+    assert_on_loop();
     {
-        std::lock_guard guard(write_lock_);
+        qs::lock_guard guard(write_lock_);
         if (write_in_flight_ || unsent_.empty() || closed_)
             return;
         write_in_flight_ = true;
@@ -592,14 +626,16 @@ void client_connection::write_more()
     }
     stream_.async_write(asio::buffer(writing_),
                         asio::bind_executor(loop_, [self = shared_from_this()](asio::error_code ec, std::size_t) {
+                            self->assert_on_loop();
                             self->write_done(ec);
                         }));
 }
 
 void client_connection::write_done(const asio::error_code& ec)
 {
+    assert_on_loop();
     {
-        std::lock_guard guard(write_lock_);
+        qs::lock_guard guard(write_lock_);
         write_in_flight_ = false;
         if (ec)
             return_given(writing_given_);
@@ -626,12 +662,13 @@ void client_connection::write_done(const asio::error_code& ec)
 // logged out (on a worker: it may store pools) and the socket closed.
 void client_connection::finish_if_done()
 {
-    if (!read_done_ || ending_ || busy_ || write_in_flight_)
+    assert_on_loop();
+    if (!read_done_ || busy_)
         return;
     bool returned = false;
     {
-        std::lock_guard guard(write_lock_);
-        if (flush_scheduled_ || (!closed_ && (!queue_.empty() || !unsent_.empty())))
+        qs::lock_guard guard(write_lock_);
+        if (ending_ || write_in_flight_ || flush_scheduled_ || (!closed_ && (!queue_.empty() || !unsent_.empty())))
             return;
         if (!closed_ && !stopping_ && !held_.empty()) {  // a send has not settled: its reply comes first
             end_waits_ = true;
@@ -652,18 +689,21 @@ void client_connection::end_then_close()
     put_back_returned();
     interpreter_.end();
     asio::post(loop_, [self = shared_from_this()] {
+        self->assert_on_loop();
         self->close_socket();
         self->closed_callback_(self.get());  // gone from the count before the log says so
         log_line("Closed a connection.");
     });
 }
 
-void client_connection::close_socket()
+// False when it was closed already.
+bool client_connection::close_socket()
 {
+    assert_on_loop();
     {
-        std::lock_guard guard(write_lock_);
+        qs::lock_guard guard(write_lock_);
         if (closed_)
-            return;
+            return false;
         closed_ = true;
         stream_.close(read_done_ && !write_in_flight_);
         unsent_.clear();
@@ -673,6 +713,7 @@ void client_connection::close_socket()
     unfinished_frame_.cancel();
     held_login_.cancel();
     queue_.clear();
+    return true;
 }
 
 // Under write_lock_: what replies that never left hand out, kept in the order handed out.
@@ -692,7 +733,7 @@ void client_connection::put_back_returned()
 {
     auto returned = std::make_shared<std::vector<hand_out>>();
     {
-        std::lock_guard guard(write_lock_);
+        qs::lock_guard guard(write_lock_);
         returned->swap(returned_);
         returns_taken_ = true;
     }

@@ -8,12 +8,14 @@
 #include <functional>
 #include <list>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "qs/server/command_interpreter.h"
 #include "qs/net/frame.h"
+#include "qs/sync/debug_assert.h"
+#include "qs/sync/mutex.h"
+#include "qs/sync/thread_role.h"
 #include "connection_stream.h"
 #include "lazy_timer.h"
 #include "worker_job.h"
@@ -22,10 +24,13 @@
 namespace qs {
 
 // One client connection, pinned to one event loop (an io_context run by one thread).
-// Members are used on that thread only, except the write side under write_lock_:
-// reply() may run on any thread, and when the socket is idle a select completed on
-// another thread sends its reply from there, without waking the loop. Shared by its
-// read loop and its pending operations: it lives exactly as long as they do.
+// Each member is const, loop-only (GUARDED_BY(loop_thread_): touched only by code that
+// runs on the loop and asserts so), part of the write side (GUARDED_BY(write_lock_):
+// reply() and settle() run on any thread, and when the socket is idle a reply made on
+// another thread is sent from there, without waking the loop), or atomic. The
+// interpreter runs a command on the loop, or on a database worker while busy_ holds the
+// loop's commands back (see command_interpreter for one given up on at its deadline).
+// Shared by its read loop and its pending operations: it lives exactly as long as they do.
 class client_connection : public std::enable_shared_from_this<client_connection> {
 public:
     struct limits {
@@ -66,28 +71,37 @@ private:
         worker_job job;
     };
 
+    // Where loop-only code starts (the read loop, a handler posted to the loop or run by
+    // one of its timers): aborts in Debug builds unless on loop_, and holds loop_thread_
+    // for the analysis from there on. Loop-only functions REQUIRE loop_thread_ and
+    // assert it too.
+    void assert_on_loop() const ASSERT_CAPABILITY(loop_thread_) { QS_ASSERT(loop_.running_in_this_thread()); }
+
     asio::awaitable<void> read_loop();
-    bool read_paused();
-    void drop_unread();
-    void accept_bytes();
-    void watch_unfinished_frame();
-    void pump();
-    bool hold_front();
-    void drop_held_login();
-    void run_on_worker(request r);
-    void post_awaited();
+    bool read_paused() REQUIRES(loop_thread_);
+    void drop_unread() REQUIRES(loop_thread_);
+    void accept_bytes() REQUIRES(loop_thread_);
+    void watch_unfinished_frame() REQUIRES(loop_thread_);
+    void pump() REQUIRES(loop_thread_);
+    bool hold_front() REQUIRES(loop_thread_);
+    void drop_held_login() REQUIRES(loop_thread_);
+    void run_on_worker(request r) REQUIRES(loop_thread_);
+    void post_awaited() REQUIRES(loop_thread_);
+    // On a worker (and the hashing pool between the steps of a hashing command).
     void work_on(const std::shared_ptr<on_worker>& w);
     void step(const std::shared_ptr<on_worker>& w);
     void hash_then_step(const std::shared_ptr<on_worker>& w, password_work& work);
     void finished_late(const std::shared_ptr<on_worker>& w, const std::string& result, const hand_out& given,
                        const ack_handle& later);
-    void worker_done(const std::shared_ptr<on_worker>& w, const std::string& result, hand_out given, ack_handle later);
-    void watch_deadline();
-    void expire(std::shared_ptr<on_worker> w);
-    std::string reply_unrun(const request& r, bool still_runs);
-    void straggler_done();
-    void park(const request& r);
-    void answer(request& r);
+    // On the loop.
+    void worker_done(const std::shared_ptr<on_worker>& w, const std::string& result, hand_out given, ack_handle later)
+        REQUIRES(loop_thread_);
+    void watch_deadline() REQUIRES(loop_thread_);
+    void expire(std::shared_ptr<on_worker> w) REQUIRES(loop_thread_);
+    std::string reply_unrun(const request& r, bool still_runs) REQUIRES(loop_thread_);
+    void straggler_done() REQUIRES(loop_thread_);
+    void park(const request& r) REQUIRES(loop_thread_);
+    void answer(request& r) REQUIRES(loop_thread_);
     struct held_reply {
         std::int32_t cid;
         std::string command;
@@ -120,59 +134,67 @@ private:
     };
     void settle(held_reply& slot, const std::string& text);
     void release_settled();
-    void emit(std::int32_t cid, const std::string& text, const std::string& command, hand_out given, emitted& out);
-    void emit_bytes(std::string& bytes, std::vector<hand_out>& given, emitted& out);
+    void emit(std::int32_t cid, const std::string& text, const std::string& command, hand_out given, emitted& out)
+        REQUIRES(write_lock_);
+    void emit_bytes(std::string& bytes, std::vector<hand_out>& given, emitted& out) REQUIRES(write_lock_);
     void after_emit(emitted& out);
-    bool send_directly(std::string& bytes);
-    void return_given(std::vector<hand_out>& given);
+    bool send_directly(std::string& bytes) REQUIRES(write_lock_);
+    void return_given(std::vector<hand_out>& given) REQUIRES(write_lock_);
     void put_back_returned();
-    void flush();
-    void write_more();
-    void write_done(const asio::error_code& ec);
-    void finish_if_done();
+    void flush() REQUIRES(loop_thread_);
+    void write_more() REQUIRES(loop_thread_);
+    void write_done(const asio::error_code& ec) REQUIRES(loop_thread_);
+    void finish_if_done() REQUIRES(loop_thread_);
     void end_then_close();
-    void close_socket();
+    bool close_socket() REQUIRES(loop_thread_);
+    // Escape: the loop, ending_'s only writer, may read it without write_lock_; the
+    // analysis has no "written under both, read under either".
+    bool ending_seen_on_loop() const REQUIRES(loop_thread_) NO_THREAD_SAFETY_ANALYSIS { return ending_; }
 
-    connection_stream stream_;
-    asio::io_context::executor_type loop_;  // the event loop the socket belongs to
-    const int direct_fd_;                   // plain TCP's descriptor, -1 under TLS
-    worker_pool& workers_;
-    asio::thread_pool& hashing_;  // Argon2 only: no worker waits on it
+    connection_stream stream_ GUARDED_BY(loop_thread_);
+    const asio::io_context::executor_type loop_;     // the event loop the socket belongs to
+    [[no_unique_address]] thread_role loop_thread_;  // held by code running on loop_
+    const int direct_fd_;         // plain TCP's descriptor, -1 under TLS; sent to under write_lock_
+    worker_pool& workers_;        // thread-safe itself
+    asio::thread_pool& hashing_;  // thread-safe itself; Argon2 only: no worker waits on it
     const limits limits_;
-    std::function<void(client_connection*)> closed_callback_;
-    command_interpreter interpreter_;
-    frame_splitter frames_;
-    lazy_timer resume_reading_;    // cancelled when a paused read may go on
-    lazy_timer unfinished_frame_;  // runs while a frame is incomplete
-    lazy_timer held_login_;        // runs while a login waits its turn
-    lazy_timer worker_deadline_;   // armed while a command's answer is awaited from a worker
-    bool deadline_armed_ = false;
-    bool watching_frame_ = false;
-    std::deque<request> queue_;           // commands not started yet, in arrival order
-    bool busy_ = false;                   // a command runs on a worker, or a login waits
-    std::shared_ptr<on_worker> awaited_;  // the command whose answer is awaited from a worker
-    int stragglers_ = 0;  // commands answered at their deadline still running: the next waits for them
-    bool holding_ = false;                // a login waits for its turn (held_login_)
-    std::atomic<int> parked_ = 0;         // selects waiting in the session
-    std::string writing_;                 // the write in flight
-    std::vector<hand_out> writing_given_; // what the write in flight hands out
-    bool read_done_ = false;              // end of file, an error, or shutdown
-    bool stopping_ = false;               // the server stops: replies still held are not waited for
+    const std::function<void(client_connection*)> closed_callback_;  // called once, on the loop
+    command_interpreter interpreter_;  // see above
+    frame_splitter frames_ GUARDED_BY(loop_thread_);
+    lazy_timer resume_reading_ GUARDED_BY(loop_thread_);    // cancelled when a paused read may go on
+    lazy_timer unfinished_frame_ GUARDED_BY(loop_thread_);  // runs while a frame is incomplete
+    lazy_timer held_login_ GUARDED_BY(loop_thread_);        // runs while a login waits its turn
+    lazy_timer worker_deadline_ GUARDED_BY(loop_thread_);   // armed while a command's answer is awaited from a worker
+    bool deadline_armed_ GUARDED_BY(loop_thread_) = false;
+    bool watching_frame_ GUARDED_BY(loop_thread_) = false;
+    std::deque<request> queue_ GUARDED_BY(loop_thread_);  // commands not started yet, in arrival order
+    bool busy_ GUARDED_BY(loop_thread_) = false;          // a command runs on a worker, or a login waits
+    // The command whose answer is awaited from a worker.
+    std::shared_ptr<on_worker> awaited_ GUARDED_BY(loop_thread_);
+    // Commands answered at their deadline still running: the next waits for them.
+    int stragglers_ GUARDED_BY(loop_thread_) = 0;
+    bool holding_ GUARDED_BY(loop_thread_) = false;  // a login waits for its turn (held_login_)
+    std::atomic<int> parked_ = 0;  // selects waiting in the session; counted down where they complete
+    std::string writing_ GUARDED_BY(loop_thread_);                  // the write in flight
+    std::vector<hand_out> writing_given_ GUARDED_BY(loop_thread_);  // what the write in flight hands out
+    bool read_done_ GUARDED_BY(loop_thread_) = false;  // end of file, an error, or shutdown
+    bool stopping_ GUARDED_BY(loop_thread_) = false;   // the server stops: replies still held are not waited for
 
-    // The write side. Written under write_lock_ only; the loop thread, the only writer
-    // of the last three, reads those without it.
-    std::mutex write_lock_;
-    std::string unsent_;                  // replies not yet handed to a write
-    std::vector<hand_out> unsent_given_;  // what the unsent replies hand out
-    bool flush_scheduled_ = false;        // a flush() is posted
-    bool write_in_flight_ = false;        // the loop's write is on the socket
-    bool ending_ = false;                 // the user is being logged out
-    bool closed_ = false;                 // the socket is closed: replies go to the log
-    std::vector<hand_out> returned_;      // handed out by replies that never left, oldest first
-    bool returns_taken_ = false;          // the end has put back what was returned
-    std::list<held_reply> held_;          // replies behind a send not settled yet, in command order (a list: empty allocates nothing)
-    bool end_waits_ = false;              // the end waits for held_ to empty
-    bool release_pending_ = false;        // a settle_run will release what settled
+    // The write side. write_in_flight_, ending_ and closed_ change on the loop only.
+    mutex write_lock_;
+    std::string unsent_ GUARDED_BY(write_lock_);                  // replies not yet handed to a write
+    std::vector<hand_out> unsent_given_ GUARDED_BY(write_lock_);  // what the unsent replies hand out
+    bool flush_scheduled_ GUARDED_BY(write_lock_) = false;        // a flush() is posted
+    bool write_in_flight_ GUARDED_BY(write_lock_) = false;        // the loop's write is on the socket
+    bool ending_ GUARDED_BY(write_lock_) = false;                 // the user is being logged out
+    bool closed_ GUARDED_BY(write_lock_) = false;  // the socket is closed: replies go to the log
+    // Handed out by replies that never left, oldest first.
+    std::vector<hand_out> returned_ GUARDED_BY(write_lock_);
+    bool returns_taken_ GUARDED_BY(write_lock_) = false;  // the end has put back what was returned
+    // Replies behind a send not settled yet, in command order (a list: empty allocates nothing).
+    std::list<held_reply> held_ GUARDED_BY(write_lock_);
+    bool end_waits_ GUARDED_BY(write_lock_) = false;        // the end waits for held_ to empty
+    bool release_pending_ GUARDED_BY(write_lock_) = false;  // a settle_run will release what settled
 };
 
 } // namespace qs

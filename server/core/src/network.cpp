@@ -1,7 +1,6 @@
 #include "qs/server/network.h"
 
 #include <condition_variable>
-#include <mutex>
 #include <sys/resource.h>
 #include <system_error>
 #include <thread>
@@ -12,6 +11,9 @@
 #include "qs/server/log.h"
 #include "qs/server/password_work.h"
 #include "qs/server/settings.h"
+#include "qs/sync/debug_assert.h"
+#include "qs/sync/mutex.h"
+#include "qs/sync/thread_role.h"
 #include "client_connection.h"
 #include "tls_context.h"
 #include "worker_pool.h"
@@ -59,7 +61,8 @@ bool listen_on(asio::ip::tcp::acceptor& acceptor, int port, const std::string& d
 
 } // namespace
 
-// One io_context run by one thread; the connections it holds are used on that thread only.
+// One io_context run by one thread, the only one to touch the loop-only members of the
+// connections it holds. The thread is main's to start and join.
 struct event_loop {
     asio::io_context io{1};
     asio::executor_work_guard<asio::io_context::executor_type> keep_running = asio::make_work_guard(io);
@@ -78,30 +81,40 @@ struct network::impl {
     {
     }
 
+    // Where the accepting side's code runs: on loops[0] once accepting began, on main
+    // before. Aborts elsewhere in Debug builds; holds accept_thread for the analysis.
+    void assert_accepting() ASSERT_CAPABILITY(accept_thread)
+    {
+        QS_ASSERT(loops[0].io.get_executor().running_in_this_thread() || !accepting);
+    }
     bool start_loops(std::string& why);
-    bool listen(std::string& why);
+    bool listen(std::string& why) REQUIRES(accept_thread);
     asio::awaitable<void> accept_loop(asio::ip::tcp::acceptor& from, asio::ssl::context* tls);
-    asio::io_context& next_loop();
+    asio::io_context& next_loop() REQUIRES(accept_thread);
     void adopt(asio::ip::tcp::socket socket, asio::io_context& loop, asio::ssl::context* tls);
     void forget(client_connection* c);
     void close_acceptors();
 
-    server_state& state;
-    worker_pool workers;            // commands that may wait on the database
-    asio::thread_pool hashing;      // their Argon2 work, apart from the workers
+    server_state& state;            // thread-safe itself
+    worker_pool workers;            // thread-safe itself: commands that may wait on the database
+    asio::thread_pool hashing;      // thread-safe itself: their Argon2 work, apart from the workers
     std::vector<event_loop> loops;  // fixed at construction; the first also accepts
-    asio::ip::tcp::acceptor acceptor;         // on loops[0], like everything below it
-    asio::ip::tcp::acceptor tls_acceptor;     // open when tls_port is set
-    std::unique_ptr<asio::ssl::context> tls;  // made by start(), read-only while the loops run
-    std::size_t next = 0;                     // the loop the next connection goes to
+    [[no_unique_address]] thread_role accept_thread;  // held on loops[0], and by start() before the loops run
+    asio::ip::tcp::acceptor acceptor GUARDED_BY(accept_thread);
+    asio::ip::tcp::acceptor tls_acceptor GUARDED_BY(accept_thread);  // open when tls_port is set
+    std::size_t next GUARDED_BY(accept_thread) = 0;  // the loop the next connection goes to
+    // Set by start() before accepting begins, read-only then.
+    bool accepting = false;
+    std::unique_ptr<asio::ssl::context> tls;
     client_connection::limits limits{};
 
-    std::mutex lock;  // guards connections, stopping and listening
+    // Taken by every loop (adopt on the first, forget on each connection's own) and by stop().
+    mutex lock;
     std::condition_variable changed;  // the last connection went, or the listening sockets closed
-    std::unordered_map<client_connection*, std::shared_ptr<client_connection>> connections;
-    bool stopping = false;
-    bool listening = true;  // until stop has closed the listening sockets
-    bool refusing = false;  // over max_connections: said once per burst
+    std::unordered_map<client_connection*, std::shared_ptr<client_connection>> connections GUARDED_BY(lock);
+    bool stopping GUARDED_BY(lock) = false;
+    bool listening GUARDED_BY(lock) = true;  // until stop has closed the listening sockets
+    bool refusing GUARDED_BY(lock) = false;  // over max_connections: said once per burst
 };
 
 network::network(server_state& state) : impl_(std::make_unique<impl>(state)) {}
@@ -114,6 +127,7 @@ network::~network()
 // One per listening socket; tls is null on the plain port.
 asio::awaitable<void> network::impl::accept_loop(asio::ip::tcp::acceptor& from, asio::ssl::context* tls)
 {
+    assert_accepting();
     bool paused = false;
     for (;;) {
         asio::error_code ec;
@@ -142,6 +156,7 @@ asio::awaitable<void> network::impl::accept_loop(asio::ip::tcp::acceptor& from, 
 // Connections go round the event loops in turn.
 asio::io_context& network::impl::next_loop()
 {
+    assert_accepting();
     asio::io_context& loop = loops[next].io;
     next = (next + 1) % loops.size();
     return loop;
@@ -150,7 +165,7 @@ asio::io_context& network::impl::next_loop()
 // Both ports count against max_connections together.
 void network::impl::adopt(asio::ip::tcp::socket socket, asio::io_context& loop, asio::ssl::context* tls)
 {
-    std::lock_guard guard(lock);
+    qs::lock_guard guard(lock);
     if (stopping)
         return;  // closed at once
     if (connections.size() >= static_cast<std::size_t>(config.max_connections)) {
@@ -173,20 +188,22 @@ void network::impl::adopt(asio::ip::tcp::socket socket, asio::io_context& loop, 
 void network::impl::close_acceptors()
 {
     asio::post(loops[0].io, [this] {
+        assert_accepting();
         asio::error_code ignored;
         acceptor.close(ignored);
         tls_acceptor.close(ignored);
-        std::lock_guard guard(lock);
+        qs::lock_guard guard(lock);
         listening = false;
         changed.notify_all();
     });
-    std::unique_lock guard(lock);
-    changed.wait(guard, [this] { return !listening; });
+    qs::unique_lock guard(lock);
+    while (listening)
+        guard.wait(changed);
 }
 
 void network::impl::forget(client_connection* c)
 {
-    std::lock_guard guard(lock);
+    qs::lock_guard guard(lock);
     connections.erase(c);
     if (connections.empty())
         changed.notify_all();
@@ -196,6 +213,7 @@ void network::impl::forget(client_connection* c)
 // certificate cannot be loaded, and once the plain port accepts, so does the TLS port.
 bool network::impl::listen(std::string& why)
 {
+    assert_accepting();
     if (config.tls_port != 0) {
         log_text("Loading the TLS certificate...");
         tls = load_tls_context(config.tls_certificate, config.tls_private_key, why);
@@ -216,6 +234,7 @@ bool network::start(std::string& why)
         return false;
     }
     log_line("Ok.");
+    n.assert_accepting();  // nothing accepts yet
     if (!n.listen(why))
         return false;
     log_line("Listening...");
@@ -224,9 +243,16 @@ bool network::start(std::string& why)
     n.limits.unfinished_frame = std::chrono::seconds(config.frame_timeout);
     n.limits.worker_deadline = std::chrono::seconds(config.db_timeout) + std::chrono::seconds(1);
     asio::io_context& first = n.loops[0].io;
-    asio::co_spawn(first, [&n] { return n.accept_loop(n.acceptor, nullptr); }, asio::detached);
+    n.accepting = true;
+    asio::co_spawn(first, [&n] {
+        n.assert_accepting();
+        return n.accept_loop(n.acceptor, nullptr);
+    }, asio::detached);
     if (n.tls)
-        asio::co_spawn(first, [&n] { return n.accept_loop(n.tls_acceptor, n.tls.get()); }, asio::detached);
+        asio::co_spawn(first, [&n] {
+            n.assert_accepting();
+            return n.accept_loop(n.tls_acceptor, n.tls.get());
+        }, asio::detached);
     return true;
 }
 
@@ -256,14 +282,15 @@ void network::stop()
     if (!n.loops[0].thread.joinable())  // never started, or stopped already
         return;
     {
-        std::lock_guard guard(n.lock);
+        qs::lock_guard guard(n.lock);
         n.stopping = true;
     }
     n.close_acceptors();
-    std::unique_lock guard(n.lock);
+    qs::unique_lock guard(n.lock);
     for (auto& [raw, c] : n.connections)
         c->shutdown();
-    n.changed.wait(guard, [&n] { return n.connections.empty(); });
+    while (!n.connections.empty())
+        guard.wait(n.changed);
     guard.unlock();
     n.hashing.join();
     n.workers.join();

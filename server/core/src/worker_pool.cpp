@@ -8,7 +8,7 @@ struct worker_pool::task_state {
 
 worker_pool::worker_pool(std::size_t width)
 {
-    std::lock_guard guard(lock_);
+    qs::lock_guard guard(lock_);
     for (std::size_t i = 0; i < (width == 0 ? 1 : width); ++i)
         start_worker();
 }
@@ -18,7 +18,6 @@ worker_pool::~worker_pool()
     join();
 }
 
-// Called with the lock held.
 void worker_pool::start_worker()
 {
     worker& w = workers_.emplace_back();
@@ -29,7 +28,7 @@ worker_pool::ticket worker_pool::post(std::function<void()> task)
 {
     auto t = std::make_shared<task_state>();
     {
-        std::lock_guard guard(lock_);
+        qs::lock_guard guard(lock_);
         if (joined_)
             return t;
         queue_.push_back({t, std::move(task)});
@@ -40,7 +39,7 @@ worker_pool::ticket worker_pool::post(std::function<void()> task)
 
 void worker_pool::write_off(const ticket& t)
 {
-    std::lock_guard guard(lock_);
+    qs::lock_guard guard(lock_);
     if (!t || t->on == nullptr || t->on->written_off || joined_)
         return;
     t->on->written_off = true;
@@ -65,14 +64,15 @@ std::vector<std::thread> worker_pool::ended_threads()
 
 void worker_pool::work(worker& me)
 {
-    std::unique_lock guard(lock_);
+    qs::unique_lock guard(lock_);
     auto ended = ended_threads();
     guard.unlock();
     for (auto& thread : ended)
         thread.join();
     guard.lock();
     for (;;) {
-        queued_.wait(guard, [&] { return !queue_.empty() || joined_; });
+        while (queue_.empty() && !joined_)
+            guard.wait(queued_);
         if (queue_.empty())
             break;
         queued next = std::move(queue_.front());
@@ -96,8 +96,9 @@ void worker_pool::join()
 {
     std::vector<std::thread> all;
     {
-        std::unique_lock guard(lock_);
-        all_returned_.wait(guard, [&] { return running_ == 0 && queue_.empty(); });
+        qs::unique_lock guard(lock_);
+        while (running_ != 0 || !queue_.empty())
+            guard.wait(all_returned_);
         joined_ = true;
         for (auto& w : workers_)
             all.push_back(std::move(w.thread));
@@ -106,7 +107,7 @@ void worker_pool::join()
     for (auto& thread : all)
         if (thread.joinable())
             thread.join();
-    std::lock_guard guard(lock_);
+    qs::lock_guard guard(lock_);
     workers_.clear();  // no thread uses its record any more
 }
 

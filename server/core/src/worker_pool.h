@@ -6,9 +6,10 @@
 #include <functional>
 #include <list>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
+
+#include "qs/sync/mutex.h"
 
 namespace qs {
 
@@ -45,17 +46,17 @@ private:
         ticket state;
         std::function<void()> task;
     };
-    void start_worker();
+    void start_worker() REQUIRES(lock_);
     void work(worker& me);
-    std::vector<std::thread> ended_threads();
+    std::vector<std::thread> ended_threads() REQUIRES(lock_);
 
-    std::mutex lock_;  // guards everything below and every task_state
+    mutex lock_;  // also guards every task_state and worker record
     std::condition_variable queued_;        // a task waits, or join() ends the threads
     std::condition_variable all_returned_;  // nothing runs and nothing waits
-    std::deque<queued> queue_;
-    std::list<worker> workers_;  // a list: each thread keeps its record's address
-    std::size_t running_ = 0;
-    bool joined_ = false;
+    std::deque<queued> queue_ GUARDED_BY(lock_);
+    std::list<worker> workers_ GUARDED_BY(lock_);  // a list: each thread keeps its record's address
+    std::size_t running_ GUARDED_BY(lock_) = 0;
+    bool joined_ GUARDED_BY(lock_) = false;
 };
 
 } // namespace qs

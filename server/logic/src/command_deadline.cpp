@@ -16,7 +16,7 @@ std::string command_interpreter::reply_unanswered(const std::vector<std::string>
 {
     if (!is_logout(args))
         return qsexcpt(qsexcpt::database_unavailable).message;
-    std::lock_guard guard(lock_);
+    qs::lock_guard guard(lock_);
     left = std::move(current_session_);
     current_session_ = nullptr;
     return "Ok.";
@@ -34,7 +34,7 @@ void command_interpreter::finished_late(const std::vector<std::string>& args, co
         return;
     session_handle made;
     {
-        std::lock_guard guard(lock_);
+        qs::lock_guard guard(lock_);
         if (!current_session_ || current_session_->name != args[1])
             return;
         made = std::move(current_session_);

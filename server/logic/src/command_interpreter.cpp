@@ -13,7 +13,7 @@ session_handle command_interpreter::current()
 {
     session_handle h;
     {
-        std::lock_guard guard(lock_);
+        qs::lock_guard guard(lock_);
         h = current_session_;
     }
     return state_.is_active(h) ? h : nullptr;
@@ -28,7 +28,7 @@ std::string command_interpreter::user()
 void command_interpreter::logged_in_as(const session_handle& handle)
 {
     {
-        std::lock_guard guard(lock_);
+        qs::lock_guard guard(lock_);
         if (!ended_) {
             current_session_ = handle;
             return;
@@ -39,7 +39,7 @@ void command_interpreter::logged_in_as(const session_handle& handle)
 
 void command_interpreter::logged_out()
 {
-    std::lock_guard guard(lock_);
+    qs::lock_guard guard(lock_);
     current_session_ = nullptr;
 }
 
@@ -47,7 +47,7 @@ void command_interpreter::end()
 {
     session_handle h;
     {
-        std::lock_guard guard(lock_);
+        qs::lock_guard guard(lock_);
         ended_ = true;
         h = std::move(current_session_);
     }

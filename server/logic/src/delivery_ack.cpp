@@ -15,7 +15,7 @@ delivery_ack::~delivery_ack()
 void delivery_ack::attach()
 {
     ++attached_;
-    std::lock_guard guard(lock_);
+    qs::lock_guard guard(lock_);
     ++outstanding_;
 }
 
@@ -32,7 +32,7 @@ void delivery_ack::withdraw()
 void delivery_ack::release(done_fn done)
 {
     {
-        std::lock_guard guard(lock_);
+        qs::lock_guard guard(lock_);
         done_ = std::move(done);
     }
     settle_one(true);
@@ -43,7 +43,7 @@ void delivery_ack::settle_one(bool safe)
     done_fn done;
     bool ok = false;
     {
-        std::lock_guard guard(lock_);
+        qs::lock_guard guard(lock_);
         failed_ = failed_ || !safe;
         if (--outstanding_ > 0 || !done_)
             return;

@@ -49,7 +49,7 @@ void login_throttle::insert(times& ts, clock::time_point at)
 login_throttle::attempt login_throttle::reserve(const std::string& account, const std::string& peer,
                                                 clock::time_point now)
 {
-    std::lock_guard guard(lock_);
+    qs::lock_guard guard(lock_);
     sweep(by_account_, account_sweep_at_, now, [](const times& ts) -> const times& { return ts; });
     times& turns = by_account_[account];
     forget_old(turns, now);
@@ -70,7 +70,7 @@ login_throttle::attempt login_throttle::reserve(const std::string& account, cons
 
 void login_throttle::failed(const attempt& a, clock::time_point now)
 {
-    std::lock_guard guard(lock_);
+    qs::lock_guard guard(lock_);
     sweep(by_peer_, peer_sweep_at_, now, [](const address& from) -> const times& { return from.failures; });
     address& from = by_peer_[a.peer];
     forget_old(from.failures, now);
@@ -79,7 +79,7 @@ void login_throttle::failed(const attempt& a, clock::time_point now)
 
 void login_throttle::succeeded(const attempt& a)
 {
-    std::lock_guard guard(lock_);
+    qs::lock_guard guard(lock_);
     const auto found = by_account_.find(a.account);
     if (found == by_account_.end())
         return;
@@ -91,7 +91,7 @@ void login_throttle::succeeded(const attempt& a)
 
 void login_throttle::cancel(const attempt& a)
 {
-    std::lock_guard guard(lock_);
+    qs::lock_guard guard(lock_);
     const auto found = by_account_.find(a.account);
     if (found == by_account_.end())
         return;

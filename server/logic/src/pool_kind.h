@@ -6,12 +6,12 @@ namespace qs::pools {
 
 using kind = server_state::pool_kind;
 
-inline pending_pool& pool(session& s, kind k)
+inline pending_pool& pool(session& s, kind k) REQUIRES(session_table)
 {
     return k == kind::personal ? s.messages : k == kind::group ? s.group_messages : s.custom_messages;
 }
 
-inline bool& flag(session& s, kind k)
+inline bool& flag(session& s, kind k) REQUIRES(session_table)
 {
     return k == kind::personal ? s.has_messages : k == kind::group ? s.has_group_messages : s.has_custom_messages;
 }

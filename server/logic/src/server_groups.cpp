@@ -38,14 +38,14 @@ void write_or_refuse(Write&& write)
 
 void server_state::remember_user(const std::string& name)
 {
-    std::lock_guard known(known_lock_);
+    qs::lock_guard known(known_lock_);
     known_users_.insert(name);
 }
 
 bool server_state::user_exists(const std::string& name)
 {
     {
-        std::lock_guard known(known_lock_);
+        qs::lock_guard known(known_lock_);
         if (known_users_.count(name) != 0)
             return true;
     }

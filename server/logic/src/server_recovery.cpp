@@ -16,7 +16,7 @@ namespace {
 using clock = std::chrono::steady_clock;
 
 // Appends what the session holds only in memory to out, by msgpool column.
-void collect_unstored(session& s, std::vector<recovery_entry>& out)
+void collect_unstored(session& s, std::vector<recovery_entry>& out) REQUIRES(session_table)
 {
     std::size_t column = 0;
     for (auto k : pools::all) {

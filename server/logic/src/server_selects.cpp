@@ -37,7 +37,7 @@ unsigned parse_mask(const std::string& mask)
     return wanted;
 }
 
-bool pending(session& s, unsigned wanted)
+bool pending(session& s, unsigned wanted) REQUIRES(session_table)
 {
     for (kind k : pools::all)
         if ((wanted & bit_of(k)) && pools::flag(s, k))
@@ -45,7 +45,7 @@ bool pending(session& s, unsigned wanted)
     return (wanted & want_status) && !s.events.empty();
 }
 
-bool has_stored_head(session& s, unsigned wanted)
+bool has_stored_head(session& s, unsigned wanted) REQUIRES(session_table)
 {
     for (kind k : pools::all)
         if ((wanted & bit_of(k)) && pools::flag(s, k) && pools::pool(s, k).stored() > 0)
@@ -54,7 +54,7 @@ bool has_stored_head(session& s, unsigned wanted)
 }
 
 // A select for these kinds waits, or was just answered: another is expected soon.
-void note_selecting(session& s, unsigned wanted)
+void note_selecting(session& s, unsigned wanted) REQUIRES(session_table)
 {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(config.spill_delay_ms);
     for (kind k : pools::all)

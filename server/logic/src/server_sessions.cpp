@@ -25,7 +25,7 @@ std::size_t server_state::reply_limit()
     return static_cast<std::size_t>(std::min(config.buff_size, 1024) - 5);
 }
 
-std::mutex& server_state::user_lock(const std::string& name)
+mutex& server_state::user_lock(const std::string& name)
 {
     return user_locks_[std::hash<std::string>{}(name) % user_locks_.size()];
 }
@@ -110,7 +110,7 @@ namespace qs {
 bool server_state::delivers_in_memory(const std::string& receiver)
 {
     {
-        std::lock_guard known(known_lock_);
+        qs::lock_guard known(known_lock_);
         if (known_users_.count(receiver) == 0)
             return false;
     }

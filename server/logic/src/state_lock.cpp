@@ -59,7 +59,7 @@ void run_outside_state_locks(std::function<void()> callback)
     callback();
 }
 
-state_guard::state_guard(std::mutex& m, bool wait_on_loop) : m_(m)
+state_guard::state_guard(mutex& m, bool wait_on_loop) : m_(m)
 {
     if (!wait_on_loop && event_loop) {
         if (!m_.try_lock())
@@ -70,6 +70,9 @@ state_guard::state_guard(std::mutex& m, bool wait_on_loop) : m_(m)
     owns_ = true;
     acquired();
 }
+
+// The table lock never throws would_block: it is held only briefly, never across waits.
+state_guard::state_guard(table_mutex& m) : state_guard(m, true) {}
 
 state_guard::~state_guard()
 {

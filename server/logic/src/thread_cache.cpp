@@ -11,32 +11,39 @@ thread_cache::~thread_cache()
     shutdown();
 }
 
+// Joins the threads that ended, outside the lock.
 void thread_cache::run(std::function<void()> task)
 {
-    std::unique_lock guard(lock_);
-    reap(guard);
-    tasks_.push_back(std::move(task));
-    if (tasks_.size() > idle_)  // every task gets a thread of its own now
-        threads_.emplace_back([this] { work(); });
-    else
-        queued_.notify_one();
+    std::vector<std::thread> ended;
+    {
+        qs::lock_guard guard(lock_);
+        ended = take_finished();
+        tasks_.push_back(std::move(task));
+        if (tasks_.size() > idle_)  // every task gets a thread of its own now
+            threads_.emplace_back([this] { work(); });
+        else
+            queued_.notify_one();
+    }
+    for (auto& t : ended)
+        t.join();
 }
 
 std::size_t thread_cache::idle()
 {
-    std::lock_guard guard(lock_);
+    qs::lock_guard guard(lock_);
     return idle_;
 }
 
 void thread_cache::work()
 {
-    std::unique_lock guard(lock_);
+    qs::unique_lock guard(lock_);
     for (;;) {
+        const auto give_up = std::chrono::steady_clock::now() + idle_keep_;
         while (tasks_.empty() && !stopping_) {
             ++idle_;
-            const bool woken = queued_.wait_for(guard, idle_keep_, [&] { return !tasks_.empty() || stopping_; });
+            const bool timed_out = guard.wait_until(queued_, give_up) == std::cv_status::timeout;
             --idle_;
-            if (!woken) {
+            if (timed_out && tasks_.empty() && !stopping_) {
                 finished_.push_back(std::this_thread::get_id());
                 return;
             }
@@ -54,8 +61,8 @@ void thread_cache::work()
     }
 }
 
-// Joins the threads that ended; called with the lock held.
-void thread_cache::reap(std::unique_lock<std::mutex>& guard)
+// The threads that ended, taken out of threads_ for the caller to join.
+std::vector<std::thread> thread_cache::take_finished()
 {
     std::vector<std::thread> ended;
     for (auto id : finished_) {
@@ -66,19 +73,14 @@ void thread_cache::reap(std::unique_lock<std::mutex>& guard)
         }
     }
     finished_.clear();
-    if (ended.empty())
-        return;
-    guard.unlock();
-    for (auto& t : ended)
-        t.join();
-    guard.lock();
+    return ended;
 }
 
 void thread_cache::shutdown()
 {
     std::vector<std::thread> all;
     {
-        std::lock_guard guard(lock_);
+        qs::lock_guard guard(lock_);
         stopping_ = true;
         all.swap(threads_);
         finished_.clear();

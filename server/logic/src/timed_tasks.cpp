@@ -9,7 +9,7 @@ timed_tasks::timed_tasks() : thread_([this] { work(); }) {}
 timed_tasks::~timed_tasks()
 {
     {
-        std::lock_guard guard(lock_);
+        qs::lock_guard guard(lock_);
         stopping_ = true;
     }
     changed_.notify_all();
@@ -20,7 +20,7 @@ void timed_tasks::run_at(clock::time_point at, std::function<void()> task)
 {
     bool first;
     {
-        std::lock_guard guard(lock_);
+        qs::lock_guard guard(lock_);
         first = queue_.empty() || at < queue_.top().at;
         queue_.push({at, queued_++, std::move(task)});
     }
@@ -30,15 +30,15 @@ void timed_tasks::run_at(clock::time_point at, std::function<void()> task)
 
 void timed_tasks::work()
 {
-    std::unique_lock guard(lock_);
+    qs::unique_lock guard(lock_);
     while (!stopping_) {
         if (queue_.empty()) {
-            changed_.wait(guard);
+            guard.wait(changed_);
             continue;
         }
         const clock::time_point next = queue_.top().at;  // a copy: queuing may move the top
         if (clock::now() < next) {
-            changed_.wait_until(guard, next);
+            guard.wait_until(changed_, next);
             continue;
         }
         auto task = std::move(const_cast<timed&>(queue_.top()).task);

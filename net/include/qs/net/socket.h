@@ -12,9 +12,9 @@ namespace qs {
 //
 // Ownership: the object holds the descriptor as a plain value; copies name the same
 // descriptor. Only close() releases it, never the destructor. An object used by one
-// thread calls close() itself; objects whose socket is shared by several threads
-// (kelclient, the server's connections) call shutdown() to wake blocked calls and
-// release the descriptor once, after no thread can use it any more.
+// thread calls close() itself; an object whose socket is shared by several threads
+// (kelclient's) calls shutdown() to wake blocked calls and releases the descriptor
+// once, after no thread can use it any more. The server's connections are Asio sockets.
 class socket {
 public:
     socket();
@@ -55,7 +55,7 @@ private:
     int handle_;
 };
 
-// The listening socket of the server: a socket with nothing added.
+// A listening socket (the tests' loopback servers): a socket with nothing added.
 class kelserver : public socket {
 public:
     kelserver();

@@ -5,7 +5,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
-#include <mutex>
+#include "qs/sync/mutex.h"
 
 #include "qs/store/db_error.h"
 
@@ -52,13 +52,13 @@ private:
 
     std::atomic<bool> available_{true};  // written under lock_
     std::atomic<std::chrono::steady_clock::rep> closed_at_{0};  // written under lock_
-    mutable std::mutex lock_;            // guards why_, listener_, changes_, delivering_, heard_available_
-    std::condition_variable closed_;     // the listener heard the breaker close
-    db_error why_{"", ""};
-    listener listener_;
-    std::deque<change> changes_;  // made, not yet heard by the listener
-    bool delivering_ = false;     // a thread is handing changes_ to the listener
-    bool heard_available_ = true; // the state the listener heard last
+    mutable qs::mutex lock_;
+    std::condition_variable closed_;  // the listener heard the breaker close
+    db_error why_ GUARDED_BY(lock_){"", ""};
+    listener listener_ GUARDED_BY(lock_);
+    std::deque<change> changes_ GUARDED_BY(lock_);  // made, not yet heard by the listener
+    bool delivering_ GUARDED_BY(lock_) = false;     // a thread is handing changes_ to the listener
+    bool heard_available_ GUARDED_BY(lock_) = true; // the state the listener heard last
 };
 
 } // namespace qs

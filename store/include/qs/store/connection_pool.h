@@ -5,7 +5,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -15,6 +14,7 @@
 #include "qs/store/db_error.h"
 #include "qs/store/odbc/connection.h"
 #include "qs/store/odbc/statement.h"
+#include "qs/sync/mutex.h"
 
 namespace qs {
 
@@ -136,7 +136,7 @@ private:
     };
 
     lease take(bool probing);
-    bool pick(std::size_t& index, std::string& refusal, bool probing);
+    bool pick(std::size_t& index, std::string& refusal, bool probing) REQUIRES(lock_);
     void open_slot(std::size_t index);
     void give_back(std::size_t index, bool broken);
     db_error failure_of(lease& l, const db_error& e);
@@ -148,15 +148,15 @@ private:
 
     const pool_options options_;
     std::atomic<std::uint64_t> statements_{0};
-    std::mutex lock_;                // guards slots_ and last_failure_
+    qs::mutex lock_;
     std::condition_variable freed_;  // a slot stopped being busy
-    std::vector<slot> slots_;
-    db_error last_failure_{"08001", "no connection yet"};
-    circuit_breaker breaker_;
+    std::vector<slot> slots_ GUARDED_BY(lock_);  // a busy slot's connection is its borrower's
+    db_error last_failure_ GUARDED_BY(lock_){"08001", "no connection yet"};
+    circuit_breaker breaker_;  // thread-safe itself
 
-    std::mutex keeper_lock_;               // guards stopping_
+    qs::mutex keeper_lock_;
     std::condition_variable keeper_wake_;  // stopping, or the breaker opened
-    bool stopping_ = false;
+    bool stopping_ GUARDED_BY(keeper_lock_) = false;
     std::thread prober_;    // probes while the breaker is open
     std::thread watchdog_;  // cuts driver calls past the time-out
 };

@@ -3,12 +3,12 @@
 #include <array>
 #include <condition_variable>
 #include <exception>
-#include <mutex>
 #include <vector>
 #include <optional>
 #include <string>
 
 #include "qs/store/connection_pool.h"
+#include "qs/sync/mutex.h"
 
 namespace qs {
 
@@ -60,10 +60,10 @@ private:
     static append_result append_one(pooled_connection& pc, const queued_append& q);
 
     connection_pool pool_;
-    std::mutex append_lock_;                // guards append_queue_, committing_ and every queued done
+    qs::mutex append_lock_;                 // also guards the done of every queued append
     std::condition_variable appends_done_;  // a batch was committed or failed
-    std::vector<queued_append*> append_queue_;
-    bool committing_ = false;               // a caller is committing a batch
+    std::vector<queued_append*> append_queue_ GUARDED_BY(append_lock_);
+    bool committing_ GUARDED_BY(append_lock_) = false;  // a caller is committing a batch
 };
 
 } // namespace qs

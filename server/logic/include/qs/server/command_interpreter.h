@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -109,10 +108,10 @@ private:
                         void (server_state::*set)(const std::string&, const std::string&));
 
     server_state& state_;
-    std::string peer_;  // "address" or "[address]" of the client
-    std::mutex lock_;                 // guards current_session_ and ended_
-    session_handle current_session_;  // null while nobody is logged in
-    bool ended_ = false;
+    std::string peer_;  // "address" or "[address]" of the client; set before the first command
+    mutex lock_;
+    session_handle current_session_ GUARDED_BY(lock_);  // null while nobody is logged in
+    bool ended_ GUARDED_BY(lock_) = false;
     // Of the command running now on this thread: a command given up on at its deadline
     // may still run on a worker while the connection's next one runs on its loop.
     static thread_local server_state::hand_out* given_;

@@ -2,7 +2,8 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
+
+#include "qs/sync/mutex.h"
 
 namespace qs {
 
@@ -35,11 +36,11 @@ private:
     void settle_one(bool safe);
 
     const int failure_code_;
-    int attached_ = 0;     // written by the sending thread before release() only
-    std::mutex lock_;      // guards everything below
-    int outstanding_ = 1;  // the entries not settled, and the sender's hold
-    bool failed_ = false;
-    done_fn done_;
+    int attached_ = 0;  // the sending thread's only, before release()
+    mutex lock_;
+    int outstanding_ GUARDED_BY(lock_) = 1;  // the entries not settled, and the sender's hold
+    bool failed_ GUARDED_BY(lock_) = false;
+    done_fn done_ GUARDED_BY(lock_);
 };
 
 using ack_handle = std::shared_ptr<delivery_ack>;

@@ -2,9 +2,10 @@
 
 #include <chrono>
 #include <deque>
-#include <mutex>
 #include <string>
 #include <unordered_map>
+
+#include "qs/sync/mutex.h"
 
 namespace qs {
 
@@ -61,11 +62,11 @@ private:
     static clock::time_point next_turn(const times& taken, clock::time_point last, clock::time_point now);
     static void insert(times& ts, clock::time_point at);
 
-    std::mutex lock_;  // guards both tables; held for table work only
-    std::unordered_map<std::string, times> by_account_;  // turns reserved
-    std::unordered_map<std::string, address> by_peer_;
-    std::size_t account_sweep_at_ = first_sweep;  // sizes at which the next sweeps come
-    std::size_t peer_sweep_at_ = first_sweep;
+    mutex lock_;  // held for table work only
+    std::unordered_map<std::string, times> by_account_ GUARDED_BY(lock_);  // turns reserved
+    std::unordered_map<std::string, address> by_peer_ GUARDED_BY(lock_);
+    std::size_t account_sweep_at_ GUARDED_BY(lock_) = first_sweep;  // sizes at which the next sweeps come
+    std::size_t peer_sweep_at_ GUARDED_BY(lock_) = first_sweep;
 };
 
 } // namespace qs

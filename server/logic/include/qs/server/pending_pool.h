@@ -12,8 +12,8 @@ namespace qs {
 // Pending message entries of one kind, oldest first. Their text form is the entries
 // joined by "|". The oldest stored() entries are kept in the database as well (they
 // came from there at login, or were stored since); the others live only here, each
-// with the acknowledgement its sender waits for, if any. Guarded by the lock of the
-// session that holds it.
+// with the acknowledgement its sender waits for, if any. Not thread-safe: guarded as a
+// field of its session.
 class pending_pool {
 public:
     // Entries taken out, to hand out or to put back.

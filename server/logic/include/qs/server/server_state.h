@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <string>
 #include <unordered_set>
 
@@ -46,7 +45,9 @@ struct state_options {
 // Both are taken through state_guard: callbacks completed under them (select replies)
 // run once the thread holds neither. On an event loop a user lock that is taken, and
 // the database, throw would_block instead of waiting. known_lock_ guards known_users_
-// and is taken alone.
+// and is taken alone. Functions "called with the table lock held" REQUIRE it (and the
+// session_table role that comes with it); the user locks guard rows in the database,
+// which the analysis does not see.
 class server_state {
 public:
     enum class pool_kind { personal, group, custom };
@@ -170,9 +171,9 @@ public:
 private:
     template <typename Work>
     auto with_db(Work&& work);
-    std::mutex& user_lock(const std::string& name);
+    mutex& user_lock(const std::string& name);
     void remember_user(const std::string& name);
-    void load_pending(session& s, const database::login_row& row);
+    void load_pending(session& s, const database::login_row& row) REQUIRES(table_lock_, session_table);
     void replace_with_hash(const std::string& name, const std::string& stored, const std::string& hash);
     void store_unstored(const session_handle& handle);
     void logout_stored(const session_handle& handle);
@@ -184,7 +185,8 @@ private:
     void finish_logout(const session_handle& handle);
     std::chrono::steady_clock::time_point stop_deadline() const;
     void deliver(pool_kind kind, const std::string& receiver, const std::string& entry, const ack_handle& ack);
-    void schedule_spill(const session_handle& handle, timed_tasks::clock::time_point selecting_until);
+    void schedule_spill(const session_handle& handle, timed_tasks::clock::time_point selecting_until)
+        REQUIRES(table_lock_, session_table);
     void spill(const session_handle& handle);
     void append_stored(pool_kind kind, const std::string& receiver, const std::string& entry);
     void send(pool_kind kind, const std::string& sender, const std::string& receiver, const std::string& text,
@@ -201,32 +203,34 @@ private:
     };
     using due_list = std::vector<due_select>;
     void park_wanted(const session_handle& handle, unsigned wanted, select_done done);
-    void wake(const session_handle& handle, due_list& due);
+    void wake(const session_handle& handle, due_list& due) REQUIRES(table_lock_, session_table);
     void run_due(due_list& due);
     void answer_stored(due_select& d);
     void put_back_active(const hand_out& given);
     void restore_stored_heads(database& d, const std::string& name, const hand_out& given);
-    void push_event(const session_handle& s, const std::string& event, due_list& due);
+    void push_event(const session_handle& s, const std::string& event, due_list& due)
+        REQUIRES(table_lock_, session_table);
     void select_stored(const session_handle& handle, unsigned wanted, std::string& reply, hand_out& given);
     void take_sections(session& s, unsigned wanted, std::string& reply,
                        std::array<pending_pool::taken, 3>* taken = nullptr,
-                       std::deque<std::string>* events_taken = nullptr);
+                       std::deque<std::string>* events_taken = nullptr) REQUIRES(table_lock_, session_table);
     void read_group_list(const std::string& group, bool masters, std::string& out);
     void write_group_list(const std::string& group, bool masters, const std::string& list);
     bool in_group_list(const std::string& user, const std::string& group, bool masters);
 
+    // Members: const, thread-safe themselves, guarded by a named lock, or atomic.
     const state_options options_;
-    mutable database db_;                             // thread-safe itself
-    std::mutex table_lock_;
-    std::map<std::string, session_handle> sessions_;  // guarded by table_lock_
-    std::array<std::mutex, 64> user_locks_;           // by hash of the user name
-    std::mutex known_lock_;
-    std::unordered_set<std::string> known_users_;     // guarded by known_lock_; users are never deleted
-    login_throttle throttle_;                         // thread-safe itself
+    mutable database db_;  // thread-safe itself
+    table_mutex table_lock_;
+    std::map<std::string, session_handle> sessions_ GUARDED_BY(table_lock_);
+    std::array<mutex, 64> user_locks_;  // by hash of the user name; each guards its users' stored pools
+    mutex known_lock_;
+    std::unordered_set<std::string> known_users_ GUARDED_BY(known_lock_);  // users are never deleted
+    login_throttle throttle_;  // thread-safe itself
     std::atomic<std::chrono::steady_clock::rep> stop_deadline_{std::chrono::steady_clock::time_point::max().time_since_epoch().count()};
-    thread_cache stored_replies_;  // select replies that hand out stored entries
-    timed_tasks spills_;           // stores what waits in memory too long
-    thread_cache background_;      // stores orphaned sessions once the database is back; destroyed first
+    thread_cache stored_replies_;  // thread-safe itself: select replies that hand out stored entries
+    timed_tasks spills_;           // thread-safe itself: stores what waits in memory too long
+    thread_cache background_;      // thread-safe itself: stores orphaned sessions once the database is back; destroyed first
 };
 
 } // namespace qs

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "qs/server/pending_pool.h"
+#include "qs/server/state_lock.h"
 
 namespace qs {
 
@@ -37,30 +38,32 @@ struct parked_select {
 };
 
 // The in-memory record of one logged-in user. Owned jointly by the session table and
-// by the handles that connections and requests hold; every field below but name is
-// guarded by the server_state's table lock (closed is also read without it).
+// by the handles that connections and requests hold. name is const, closed atomic (set
+// under the table lock, read anywhere); every other field is guarded by the table lock
+// of the server_state whose table holds the session (session_table to the analysis).
 struct session {
     explicit session(std::string user) : name(std::move(user)) {}
 
     const std::string name;
-    pending_pool messages;
-    pending_pool group_messages;
-    pending_pool custom_messages;
-    std::string status;
-    std::string contacts;            // the user's contact list, read at login, kept current
-    std::list<std::string> events;   // "getstatus <name>", oldest first, capped (a list: none allocates nothing)
-    bool has_messages = false;
-    bool has_group_messages = false;
-    bool has_custom_messages = false;
+    pending_pool messages GUARDED_BY(session_table);
+    pending_pool group_messages GUARDED_BY(session_table);
+    pending_pool custom_messages GUARDED_BY(session_table);
+    std::string status GUARDED_BY(session_table);
+    std::string contacts GUARDED_BY(session_table);  // the user's contact list, read at login, kept current
+    // "getstatus <name>", oldest first, capped (a list: none allocates nothing)
+    std::list<std::string> events GUARDED_BY(session_table);
+    bool has_messages GUARDED_BY(session_table) = false;
+    bool has_group_messages GUARDED_BY(session_table) = false;
+    bool has_custom_messages GUARDED_BY(session_table) = false;
 
     std::atomic<bool> closed = false;  // removed from the table: the handle is dead; set once
-    bool closing = false;   // logout is storing the pools; no fetch meanwhile
-    bool orphaned = false;  // its connection ended but the pools could not be stored yet
-    bool spill_scheduled = false;  // a spill will store what waits only in memory
+    bool closing GUARDED_BY(session_table) = false;   // logout is storing the pools; no fetch meanwhile
+    bool orphaned GUARDED_BY(session_table) = false;  // its connection ended but the pools could not be stored yet
+    bool spill_scheduled GUARDED_BY(session_table) = false;  // a spill will store what waits only in memory
     // Per msgpool column: until when a select is expected for that kind (one waited or
     // was answered lately); a message of a kind nobody selects is stored at once.
-    std::array<std::chrono::steady_clock::time_point, 3> selecting_until{};
-    std::vector<parked_select> parked;  // waiting selects, oldest first
+    std::array<std::chrono::steady_clock::time_point, 3> selecting_until GUARDED_BY(session_table){};
+    std::vector<parked_select> parked GUARDED_BY(session_table);  // waiting selects, oldest first
 };
 
 

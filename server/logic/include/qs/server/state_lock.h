@@ -1,9 +1,9 @@
 #pragma once
 
 #include <functional>
-#include <mutex>
 
 #include "qs/server/event_loop_thread.h"
+#include "qs/sync/mutex.h"
 
 namespace qs {
 
@@ -14,21 +14,33 @@ namespace qs {
 // completed it.
 void run_outside_state_locks(std::function<void()> callback);
 
+// For Clang's analysis: the fields of a session are guarded by the table lock of the
+// server_state whose table holds it, which a session cannot name. A guard on a table
+// lock also holds this role, and the fields are GUARDED_BY(session_table); a session
+// never moves between states.
+class CAPABILITY("session table") session_table_role {};
+inline session_table_role session_table;
+
+// A server_state's table lock.
+class CAPABILITY("mutex") table_mutex : public mutex {};
+
 // One state lock, held from construction until unlock() or destruction.
-class state_guard {
+class SCOPED_CAPABILITY state_guard {
 public:
     // Waits for the lock; on an event loop, when wait_on_loop is false, throws
     // would_block instead of waiting.
-    explicit state_guard(std::mutex& m, bool wait_on_loop = true);
-    ~state_guard();
+    explicit state_guard(mutex& m, bool wait_on_loop = true) ACQUIRE(m);
+    // The table lock: with it, the fields of its sessions.
+    explicit state_guard(table_mutex& m) ACQUIRE(m, session_table);
+    ~state_guard() RELEASE();
     state_guard(const state_guard&) = delete;
     state_guard& operator=(const state_guard&) = delete;
 
-    void unlock();
-    void lock();
+    void unlock() RELEASE();
+    void lock() ACQUIRE();
 
 private:
-    std::mutex& m_;
+    mutex& m_;
     bool owns_ = false;
 };
 

@@ -4,16 +4,17 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <thread>
 #include <vector>
+
+#include "qs/sync/mutex.h"
 
 namespace qs {
 
 // Runs every task on a thread of its own at once, reusing threads that finished an
 // earlier task instead of starting a new one each time (a task may block for long, as
-// a waiting select does). A thread idle for idle_keep ends. Owned by the network side;
-// safe from any thread.
+// a waiting select does). A thread idle for idle_keep ends. Owned by server_state, which
+// runs the select replies that hand out stored entries on it; safe from any thread.
 class thread_cache {
 public:
     explicit thread_cache(std::chrono::milliseconds idle_keep = std::chrono::seconds(5));
@@ -29,16 +30,16 @@ public:
 
 private:
     void work();
-    void reap(std::unique_lock<std::mutex>& guard);
+    std::vector<std::thread> take_finished() REQUIRES(lock_);
 
     const std::chrono::milliseconds idle_keep_;
-    std::mutex lock_;                              // guards everything below
-    std::condition_variable queued_;               // a task waits, or shutdown began
-    std::deque<std::function<void()>> tasks_;
-    std::vector<std::thread> threads_;             // running or idle
-    std::vector<std::thread::id> finished_;        // ended, to be joined
-    std::size_t idle_ = 0;                         // threads waiting for a task
-    bool stopping_ = false;
+    mutex lock_;
+    std::condition_variable queued_;  // a task waits, or shutdown began
+    std::deque<std::function<void()>> tasks_ GUARDED_BY(lock_);
+    std::vector<std::thread> threads_ GUARDED_BY(lock_);        // running or idle
+    std::vector<std::thread::id> finished_ GUARDED_BY(lock_);   // ended, to be joined
+    std::size_t idle_ GUARDED_BY(lock_) = 0;                    // threads waiting for a task
+    bool stopping_ GUARDED_BY(lock_) = false;
 };
 
 } // namespace qs

@@ -4,10 +4,11 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <queue>
 #include <thread>
 #include <vector>
+
+#include "qs/sync/mutex.h"
 
 namespace qs {
 
@@ -34,12 +35,12 @@ private:
     };
     void work();
 
-    std::mutex lock_;  // guards the three below
+    mutex lock_;
     std::condition_variable changed_;
-    std::priority_queue<timed, std::vector<timed>, std::greater<>> queue_;
-    std::uint64_t queued_ = 0;
-    bool stopping_ = false;
-    std::thread thread_;  // last: starts once the rest exists
+    std::priority_queue<timed, std::vector<timed>, std::greater<>> queue_ GUARDED_BY(lock_);
+    std::uint64_t queued_ GUARDED_BY(lock_) = 0;
+    bool stopping_ GUARDED_BY(lock_) = false;
+    std::thread thread_;  // the spill thread; last: starts once the rest exists, joined by the destructor
 };
 
 } // namespace qs
