@@ -164,6 +164,21 @@ TEST_F(NetworkCoreTest, AServerOutOfDescriptorsStopsCleanly)
     EXPECT_TRUE(closed_by_server(waiting));
 }
 
+// A connection that ends does not wait out the deadline of a command answered long
+// before: stop returns though db_timeout puts that deadline an hour ahead.
+TEST_F(NetworkCoreTest, StopDoesNotWaitForTheDeadlinesOfAnsweredCommands)
+{
+    server_process server({"db_timeout=3600"});
+    server.start();
+    {
+        auto gone = bounded_client(server.port());
+        EXPECT_EQ(ask(*gone, "newuser ann pw"), "Ok.");
+    }
+    auto staying = bounded_client(server.port());
+    EXPECT_EQ(ask(*staying, "getinfo ann").rfind("nickname=", 0), 0u);
+    EXPECT_EQ(server.stop(), 0);
+}
+
 TEST_F(NetworkCoreTest, AFetchFollowedByAHalfCloseIsStillAnswered)
 {
     server_process server;

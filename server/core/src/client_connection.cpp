@@ -691,6 +691,7 @@ void client_connection::end_then_close()
     asio::post(loop_, [self = shared_from_this()] {
         self->assert_on_loop();
         self->close_socket();
+        self->worker_deadline_.cancel();  // nothing is awaited: it ends, and the loop may run out of work
         self->closed_callback_(self.get());  // gone from the count before the log says so
         log_line("Closed a connection.");
     });
