@@ -91,27 +91,43 @@ export function parseEntry(entry) {
     return m ? { sender: m[1], text: m[2], at: stampTime(m[3]) } : null;
 }
 
+// Every way to read "<group>.<sender>": a split at each dot with something on both sides,
+// the shortest group first.
+export function groupSplits(head) {
+    const splits = [];
+    for (let dot = head.indexOf('.'); dot !== -1; dot = head.indexOf('.', dot + 1))
+        if (dot > 0 && dot + 1 < head.length)
+            splits.push({ group: head.slice(0, dot), sender: head.slice(dot + 1) });
+    return splits;
+}
+
 // Splits "<group>.<sender>": both may hold dots, so a known group the head starts with
 // wins (the longest), else the first dot.
 export function splitGroupHead(head, knownGroups = []) {
-    let group = null;
-    for (const g of knownGroups)
-        if (head.length > g.length + 1 && head.startsWith(g + '.') && (group === null || g.length > group.length))
-            group = g;
-    if (group === null) {
-        const dot = head.indexOf('.');
-        if (dot <= 0 || dot + 1 === head.length)
-            return null;
-        group = head.slice(0, dot);
-    }
-    return { group, sender: head.slice(group.length + 1) };
+    const splits = groupSplits(head);
+    let pick = null;
+    for (const s of splits)
+        if (knownGroups.includes(s.group))
+            pick = s;  // the splits come shortest group first
+    return pick ?? splits[0] ?? null;
 }
 
-// {group, sender, text, at} of a group entry; null when it has not the entry's shape.
+// Of the splits of a head, the one whose group has both me and the sender as members:
+// a group message goes from a member to the members. lists: Map group -> its members,
+// null when there is no such group. Null when none or several fit.
+export function pickSplit(splits, lists, me) {
+    const fits = splits.filter(({ group, sender }) => {
+        const members = lists.get(group);
+        return Array.isArray(members) && members.includes(me) && members.includes(sender);
+    });
+    return fits.length === 1 ? fits[0] : null;
+}
+
+// {group, sender, text, at, head} of a group entry; null when it has not the entry's shape.
 export function parseGroupEntry(entry, knownGroups = []) {
     const e = parseEntry(entry);
-    const head = e && splitGroupHead(e.sender, knownGroups);
-    return head ? { group: head.group, sender: head.sender, text: e.text, at: e.at } : null;
+    const split = e && splitGroupHead(e.sender, knownGroups);
+    return split ? { group: split.group, sender: split.sender, text: e.text, at: e.at, head: e.sender } : null;
 }
 
 // "getstatus <name>: <status>", the status "" once the user logged out. A known name

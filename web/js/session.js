@@ -5,7 +5,7 @@ import { retryDelay } from './backoff.js';
 import { Connection } from './connection.js';
 import { ConnectionLost } from './pending.js';
 import { quotedCommand } from './quoting.js';
-import { errors, ok, parseSelectReply } from './replies.js';
+import { errors, groupSplits, ok, parseList, parseSelectReply, pickSplit } from './replies.js';
 import { recoveryItems } from './requests.js';
 
 export const phases = Object.freeze({
@@ -39,6 +39,7 @@ export class Session {
     #timer = null;
     #trying = false;
     #keepAlive = null;
+    #heads = new Map();  // a group entry's head read once: "<group>.<sender>" -> {group, sender}
 
     // url: the WebSocket's; context(): {groups, names} the page knows, to read ambiguous
     // entries; random: for the back-off.
@@ -195,6 +196,7 @@ export class Session {
         this.#phase = phases.out;
         this.#user = this.#password = '';
         this.#status = 'online';
+        this.#heads.clear();
     }
 
     #dropped(conn) {
@@ -278,12 +280,39 @@ export class Session {
                 continue;
             }
             failures = 0;
+            await this.#readGroupHeads(conn, result.group);
+            if (this.#phase === phases.out)
+                return;
             for (const e of result.personal)
                 this.#emit('message', { kind: 'user', name: e.sender, sender: e.sender, text: e.text, at: e.at });
             for (const e of result.group)
                 this.#emit('message', { kind: 'group', name: e.group, sender: e.sender, text: e.text, at: e.at });
             for (const s of result.statuses)
                 this.#emit('status', s);
+        }
+    }
+
+    // A group's name and its sender's may both hold dots: a head that splits more than
+    // one way goes to the group, of those it may name, that has both the sender and this
+    // user as members (the server's member lists say), else to the known or first one.
+    async #readGroupHeads(conn, entries) {
+        for (const e of entries) {
+            const splits = groupSplits(e.head);
+            if (splits.length < 2)
+                continue;
+            let read = this.#heads.get(e.head);
+            if (!read) {
+                const lists = new Map();
+                for (const { group } of splits) {
+                    const line = quotedCommand(['getmemberlist', group]);
+                    lists.set(group, line === null ? null : parseList(await replyOf(conn.request(line))));
+                }
+                if (conn.closed)
+                    continue;  // no answer: the known or first group, and asked again next time
+                read = pickSplit(splits, lists, this.#user) ?? { group: e.group, sender: e.sender };
+                this.#heads.set(e.head, read);
+            }
+            Object.assign(e, read);
         }
     }
 

@@ -4,8 +4,8 @@ import assert from 'node:assert/strict';
 import { describe, test } from 'node:test';
 
 import {
-    errors, isError, parseEntry, parseGroupEntry, parseInfo, parseList, parseSelectReply, parseStatusEvent,
-    splitGroupHead, stampTime, statusText,
+    errors, groupSplits, isError, parseEntry, parseGroupEntry, parseInfo, parseList, parseSelectReply,
+    parseStatusEvent, pickSplit, splitGroupHead, stampTime, statusText,
 } from '../js/replies.js';
 
 // message_entry() and group_message_entry() of the server.
@@ -36,7 +36,8 @@ describe('message entries', () => {
 
 describe('group entries', () => {
     test('a known group wins over the first dot, the longest when several fit', () => {
-        assert.deepEqual(parseGroupEntry(groupEntry('team', 'ann', 'hi')), { group: 'team', sender: 'ann', text: 'hi', at });
+        assert.deepEqual(parseGroupEntry(groupEntry('team', 'ann', 'hi')),
+            { group: 'team', sender: 'ann', text: 'hi', at, head: 'team.ann' });
         assert.deepEqual(splitGroupHead('v1.2.ann'), { group: 'v1', sender: '2.ann' });
         assert.deepEqual(splitGroupHead('v1.2.ann', ['v1.2']), { group: 'v1.2', sender: 'ann' });
         assert.deepEqual(splitGroupHead('a.b.c', ['a', 'a.b']), { group: 'a.b', sender: 'c' });
@@ -44,6 +45,22 @@ describe('group entries', () => {
         assert.deepEqual(splitGroupHead('team.', ['team']), null, 'no sender: no group entry');
         assert.equal(splitGroupHead('.ann'), null);
         assert.equal(splitGroupHead('nodot'), null);
+    });
+
+    test('every split has a group and a sender', () => {
+        assert.deepEqual(groupSplits('a.b.c'), [{ group: 'a', sender: 'b.c' }, { group: 'a.b', sender: 'c' }]);
+        assert.deepEqual(groupSplits('.a..b.'), [{ group: '.a', sender: '.b.' }, { group: '.a.', sender: 'b.' }]);
+        assert.deepEqual(groupSplits('ab'), []);
+    });
+
+    test('of unknown groups, the one that has both sender and receiver as members', () => {
+        const splits = groupSplits('team.v2.ann');
+        const lists = new Map([['team', ['zed', 'bob']], ['team.v2', ['ann', 'bob']]]);
+        assert.deepEqual(pickSplit(splits, lists, 'bob'), { group: 'team.v2', sender: 'ann' });
+        assert.equal(pickSplit(splits, new Map([['team', null], ['team.v2', null]]), 'bob'), null, 'no such groups');
+        assert.equal(pickSplit(splits, new Map([['team', ['bob', 'v2.ann']], ['team.v2', ['ann', 'bob']]]), 'bob'),
+            null, 'both fit: no guess');
+        assert.equal(pickSplit(splits, new Map([['team.v2', ['ann']]]), 'bob'), null, 'not a member');
     });
 });
 
