@@ -47,10 +47,13 @@ void worker_pool::write_off(const ticket& t)
 }
 
 // The threads of written-off workers that ended, out of the list; called with the lock
-// held, joined outside it by the next worker to start.
+// held, joined outside it by the next worker to start. Once join() has begun it owns every
+// thread: a worker starting only now leaves them to it.
 std::vector<std::thread> worker_pool::ended_threads()
 {
     std::vector<std::thread> ended;
+    if (joined_)
+        return ended;
     for (auto it = workers_.begin(); it != workers_.end();) {
         if (!it->ended) {
             ++it;
