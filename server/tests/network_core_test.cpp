@@ -152,13 +152,21 @@ TEST_F(NetworkCoreTest, AServerOutOfDescriptorsStopsCleanly)
     server.start();
     ASSERT_TRUE(server.wait_for_log("Closed a connection.")) << "start's probe is gone";
     const auto spare_one = static_cast<rlim_t>(open_descriptors(server.pid()) + 1);
-    const rlimit tight{spare_one, spare_one};
+    rlimit was{};
+    ASSERT_EQ(::prlimit(server.pid(), RLIMIT_NOFILE, nullptr, &was), 0);
+    const rlimit tight{spare_one, was.rlim_max};
     ASSERT_EQ(::prlimit(server.pid(), RLIMIT_NOFILE, &tight, nullptr), 0);
     raw_client in(server.port());
     in.send(encode_frame(1, "ver"));
     ASSERT_EQ(in.next().text, "0.1");
     raw_client waiting(server.port());  // in the backlog
     ASSERT_TRUE(server.wait_for_log("Out of file descriptors: accepting pauses."));
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizers' runtime opens a pipe to check each ending thread; it reports a
+    // false fault when none is left.
+    const rlimit roomy{spare_one + 8, was.rlim_max};
+    ASSERT_EQ(::prlimit(server.pid(), RLIMIT_NOFILE, &roomy, nullptr), 0);
+#endif
     EXPECT_EQ(server.stop(), 0) << read_file(server.dir() + "/console.err");
     EXPECT_NE(server.log().find("Listen-proc stopped."), std::string::npos);
     EXPECT_TRUE(closed_by_server(waiting));
