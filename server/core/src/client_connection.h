@@ -1,6 +1,8 @@
 #pragma once
 
-#include <boost/asio.hpp>
+#include <boost/asio/awaitable.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/thread_pool.hpp>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
