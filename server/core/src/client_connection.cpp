@@ -1,6 +1,16 @@
 #include "client_connection.h"
 
 #include <algorithm>
+#include <boost/asio/bind_executor.hpp>
+#include <boost/asio/buffer.hpp>
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/detached.hpp>
+#include <boost/asio/dispatch.hpp>
+#include <boost/asio/error.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/redirect_error.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/use_awaitable.hpp>
 #include <stdexcept>
 #include <sys/socket.h>
 
@@ -53,13 +63,13 @@ asio::awaitable<void> client_connection::read_loop()
         if (const auto ec = co_await stream_.handshake(limits_.unfinished_frame)) {
             log_line(ec == asio::error::timed_out ? "Closed a connection that did not finish its TLS handshake."
                                                   : "Closed a connection whose TLS handshake failed: " + ec.message());
-            throw asio::system_error(ec);
+            throw system_error(ec);
         }
         for (;;) {
             while (read_paused()) {
                 auto& resume = resume_reading_.get(loop_);
                 resume.expires_at(asio::steady_timer::time_point::max());
-                asio::error_code ignored;
+                error_code ignored;
                 co_await resume.async_wait(asio::redirect_error(asio::use_awaitable, ignored));
             }
             co_await stream_.read_into(frames_);
@@ -104,7 +114,7 @@ void client_connection::watch_unfinished_frame()
     watching_frame_ = true;
     auto& timer = unfinished_frame_.get(loop_);
     timer.expires_after(limits_.unfinished_frame);
-    timer.async_wait([self = shared_from_this()](asio::error_code ec) {
+    timer.async_wait([self = shared_from_this()](error_code ec) {
         self->assert_on_loop();
         if (ec || !self->watching_frame_)
             return;
@@ -150,7 +160,7 @@ bool client_connection::hold_front()
     busy_ = holding_ = true;
     auto& timer = held_login_.get(loop_);
     timer.expires_after(wait);
-    timer.async_wait([self = shared_from_this()](const asio::error_code&) {
+    timer.async_wait([self = shared_from_this()](const error_code&) {
         self->assert_on_loop();
         self->busy_ = self->holding_ = false;
         self->pump();
@@ -230,7 +240,7 @@ void client_connection::watch_deadline()
     deadline_armed_ = true;
     auto& timer = worker_deadline_.get(loop_);
     timer.expires_at(std::min(awaited_->deadline.load(), std::chrono::steady_clock::now() + limits_.worker_deadline));
-    timer.async_wait([self = shared_from_this()](const asio::error_code&) {
+    timer.async_wait([self = shared_from_this()](const error_code&) {
         self->assert_on_loop();
         self->deadline_armed_ = false;
         if (!self->awaited_)
@@ -625,13 +635,13 @@ void client_connection::write_more()
         unsent_given_.clear();
     }
     stream_.async_write(asio::buffer(writing_),
-                        asio::bind_executor(loop_, [self = shared_from_this()](asio::error_code ec, std::size_t) {
+                        asio::bind_executor(loop_, [self = shared_from_this()](error_code ec, std::size_t) {
                             self->assert_on_loop();
                             self->write_done(ec);
                         }));
 }
 
-void client_connection::write_done(const asio::error_code& ec)
+void client_connection::write_done(const error_code& ec)
 {
     assert_on_loop();
     {

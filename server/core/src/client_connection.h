@@ -1,6 +1,8 @@
 #pragma once
 
-#include <asio.hpp>
+#include <boost/asio/awaitable.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/thread_pool.hpp>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -16,6 +18,7 @@
 #include "qs/sync/debug_assert.h"
 #include "qs/sync/mutex.h"
 #include "qs/sync/thread_role.h"
+#include "asio_alias.h"
 #include "connection_stream.h"
 #include "lazy_timer.h"
 #include "worker_job.h"
@@ -143,7 +146,7 @@ private:
     void put_back_returned();
     void flush() REQUIRES(loop_thread_);
     void write_more() REQUIRES(loop_thread_);
-    void write_done(const asio::error_code& ec) REQUIRES(loop_thread_);
+    void write_done(const error_code& ec) REQUIRES(loop_thread_);
     void finish_if_done() REQUIRES(loop_thread_);
     void end_then_close();
     bool close_socket() REQUIRES(loop_thread_);

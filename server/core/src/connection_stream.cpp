@@ -1,5 +1,10 @@
 #include "connection_stream.h"
 
+#include <boost/asio/error.hpp>
+#include <boost/asio/redirect_error.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/this_coro.hpp>
+#include <boost/asio/use_awaitable.hpp>
 #include <memory>
 #include <vector>
 
@@ -14,20 +19,20 @@ constexpr std::size_t most_per_read = 64 * 1024;  // one read takes at most this
 // Non-blocking at once: plain reads and the goodbye of TLS never wait.
 connection_stream::connection_stream(asio::ip::tcp::socket socket) : stream_(std::move(socket))
 {
-    asio::error_code ignored;
+    error_code ignored;
     tcp().non_blocking(true, ignored);
 }
 
 connection_stream::connection_stream(asio::ip::tcp::socket socket, asio::ssl::context& tls)
     : stream_(std::make_unique<tls_stream>(std::move(socket), tls))
 {
-    asio::error_code ignored;
+    error_code ignored;
     tcp().non_blocking(true, ignored);
 }
 
 std::string connection_stream::peer_address()
 {
-    asio::error_code ec;
+    error_code ec;
     const auto at = tcp().remote_endpoint(ec);
     return ec ? std::string() : at.address().to_string();
 }
@@ -53,26 +58,26 @@ asio::ip::tcp::socket& connection_stream::tcp()
 
 // The timer's handler may run after the handshake is over: it touches the stream only
 // while the handshake (and so its connection) still waits.
-asio::awaitable<asio::error_code> connection_stream::handshake(std::chrono::seconds limit)
+asio::awaitable<error_code> connection_stream::handshake(std::chrono::seconds limit)
 {
     tls_stream* tls = tls_or_null();
     if (tls == nullptr)
-        co_return asio::error_code();
+        co_return error_code();
     struct watch {
         bool over = false;
         bool fired = false;
     };
     auto w = std::make_shared<watch>();
     asio::steady_timer timer(co_await asio::this_coro::executor, limit);
-    timer.async_wait([this, w](asio::error_code ec) {
+    timer.async_wait([this, w](error_code ec) {
         if (ec || w->over)
             return;
         w->fired = true;
-        asio::error_code ignored;
+        error_code ignored;
         tcp().shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
         tcp().cancel(ignored);
     });
-    asio::error_code ec;
+    error_code ec;
     co_await tls->async_handshake(asio::ssl::stream_base::server, asio::redirect_error(asio::use_awaitable, ec));
     w->over = true;
     timer.cancel();
@@ -96,12 +101,12 @@ asio::awaitable<void> connection_stream::read_into(frame_splitter& frames)
     auto& socket = std::get<asio::ip::tcp::socket>(stream_);
     frames.release_if_empty();
     co_await socket.async_wait(asio::ip::tcp::socket::wait_read, asio::use_awaitable);
-    asio::error_code ec;
+    error_code ec;
     const std::size_t n = socket.read_some(asio::buffer(chunk), ec);
     if (ec == asio::error::would_block)
         co_return;
     if (ec)
-        throw asio::system_error(ec);
+        throw system_error(ec);
     frames.feed(chunk.data(), n);
 }
 
@@ -111,7 +116,7 @@ asio::awaitable<void> connection_stream::read_into(frame_splitter& frames)
 // write. Leaves an error for the next read to meet again.
 void connection_stream::drain_tls(tls_stream& tls, frame_splitter& frames)
 {
-    asio::error_code ec;
+    error_code ec;
     for (std::size_t taken = 0; !writing_ && !ec && taken < most_per_read;) {
         std::size_t room = 0;
         char* at = frames.prepare(room);
@@ -123,14 +128,14 @@ void connection_stream::drain_tls(tls_stream& tls, frame_splitter& frames)
 
 void connection_stream::stop_reading()
 {
-    asio::error_code ignored;
+    error_code ignored;
     tcp().shutdown(asio::ip::tcp::socket::shutdown_receive, ignored);
     tcp().cancel(ignored);
 }
 
 void connection_stream::close(bool say_goodbye)
 {
-    asio::error_code ignored;
+    error_code ignored;
     if (tls_stream* tls = tls_or_null(); tls && say_goodbye)
         tls->shutdown(ignored);  // the socket is non-blocking: sends close_notify, never waits for the reply
     tcp().shutdown(asio::ip::tcp::socket::shutdown_both, ignored);

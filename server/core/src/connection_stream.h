@@ -1,13 +1,21 @@
 #pragma once
 
-#include <asio.hpp>
-#include <asio/ssl.hpp>
+#include <boost/asio/any_io_executor.hpp>
+#include <boost/asio/associated_executor.hpp>
+#include <boost/asio/awaitable.hpp>
+#include <boost/asio/bind_executor.hpp>
+#include <boost/asio/buffer.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl/context.hpp>
+#include <boost/asio/ssl/stream.hpp>
+#include <boost/asio/write.hpp>
 #include <chrono>
 #include <memory>
 #include <string>
 #include <variant>
 
 #include "qs/net/frame.h"
+#include "asio_alias.h"
 
 namespace qs {
 
@@ -30,7 +38,7 @@ public:
     // TLS: the handshake, before any read or write; past limit the socket is closed and
     // the result is asio::error::timed_out.
     // Plain: nothing to do.
-    asio::awaitable<asio::error_code> handshake(std::chrono::seconds limit);
+    asio::awaitable<error_code> handshake(std::chrono::seconds limit);
     // Waits until bytes arrive and moves them into frames; may move none. Throws at the
     // end of the stream and on an error.
     asio::awaitable<void> read_into(frame_splitter& frames);
@@ -41,7 +49,7 @@ public:
         writing_ = true;
         auto executor = asio::get_associated_executor(done, get_executor());
         auto finish = asio::bind_executor(executor, [this, done = std::forward<Handler>(done)](
-                                                        asio::error_code ec, std::size_t n) mutable {
+                                                        error_code ec, std::size_t n) mutable {
             writing_ = false;
             done(ec, n);
         });

@@ -1,7 +1,9 @@
 #pragma once
 
-#include <asio.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <memory>
+
+#include "asio_alias.h"
 
 namespace qs {
 

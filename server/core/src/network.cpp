@@ -1,5 +1,18 @@
 #include "qs/server/network.h"
 
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/detached.hpp>
+#include <boost/asio/error.hpp>
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/redirect_error.hpp>
+#include <boost/asio/socket_base.hpp>
+#include <boost/asio/ssl/context.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/thread_pool.hpp>
+#include <boost/asio/use_awaitable.hpp>
 #include <condition_variable>
 #include <sys/resource.h>
 #include <system_error>
@@ -34,7 +47,7 @@ void raise_descriptor_limit()
     log_line("Open files allowed: " + std::to_string(limit.rlim_cur) + ".");
 }
 
-bool out_of_descriptors(const asio::error_code& ec)
+bool out_of_descriptors(const error_code& ec)
 {
     return ec == asio::error::no_descriptors || ec.value() == ENFILE;
 }
@@ -130,7 +143,7 @@ asio::awaitable<void> network::impl::accept_loop(asio::ip::tcp::acceptor& from, 
     assert_accepting();
     bool paused = false;
     for (;;) {
-        asio::error_code ec;
+        error_code ec;
         asio::io_context& loop = next_loop();
         auto socket = co_await from.async_accept(loop, asio::redirect_error(asio::use_awaitable, ec));
         if (ec == asio::error::operation_aborted || !from.is_open())
@@ -175,7 +188,7 @@ void network::impl::adopt(asio::ip::tcp::socket socket, asio::io_context& loop, 
         return;
     }
     refusing = false;
-    asio::error_code ignored;
+    error_code ignored;
     socket.set_option(asio::ip::tcp::no_delay(true), ignored);
     auto stream = tls ? connection_stream(std::move(socket), *tls) : connection_stream(std::move(socket));
     auto c = std::make_shared<client_connection>(std::move(stream), loop, state, workers, hashing, limits,
@@ -189,7 +202,7 @@ void network::impl::close_acceptors()
 {
     asio::post(loops[0].io, [this] {
         assert_accepting();
-        asio::error_code ignored;
+        error_code ignored;
         acceptor.close(ignored);
         tls_acceptor.close(ignored);
         qs::lock_guard guard(lock);

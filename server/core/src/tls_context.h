@@ -1,8 +1,10 @@
 #pragma once
 
-#include <asio/ssl/context.hpp>
+#include <boost/asio/ssl/context.hpp>
 #include <memory>
 #include <string>
+
+#include "asio_alias.h"
 
 namespace qs {
 
