@@ -11,8 +11,7 @@ void circuit_breaker::on_change(listener l)
 db_error circuit_breaker::refusal() const
 {
     qs::lock_guard guard(lock_);
-    return db_error(why_.sqlstate().empty() ? "08001" : why_.sqlstate(),
-                    std::string("the database is not available: ") + why_.what());
+    return db_error(why_.sqlstate.empty() ? "08001" : why_.sqlstate, "the database is not available: " + why_.text);
 }
 
 void circuit_breaker::failed(const db_error& why)
@@ -43,10 +42,10 @@ void circuit_breaker::change_to(bool available, const db_error& why)
         return;
     available_.store(available, std::memory_order_release);
     if (!available)
-        why_ = why;
+        why_ = reason{why.sqlstate(), why.what()};
     else
         closed_at_.store(std::chrono::steady_clock::now().time_since_epoch().count(), std::memory_order_release);
-    changes_.push_back({available, why});
+    changes_.push_back({available, {why.sqlstate(), why.what()}});
     if (delivering_)
         return;
     delivering_ = true;
@@ -56,7 +55,7 @@ void circuit_breaker::change_to(bool available, const db_error& why)
         const listener hear = listener_;
         guard.unlock();
         if (hear)
-            hear(next.available, next.why);
+            hear(next.available, db_error(next.why.sqlstate, next.why.text));
         guard.lock();
         heard_available_ = next.available;
         if (next.available)

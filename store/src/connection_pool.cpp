@@ -120,7 +120,7 @@ void connection_pool::open_slot(std::size_t index)
             s.retry_at = clock::now() + s.backoff;
             s.busy = false;
             s.connecting_since = {};
-            last_failure_ = e;
+            last_failure_ = db_error(e.sqlstate(), e.what());  // its own words: see circuit_breaker::reason
         }
         freed_.notify_one();
         if (e.is_unavailable())

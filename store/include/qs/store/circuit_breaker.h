@@ -5,9 +5,10 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
-#include "qs/sync/mutex.h"
+#include <string>
 
 #include "qs/store/db_error.h"
+#include "qs/sync/mutex.h"
 
 namespace qs {
 
@@ -44,9 +45,16 @@ public:
     bool wait_available(std::chrono::steady_clock::time_point until);
 
 private:
+    // A failure kept as copies of its words: copies of a runtime_error share one message
+    // through a count that ThreadSanitizer cannot see in libstdc++, so a copy read on one
+    // thread while the original dies on another shows as a race.
+    struct reason {
+        std::string sqlstate;
+        std::string text;
+    };
     struct change {
         bool available;
-        db_error why;
+        reason why;
     };
     void change_to(bool available, const db_error& why);
 
@@ -54,7 +62,7 @@ private:
     std::atomic<std::chrono::steady_clock::rep> closed_at_{0};  // written under lock_
     mutable qs::mutex lock_;
     std::condition_variable closed_;  // the listener heard the breaker close
-    db_error why_ GUARDED_BY(lock_){"", ""};
+    reason why_ GUARDED_BY(lock_);
     listener listener_ GUARDED_BY(lock_);
     std::deque<change> changes_ GUARDED_BY(lock_);  // made, not yet heard by the listener
     bool delivering_ GUARDED_BY(lock_) = false;     // a thread is handing changes_ to the listener
