@@ -141,11 +141,11 @@ private:
             co_await serve(std::get<asio::ip::tcp::socket>(stream_), false);
         }
         unwatch();
-        if (!upgraded_)
+        if (!upgraded_) {
             cut();
-        error_code ignored;
-        if (!upgraded_)
+            error_code ignored;
             tcp().close(ignored);
+        }
         hooks_.closed(this);
     }
 
