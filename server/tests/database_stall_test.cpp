@@ -134,5 +134,42 @@ TEST_F(DatabaseStallTest, ALockedDatabaseAnswersEveryRequestInTimeThenAtOnceAndR
     EXPECT_EQ(count_of(log, "The database is available again."), 1u) << log;
 }
 
+// The status line's code of GET /healthz on the web port, over HTTP/1.0: the server
+// closes once it has answered.
+std::string health(int web_port)
+{
+    socket s;
+    s.create(0);
+    s.connect("127.0.0.1", web_port);
+    const std::string request = "GET /healthz HTTP/1.0\r\n\r\n";
+    s.send(request.data(), static_cast<int>(request.size()));
+    std::string response;
+    char chunk[512];
+    try {
+        for (;;)
+            response.append(chunk, static_cast<std::size_t>(s.recv(chunk, sizeof chunk)));
+    } catch (const exception&) {  // the end of the response
+    }
+    s.close();
+    return response.substr(0, 12);
+}
+
+TEST_F(DatabaseStallTest, HealthzSaysWhetherTheDatabaseIsAvailable)
+{
+    stalling_sqlite db;
+    const int port = free_port(), web_port = free_port_other_than(port);
+    server_process server({"db_timeout=1", "http_port=" + std::to_string(web_port)}, port);
+    server.start({"--console"}, {"ODBCINI=" + db.ini()});
+    EXPECT_EQ(health(web_port), "HTTP/1.0 200");
+    {
+        exclusive_lock held(db.file());
+        client c(port);
+        EXPECT_EQ(c.exec("newuser dan pw"), "The database is not available.");
+        EXPECT_EQ(health(web_port), "HTTP/1.0 503");
+    }
+    ASSERT_TRUE(server.wait_for_log("The database is available again."));
+    EXPECT_EQ(health(web_port), "HTTP/1.0 200");
+}
+
 } // namespace
 } // namespace qs::test

@@ -50,6 +50,11 @@ TEST_P(SettingsFile, FollowsTheFileRules)
     EXPECT_EQ(config.tls_certificate, c.expected.tls_certificate);
     EXPECT_EQ(config.tls_private_key, c.expected.tls_private_key);
     EXPECT_EQ(config.hashed_passwords, c.expected.hashed_passwords);
+    EXPECT_EQ(config.http_port, c.expected.http_port);
+    EXPECT_EQ(config.https_port, c.expected.https_port);
+    EXPECT_EQ(config.web_root, c.expected.web_root);
+    EXPECT_EQ(config.web_origins, c.expected.web_origins);
+    EXPECT_EQ(config.ws_ping, c.expected.ws_ping);
     EXPECT_EQ(complaints.size(), c.complaints);
 }
 
@@ -77,6 +82,18 @@ INSTANTIATE_TEST_SUITE_P(Cases, SettingsFile, testing::Values(
                       s.tls_private_key = "key.pem";
                   }), 0},
     settings_case{"TlsPortOutOfRange", "tls_port=65536\n", settings{}, 1},
+    settings_case{"WebSettings",
+                  "http_port=7080\nhttps_port=7444\nweb_root=/srv/page\nws_ping=3600\n"
+                  "web_origins=HTTPS://Chat.Example.org:443/, http://localhost:8080\n",
+                  with([](settings& s) {
+                      s.http_port = 7080;
+                      s.https_port = 7444;
+                      s.web_root = "/srv/page";
+                      s.ws_ping = 3600;
+                      s.web_origins = {"https://chat.example.org", "http://localhost:8080"};
+                  }), 0},
+    settings_case{"WebSettingsRefused", "http_port=65536\nhttps_port=-1\nws_ping=0\nweb_origins=https://a.example/page\n",
+                  settings{}, 4},
     settings_case{"BindAddresses", "bind_address=::1\n", with([](settings& s) { s.bind_address = "::1"; }), 0},
     settings_case{"BindAddressNoAddress", "bind_address=localhost\n", settings{}, 1},
     settings_case{"HashedPasswords", "password_storage=hashed\n", with([](settings& s) { s.hashed_passwords = true; }), 0},

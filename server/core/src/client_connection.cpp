@@ -61,8 +61,9 @@ asio::awaitable<void> client_connection::read_loop()
     auto self = shared_from_this();
     try {
         if (const auto ec = co_await stream_.handshake(limits_.unfinished_frame)) {
-            log_line(ec == asio::error::timed_out ? "Closed a connection that did not finish its TLS handshake."
-                                                  : "Closed a connection whose TLS handshake failed: " + ec.message());
+            const std::string kind = stream_.handshake_kind();
+            log_line(ec == asio::error::timed_out ? "Closed a connection that did not finish its " + kind + " handshake."
+                                                  : "Closed a connection whose " + kind + " handshake failed: " + ec.message());
             throw system_error(ec);
         }
         for (;;) {

@@ -20,6 +20,7 @@
 #include "qs/sync/thread_role.h"
 #include "asio_alias.h"
 #include "connection_stream.h"
+#include "served_connection.h"
 #include "lazy_timer.h"
 #include "worker_job.h"
 #include "worker_pool.h"
@@ -34,7 +35,7 @@ namespace qs {
 // interpreter runs a command on the loop, or on a database worker while busy_ holds the
 // loop's commands back (see command_interpreter for one given up on at its deadline).
 // Shared by its read loop and its pending operations: it lives exactly as long as they do.
-class client_connection : public std::enable_shared_from_this<client_connection> {
+class client_connection final : public served_connection, public std::enable_shared_from_this<client_connection> {
 public:
     struct limits {
         std::size_t longest_request;      // buff_size - 5
@@ -54,7 +55,7 @@ public:
 
     void start();
     // From any thread: stop reading; the connection ends once its commands are done.
-    void shutdown();
+    void shutdown() override;
 
 private:
     struct request {

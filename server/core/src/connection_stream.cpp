@@ -30,6 +30,8 @@ connection_stream::connection_stream(asio::ip::tcp::socket socket, asio::ssl::co
     tcp().non_blocking(true, ignored);
 }
 
+connection_stream::connection_stream(web_stream web) : stream_(std::move(web)) {}
+
 std::string connection_stream::peer_address()
 {
     error_code ec;
@@ -53,6 +55,8 @@ asio::ip::tcp::socket& connection_stream::tcp()
 {
     if (auto* plain = std::get_if<asio::ip::tcp::socket>(&stream_))
         return *plain;
+    if (auto* web = std::get_if<web_stream>(&stream_))
+        return web->tcp();
     return std::get<std::unique_ptr<tls_stream>>(stream_)->next_layer();
 }
 
@@ -60,6 +64,8 @@ asio::ip::tcp::socket& connection_stream::tcp()
 // while the handshake (and so its connection) still waits.
 asio::awaitable<error_code> connection_stream::handshake(std::chrono::seconds limit)
 {
+    if (auto* web = std::get_if<web_stream>(&stream_))
+        co_return co_await web->accept(limit);
     tls_stream* tls = tls_or_null();
     if (tls == nullptr)
         co_return error_code();
@@ -90,6 +96,10 @@ asio::awaitable<error_code> connection_stream::handshake(std::chrono::seconds li
 // wait, then what else has arrived.
 asio::awaitable<void> connection_stream::read_into(frame_splitter& frames)
 {
+    if (auto* web = std::get_if<web_stream>(&stream_)) {
+        co_await web->read_into(frames);
+        co_return;
+    }
     if (tls_stream* tls = tls_or_null()) {
         std::size_t room = 0;
         char* at = frames.prepare(room);

@@ -16,10 +16,12 @@
 
 #include "qs/net/frame.h"
 #include "asio_alias.h"
+#include "web_stream.h"
 
 namespace qs {
 
-// The bytes under one client connection: a TCP socket, or TLS over one. Owned by its
+// The bytes under one client connection: a TCP socket, TLS over one, or a WebSocket over
+// either (its messages turned into frames and back). Owned by its
 // connection and used on the connection's event-loop thread only; at most one read and one
 // write are in flight at a time.
 class connection_stream {
@@ -27,18 +29,21 @@ public:
     explicit connection_stream(asio::ip::tcp::socket socket);
     // The server side of TLS with the shared context.
     connection_stream(asio::ip::tcp::socket socket, asio::ssl::context& tls);
+    explicit connection_stream(web_stream web);
 
     asio::any_io_executor get_executor() { return tcp().get_executor(); }
     // The descriptor of a plain TCP stream, for sends that bypass the event loop; -1
-    // under TLS, whose state one thread at a time may use.
+    // under TLS and WebSocket, whose state one thread at a time may use.
     int plain_descriptor();
     // The client's address, "" when the socket no longer knows it.
     std::string peer_address();
 
     // TLS: the handshake, before any read or write; past limit the socket is closed and
-    // the result is asio::error::timed_out.
+    // the result is asio::error::timed_out. WebSocket: the answer to the upgrade request.
     // Plain: nothing to do.
     asio::awaitable<error_code> handshake(std::chrono::seconds limit);
+    // What handshake() does, for the log: "TLS" or "WebSocket".
+    const char* handshake_kind() const { return std::holds_alternative<web_stream>(stream_) ? "WebSocket" : "TLS"; }
     // Waits until bytes arrive and moves them into frames; may move none. Throws at the
     // end of the stream and on an error.
     asio::awaitable<void> read_into(frame_splitter& frames);
@@ -55,6 +60,8 @@ public:
         });
         if (tls_stream* tls = tls_or_null())
             asio::async_write(*tls, bytes, std::move(finish));
+        else if (auto* web = std::get_if<web_stream>(&stream_))
+            web->async_write(bytes, std::move(finish));
         else
             asio::async_write(std::get<asio::ip::tcp::socket>(stream_), bytes, std::move(finish));
     }
@@ -73,7 +80,7 @@ private:
     void drain_tls(tls_stream& tls, frame_splitter& frames);
 
     // TLS state is large and rare: it lives apart, keeping an idle plain connection small.
-    std::variant<asio::ip::tcp::socket, std::unique_ptr<tls_stream>> stream_;
+    std::variant<asio::ip::tcp::socket, std::unique_ptr<tls_stream>, web_stream> stream_;
     bool writing_ = false;  // an async_write is in flight
 };
 

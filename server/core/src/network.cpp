@@ -28,7 +28,9 @@
 #include "qs/sync/mutex.h"
 #include "qs/sync/thread_role.h"
 #include "client_connection.h"
+#include "http_session.h"
 #include "tls_context.h"
+#include "web_files.h"
 #include "worker_pool.h"
 
 namespace qs {
@@ -90,7 +92,7 @@ struct network::impl {
         : state(s), workers(static_cast<std::size_t>(std::max(1, config.db_connections))),
           hashing(password_work::pool_threads),
           loops(static_cast<std::size_t>(std::max(1, config.io_threads))), acceptor(loops[0].io),
-          tls_acceptor(loops[0].io)
+          tls_acceptor(loops[0].io), http_acceptor(loops[0].io), https_acceptor(loops[0].io)
     {
     }
 
@@ -102,10 +104,12 @@ struct network::impl {
     }
     bool start_loops(std::string& why);
     bool listen(std::string& why) REQUIRES(accept_thread);
-    asio::awaitable<void> accept_loop(asio::ip::tcp::acceptor& from, asio::ssl::context* tls);
+    bool listen_web(std::string& why) REQUIRES(accept_thread);
+    asio::awaitable<void> accept_loop(asio::ip::tcp::acceptor& from, asio::ssl::context* tls, bool web);
     asio::io_context& next_loop() REQUIRES(accept_thread);
-    void adopt(asio::ip::tcp::socket socket, asio::io_context& loop, asio::ssl::context* tls);
-    void forget(client_connection* c);
+    void adopt(asio::ip::tcp::socket socket, asio::io_context& loop, asio::ssl::context* tls, bool web);
+    void upgrade(served_connection* from, web_upgrade_ptr up, asio::io_context& loop);
+    void forget(served_connection* c);
     void close_acceptors();
 
     server_state& state;            // thread-safe itself
@@ -115,16 +119,20 @@ struct network::impl {
     [[no_unique_address]] thread_role accept_thread;  // held on loops[0], and by start() before the loops run
     asio::ip::tcp::acceptor acceptor GUARDED_BY(accept_thread);
     asio::ip::tcp::acceptor tls_acceptor GUARDED_BY(accept_thread);  // open when tls_port is set
+    asio::ip::tcp::acceptor http_acceptor GUARDED_BY(accept_thread);   // open when http_port is set
+    asio::ip::tcp::acceptor https_acceptor GUARDED_BY(accept_thread);  // open when https_port is set
     std::size_t next GUARDED_BY(accept_thread) = 0;  // the loop the next connection goes to
     // Set by start() before accepting begins, read-only then.
     bool accepting = false;
     std::unique_ptr<asio::ssl::context> tls;
     client_connection::limits limits{};
+    web_site site;  // the page, when http_port or https_port is set
 
     // Taken by every loop (adopt on the first, forget on each connection's own) and by stop().
     mutex lock;
     std::condition_variable changed;  // the last connection went, or the listening sockets closed
-    std::unordered_map<client_connection*, std::shared_ptr<client_connection>> connections GUARDED_BY(lock);
+    // Client connections and HTTP connections.
+    std::unordered_map<served_connection*, std::shared_ptr<served_connection>> connections GUARDED_BY(lock);
     bool stopping GUARDED_BY(lock) = false;
     bool listening GUARDED_BY(lock) = true;  // until stop has closed the listening sockets
     bool refusing GUARDED_BY(lock) = false;  // over max_connections: said once per burst
@@ -137,8 +145,8 @@ network::~network()
     stop();
 }
 
-// One per listening socket; tls is null on the plain port.
-asio::awaitable<void> network::impl::accept_loop(asio::ip::tcp::acceptor& from, asio::ssl::context* tls)
+// One per listening socket; tls is null on the plain ports; web on the HTTP ones.
+asio::awaitable<void> network::impl::accept_loop(asio::ip::tcp::acceptor& from, asio::ssl::context* tls, bool web)
 {
     assert_accepting();
     bool paused = false;
@@ -158,9 +166,9 @@ asio::awaitable<void> network::impl::accept_loop(asio::ip::tcp::acceptor& from, 
         }
         paused = false;
         if (!ec)
-            adopt(std::move(socket), loop, tls);
+            adopt(std::move(socket), loop, tls, web);
     }
-    if (tls != nullptr)
+    if (tls != nullptr || web)
         co_return;
     log_line("");
     log_line("Listen-proc stopped.");
@@ -175,8 +183,8 @@ asio::io_context& network::impl::next_loop()
     return loop;
 }
 
-// Both ports count against max_connections together.
-void network::impl::adopt(asio::ip::tcp::socket socket, asio::io_context& loop, asio::ssl::context* tls)
+// Every port counts against max_connections together.
+void network::impl::adopt(asio::ip::tcp::socket socket, asio::io_context& loop, asio::ssl::context* tls, bool web)
 {
     qs::lock_guard guard(lock);
     if (stopping)
@@ -190,7 +198,28 @@ void network::impl::adopt(asio::ip::tcp::socket socket, asio::io_context& loop, 
     refusing = false;
     error_code ignored;
     socket.set_option(asio::ip::tcp::no_delay(true), ignored);
+    if (web) {
+        http_hooks hooks{[this, &loop](served_connection* from, web_upgrade_ptr up) { upgrade(from, std::move(up), loop); },
+                         [this](served_connection* done) { forget(done); }};
+        auto session = start_http_session(std::move(socket), tls, site, std::move(hooks));
+        connections.emplace(session.get(), std::move(session));
+        return;
+    }
     auto stream = tls ? connection_stream(std::move(socket), *tls) : connection_stream(std::move(socket));
+    auto c = std::make_shared<client_connection>(std::move(stream), loop, state, workers, hashing, limits,
+                                                 [this](client_connection* done) { forget(done); });
+    connections.emplace(c.get(), c);
+    c->start();
+}
+
+// On the HTTP session's loop: a client connection takes its place (and its count).
+void network::impl::upgrade(served_connection* from, web_upgrade_ptr up, asio::io_context& loop)
+{
+    qs::lock_guard guard(lock);
+    connections.erase(from);
+    if (stopping)
+        return;  // closed at once
+    auto stream = connection_stream(web_stream(std::move(up), std::chrono::seconds(config.ws_ping)));
     auto c = std::make_shared<client_connection>(std::move(stream), loop, state, workers, hashing, limits,
                                                  [this](client_connection* done) { forget(done); });
     connections.emplace(c.get(), c);
@@ -205,6 +234,8 @@ void network::impl::close_acceptors()
         error_code ignored;
         acceptor.close(ignored);
         tls_acceptor.close(ignored);
+        http_acceptor.close(ignored);
+        https_acceptor.close(ignored);
         qs::lock_guard guard(lock);
         listening = false;
         changed.notify_all();
@@ -214,7 +245,7 @@ void network::impl::close_acceptors()
         guard.wait(changed);
 }
 
-void network::impl::forget(client_connection* c)
+void network::impl::forget(served_connection* c)
 {
     qs::lock_guard guard(lock);
     connections.erase(c);
@@ -222,19 +253,43 @@ void network::impl::forget(client_connection* c)
         changed.notify_all();
 }
 
-// With tls_port set the certificate and the TLS port first: nothing listens when the
-// certificate cannot be loaded, and once the plain port accepts, so does the TLS port.
+// With tls_port or https_port set the certificate first, and the plain port last: nothing
+// listens when the certificate or the page cannot be loaded, and once the plain port
+// accepts, so do the others.
 bool network::impl::listen(std::string& why)
 {
     assert_accepting();
-    if (config.tls_port != 0) {
+    if (config.tls_port != 0 || config.https_port != 0) {
         log_text("Loading the TLS certificate...");
         tls = load_tls_context(config.tls_certificate, config.tls_private_key, why);
         log_line(tls ? "Ok." : "Failed: " + why + ".");
-        if (!tls || !listen_on(tls_acceptor, config.tls_port, "initializing TLS socket...", why))
+        if (!tls)
             return false;
     }
-    return listen_on(acceptor, config.port, "initializing socket...", why);
+    if (config.tls_port != 0 && !listen_on(tls_acceptor, config.tls_port, "initializing TLS socket...", why))
+        return false;
+    return listen_web(why) && listen_on(acceptor, config.port, "initializing socket...", why);
+}
+
+// The page's files, then the HTTP and HTTPS ports, when either is set.
+bool network::impl::listen_web(std::string& why)
+{
+    assert_accepting();
+    if (config.http_port == 0 && config.https_port == 0)
+        return true;
+    const std::string root = config.web_root.empty() ? default_web_root(QS_WEB_SOURCE_DIR) : config.web_root;
+    log_text("Loading the web page from " + root + "...");
+    site.files = web_files::load(root, why);
+    if (!site.files) {
+        log_line("Failed: " + why + ".");
+        return false;
+    }
+    log_line("Ok.");
+    site.origins = config.web_origins;
+    site.exchange_limit = std::chrono::seconds(config.frame_timeout);
+    site.state = &state;
+    return (config.http_port == 0 || listen_on(http_acceptor, config.http_port, "initializing HTTP socket...", why)) &&
+           (config.https_port == 0 || listen_on(https_acceptor, config.https_port, "initializing HTTPS socket...", why));
 }
 
 // The loops' threads first: once the log says "Listening...", every loop runs.
@@ -259,13 +314,20 @@ bool network::start(std::string& why)
     n.accepting = true;
     asio::co_spawn(first, [&n] {
         n.assert_accepting();
-        return n.accept_loop(n.acceptor, nullptr);
+        return n.accept_loop(n.acceptor, nullptr, false);
     }, asio::detached);
-    if (n.tls)
-        asio::co_spawn(first, [&n] {
+    const auto accept_on = [&n, &first](asio::ip::tcp::acceptor& from, asio::ssl::context* tls, bool web) {
+        asio::co_spawn(first, [&n, &from, tls, web] {
             n.assert_accepting();
-            return n.accept_loop(n.tls_acceptor, n.tls.get());
+            return n.accept_loop(from, tls, web);
         }, asio::detached);
+    };
+    if (config.tls_port != 0)
+        accept_on(n.tls_acceptor, n.tls.get(), false);
+    if (config.http_port != 0)
+        accept_on(n.http_acceptor, nullptr, true);
+    if (config.https_port != 0)
+        accept_on(n.https_acceptor, n.tls.get(), true);
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include "qs/net/frame.h"
 #include "qs/server/log.h"
 #include "qs/server/settings.h"
+#include "qs/server/web_origin.h"
 
 namespace qs {
 
@@ -36,7 +37,8 @@ std::map<std::string, std::string> read_pairs(const std::string& file_name)
     return pairs;
 }
 
-const char* const text_keys[] = {"bind_address", "log_path", "tls_certificate", "tls_private_key", "password_storage"};
+const char* const text_keys[] = {"bind_address",     "log_path", "tls_certificate", "tls_private_key",
+                                 "password_storage", "web_root", "web_origins"};
 
 // The whole value: a NUL may not end an address early.
 bool is_ip_address(const std::string& text)
@@ -96,6 +98,9 @@ std::vector<std::string> read_settings(const std::string& file_name, std::vector
         {"max_connections", &settings::max_connections, 1, 1000000},
         {"frame_timeout", &settings::frame_timeout, 1, 3600},
         {"tls_port", &settings::tls_port, 0, 65535},
+        {"http_port", &settings::http_port, 0, 65535},
+        {"https_port", &settings::https_port, 0, 65535},
+        {"ws_ping", &settings::ws_ping, 1, 3600},
     };
     for (const auto& n : numbers) {
         auto it = pairs.find(n.key);
@@ -129,6 +134,15 @@ std::vector<std::string> read_settings(const std::string& file_name, std::vector
         config.tls_certificate = it->second;
     if (auto it = pairs.find("tls_private_key"); it != pairs.end())
         config.tls_private_key = it->second;
+    if (auto it = pairs.find("web_root"); it != pairs.end())
+        config.web_root = it->second;
+    if (auto it = pairs.find("web_origins"); it != pairs.end()) {
+        if (auto origins = parse_origin_list(it->second))
+            config.web_origins = std::move(*origins);
+        else
+            complaints.push_back("Setting web_origins=" + it->second +
+                                 " is no comma-separated list of origins such as https://example.org:8443; using none.");
+    }
     if (notices != nullptr) {
         std::vector<std::string> known(std::begin(text_keys), std::end(text_keys));
         for (const auto& n : numbers)

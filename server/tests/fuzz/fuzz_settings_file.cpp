@@ -18,6 +18,7 @@
 #include "qs/net/frame.h"
 #include "qs/server/settings.h"
 #include "qs/server/settings_file.h"
+#include "qs/server/web_origin.h"
 
 namespace {
 
@@ -28,7 +29,7 @@ struct numeric_key {
 };
 
 // The values the server can run with: the README's ranges; a port is 1 to 65535 (the TLS
-// one 0 for none), a request buffer holds 64 bytes up to a whole frame, the backlog is any int.
+// and web ones 0 for none), a request buffer holds 64 bytes up to a whole frame, the backlog is any int.
 const numeric_key numeric_keys[] = {
     {"port", &qs::settings::port, 1, 65535},
     {"backlog", &qs::settings::backlog, INT_MIN, INT_MAX},
@@ -42,6 +43,9 @@ const numeric_key numeric_keys[] = {
     {"max_connections", &qs::settings::max_connections, 1, 1000000},
     {"frame_timeout", &qs::settings::frame_timeout, 1, 3600},
     {"tls_port", &qs::settings::tls_port, 0, 65535},
+    {"http_port", &qs::settings::http_port, 0, 65535},
+    {"https_port", &qs::settings::https_port, 0, 65535},
+    {"ws_ping", &qs::settings::ws_ping, 1, 3600},
 };
 
 struct text_key {
@@ -53,6 +57,7 @@ const text_key text_keys[] = {
     {"log_path", &qs::settings::log_path},
     {"tls_certificate", &qs::settings::tls_certificate},
     {"tls_private_key", &qs::settings::tls_private_key},
+    {"web_root", &qs::settings::web_root},
 };
 
 // The whole value: a NUL may not end an address early.
@@ -83,6 +88,36 @@ std::string some_storage(FuzzedDataProvider& in)
     return in.ConsumeBool() ? "hashed" : "plain";
 }
 
+bool is_origin_list(const std::string& text)
+{
+    return qs::parse_origin_list(text).has_value();
+}
+
+std::string joined(const std::vector<std::string>& origins)
+{
+    std::string out;
+    for (const auto& o : origins)
+        out += (out.empty() ? "" : ",") + o;
+    return out;
+}
+
+// Up to three origins in the spelling the reader keeps: lower case, no default port.
+std::string some_origins(FuzzedDataProvider& in)
+{
+    std::vector<std::string> origins(in.ConsumeIntegralInRange(0, 3));
+    for (auto& o : origins) {
+        const bool tls = in.ConsumeBool();
+        o = tls ? "https://" : "http://";
+        const int letters = in.ConsumeIntegralInRange(1, 12);
+        for (int i = 0; i < letters; ++i)
+            o += static_cast<char>('a' + in.ConsumeIntegralInRange(0, 25));
+        const int port = in.ConsumeIntegralInRange(0, 65535);
+        if (port != 0 && port != (tls ? 443 : 80))
+            o += ":" + std::to_string(port);
+    }
+    return joined(origins);
+}
+
 // The text settings whose value is checked: one that fails keeps the default, with a complaint.
 struct checked_key {
     const char* key;
@@ -93,6 +128,7 @@ struct checked_key {
 const checked_key checked_keys[] = {
     {"bind_address", is_ip_address, some_address},
     {"password_storage", is_storage, some_storage},
+    {"web_origins", is_origin_list, some_origins},
 };
 
 // The value a checked key left in the settings, as the file would spell it.
@@ -100,6 +136,8 @@ std::string value_of(const qs::settings& values, std::string_view key)
 {
     if (key == "bind_address")
         return values.bind_address;
+    if (key == "web_origins")
+        return joined(values.web_origins);
     return values.hashed_passwords ? "hashed" : "plain";
 }
 
@@ -107,6 +145,8 @@ void set_value_of(qs::settings& values, std::string_view key, const std::string&
 {
     if (key == "bind_address")
         values.bind_address = value;
+    else if (key == "web_origins")
+        values.web_origins = *qs::parse_origin_list(value);
     else
         values.hashed_passwords = value == "hashed";
 }

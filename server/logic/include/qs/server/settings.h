@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace qs {
 
@@ -27,6 +28,11 @@ struct settings {
     int tls_port = 0;             // a second port speaking TLS; 0: none
     std::string tls_certificate;  // PEM: the server's certificate, then any intermediates
     std::string tls_private_key;  // PEM; empty: the key is in tls_certificate
+    int http_port = 0;                     // the chat page and its WebSocket; 0: none
+    int https_port = 0;                    // the same over TLS (tls_certificate); 0: none
+    std::string web_root;                  // the page's folder; empty: the installed one
+    std::vector<std::string> web_origins;  // other origins whose pages may open the WebSocket
+    int ws_ping = 20;                      // seconds of WebSocket silence before a ping
 };
 
 extern settings config;
