@@ -5,10 +5,13 @@
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/read.hpp>
+#include <boost/asio/ssl.hpp>
 #include <boost/asio/write.hpp>
+#include <boost/beast/core/buffers_to_string.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
+#include <boost/beast/websocket/ssl.hpp>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -16,6 +19,7 @@
 #include "database_stall.h"
 #include "server_process.h"
 #include "store_fixture.h"
+#include "test_certificates.h"
 
 namespace qs::test {
 namespace {
@@ -120,6 +124,28 @@ public:
         return ec == websocket::error::closed ? static_cast<int>(ws_.reason().code) : -1;
     }
     void close() { ws_.close(websocket::close_code::normal); }
+    // Reads, answering pings as Beast does while it reads, until count pings came; then
+    // asks message and gives its reply ("" when the connection ended first, or no ping
+    // came for ten seconds).
+    std::string answer_pings_then_ask(int count, const std::string& message)
+    {
+        int pings = 0;
+        ws_.control_callback([&pings](websocket::frame_type kind, beast::string_view) {
+            pings += kind == websocket::frame_type::ping ? 1 : 0;
+        });
+        bool ended = false;
+        beast::flat_buffer buffer;
+        ws_.async_read(buffer, [&ended](boost::system::error_code, std::size_t) { ended = true; });
+        while (pings < count && !ended && io_.run_one_for(std::chrono::seconds(10)) > 0) {
+        }
+        if (pings >= count && !ended)
+            send(message);
+        while (!ended && io_.run_one_for(std::chrono::seconds(10)) > 0) {
+        }
+        ws_.control_callback();
+        return ended && pings >= count ? std::string(static_cast<const char*>(buffer.data().data()), buffer.size())
+                                       : std::string();
+    }
 
     boost::system::error_code error_;  // of the handshake
     websocket::response_type response_;
@@ -271,6 +297,8 @@ TEST_F(WebTest, WebSocketAndTcpClientsChat)
     server.start();
     ws_client ann(web_port);
     ASSERT_FALSE(ann.error_) << ann.error_.message();
+    EXPECT_EQ(ann.response_["X-Content-Type-Options"], "nosniff");  // the upgrade's 101 too
+    EXPECT_TRUE(ann.response_["Content-Security-Policy"].starts_with("default-src 'self'"));
     client bob(port);
     EXPECT_EQ(ann.ask(1, "newuser ann pw"), reply(1, "Ok."));
     EXPECT_EQ(ann.ask(2, "login ann pw"), reply(2, "Ok."));
@@ -376,6 +404,78 @@ TEST_F(WebTest, AWebSocketThatAnswersNoPingIsClosedAndLoggedOut)
     ASSERT_TRUE(wait_for_another(server, "Closed a connection.", closed));
     client again(port);
     EXPECT_EQ(again.exec("login ann pw"), "Ok.");
+}
+
+// Pings keep coming while the client answers them, and the connection stays up past the
+// time two unanswered ones would take.
+TEST_F(WebTest, AWebSocketThatAnswersPingsStaysOpen)
+{
+    server_process server(conf({"ws_ping=1"}), port);
+    server.start();
+    ws_client ws(web_port);
+    EXPECT_EQ(ws.ask(1, "newuser ann pw"), reply(1, "Ok."));
+    EXPECT_EQ(ws.answer_pings_then_ask(4, R"({"id":2,"cmd":"login ann pw"})"), reply(2, "Ok."));
+    EXPECT_EQ(server.log().find("did not answer its pings"), std::string::npos);
+}
+
+// https_port: the page and the WebSocket inside TLS, with the TLS port's certificate,
+// checked by a client that trusts only the test CA.
+TEST_F(WebTest, HttpsServesThePageAndTheWebSocketOverTls)
+{
+    const test_certificates certificates;
+    int https_port = free_port_other_than(web_port);
+    while (https_port == port)
+        https_port = free_port_other_than(web_port);
+    server_process server(conf({"https_port=" + std::to_string(https_port), certificates.conf_certificate(),
+                                certificates.conf_key()}),
+                          port);
+    server.start();
+    asio::io_context io;
+    asio::ssl::context tls(asio::ssl::context::tls_client);
+    tls.load_verify_file(certificates.ca());
+    tls.set_verify_mode(asio::ssl::verify_peer);
+    tls.set_verify_callback(asio::ssl::host_name_verification("127.0.0.1"));
+    const std::string host = "127.0.0.1:" + std::to_string(https_port);
+
+    asio::ssl::stream<tcp::socket> page(connect_to(io, https_port), tls);
+    page.handshake(asio::ssl::stream_base::client);
+    http::request<http::empty_body> req(http::verb::get, "/", 11);
+    req.set(http::field::host, host);
+    http::write(page, req);
+    beast::flat_buffer buffer;
+    http::response<http::string_body> res;
+    http::read(page, buffer, res);
+    EXPECT_EQ(res.result(), http::status::ok);
+    EXPECT_NE(res["Content-Security-Policy"].find("wss://" + host), std::string::npos) << res;
+
+    websocket::stream<asio::ssl::stream<tcp::socket>> ws(connect_to(io, https_port), tls);
+    ws.next_layer().handshake(asio::ssl::stream_base::client);
+    ws.set_option(websocket::stream_base::decorator(
+        [&host](websocket::request_type& r) { r.set(http::field::origin, "https://" + host); }));
+    ws.handshake(host, "/ws");
+    ws.write(asio::buffer(std::string(R"({"id":7,"cmd":"newuser ann pw"})")));
+    beast::flat_buffer message;
+    ws.read(message);
+    EXPECT_EQ(beast::buffers_to_string(message.data()), reply(7, "Ok."));
+}
+
+// A message begun and never finished ends the connection after frame_timeout, as an
+// unfinished TCP frame does, and logs its user out.
+TEST_F(WebTest, AnUnfinishedMessageClosesTheWebSocket)
+{
+    server_process server(conf({"frame_timeout=1"}), port);
+    server.start();
+    ws_client ws(web_port);
+    EXPECT_EQ(ws.ask(1, "newuser ann pw"), reply(1, "Ok."));
+    EXPECT_EQ(ws.ask(2, "login ann pw"), reply(2, "Ok."));
+    ws.send_part(R"({"id":3,"cmd":"getst)", false);
+    EXPECT_EQ(ws.close_code(), -1);  // the socket closed, no close frame
+    ASSERT_TRUE(server.wait_for_log("Closed a connection that left a frame unfinished."));
+    client again(port);
+    std::string answer;
+    for (int i = 0; i < 3000 && (answer = again.exec("login ann pw")) != "Ok."; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));  // the logout follows the close
+    EXPECT_EQ(answer, "Ok.");
 }
 
 } // namespace

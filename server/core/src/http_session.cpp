@@ -16,6 +16,7 @@
 #include "qs/server/web_origin.h"
 #include "qs/sync/debug_assert.h"
 #include "qs/sync/thread_role.h"
+#include "web_policy.h"
 #include "web_upgrade.h"
 
 namespace qs {
@@ -29,16 +30,10 @@ using response = http::response<http::span_body<const char>>;
 
 constexpr std::size_t longest_header = 8 * 1024;  // the request line and headers together
 
-// The page's rules for itself, on every response; its WebSocket is at the request's host.
 void add_policy_headers(response& res, std::string_view host, const char* cache)
 {
-    std::string csp = "default-src 'self'; connect-src 'self'";
-    if (!host.empty() && normalized_origin("http://" + std::string(host)))
-        csp += " ws://" + std::string(host) + " wss://" + std::string(host);
-    res.set("Content-Security-Policy", csp);
-    res.set("X-Content-Type-Options", "nosniff");
-    res.set("Referrer-Policy", "no-referrer");
-    res.set(http::field::cache_control, cache);
+    for (auto& h : web_policy_headers(host, cache))
+        res.set(h.name, h.value);
 }
 
 response text_response(http::status status, std::string_view text, unsigned version, std::string_view host)

@@ -219,7 +219,7 @@ void network::impl::upgrade(served_connection* from, web_upgrade_ptr up, asio::i
     connections.erase(from);
     if (stopping)
         return;  // closed at once
-    auto stream = connection_stream(web_stream(std::move(up), std::chrono::seconds(config.ws_ping)));
+    auto stream = connection_stream(web_stream(std::move(up), std::chrono::seconds(config.ws_ping), limits.unfinished_frame));
     auto c = std::make_shared<client_connection>(std::move(stream), loop, state, workers, hashing, limits,
                                                  [this](client_connection* done) { forget(done); });
     connections.emplace(c.get(), c);

@@ -2,6 +2,7 @@
 
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/redirect_error.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/ssl.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
@@ -10,6 +11,7 @@
 #include <string_view>
 
 #include "qs/server/log.h"
+#include "web_policy.h"
 #include "web_upgrade.h"
 #include "ws_message.h"
 
@@ -27,6 +29,11 @@ namespace {
 
 constexpr std::size_t most_per_message = 64 * 1024;  // past it: close 1009
 
+struct web_times {
+    std::chrono::seconds ping;        // between pings
+    std::chrono::seconds unfinished;  // the most a begun message may take
+};
+
 } // namespace
 
 struct web_stream::impl {
@@ -43,24 +50,31 @@ namespace {
 template <class Next>
 class websocket_over final : public web_stream::impl {
 public:
-    websocket_over(Next next, beast::http::request<beast::http::empty_body> request, std::chrono::seconds ping)
-        : ws_(std::move(next)), request_(std::move(request)), ping_(ping)
+    websocket_over(Next next, beast::http::request<beast::http::empty_body> request, web_times times)
+        : ws_(std::move(next)), request_(std::move(request)), times_(times)
     {
     }
 
     asio::ip::tcp::socket& tcp() override { return beast::get_lowest_layer(ws_); }
 
-    // Beast's timer does the pings: one after ping_ of silence, the socket closed when
-    // another ping_ passes without a byte. It also bounds the closing handshake.
+    // Beast's timer bounds the handshakes; the pings are ours (ping_timer_).
     asio::awaitable<error_code> accept(std::chrono::seconds limit) override
     {
-        ws_.set_option(websocket::stream_base::timeout{limit, 2 * ping_, true});
+        ws_.set_option(websocket::stream_base::timeout{limit, websocket::stream_base::none(), false});
+        ws_.set_option(websocket::stream_base::decorator(
+            [host = std::string(request_[beast::http::field::host])](websocket::response_type& res) {
+                for (auto& h : web_policy_headers(host, "no-store"))
+                    res.set(h.name, h.value);
+            }));
+        ws_.control_callback([this](websocket::frame_type, beast::string_view) { heard_ = true; });
         ws_.read_message_max(most_per_message);
         ws_.auto_fragment(false);
         ws_.text(true);
         error_code ec;
         co_await ws_.async_accept(request_, asio::redirect_error(asio::use_awaitable, ec));
         request_ = {};
+        if (!ec)
+            arm_ping();
         co_return ec;
     }
 
@@ -72,12 +86,15 @@ public:
         beast::flat_buffer message;  // read_message_max bounds it
         error_code ec;
         co_await ws_.async_read_some(message, 1, asio::redirect_error(asio::use_awaitable, ec));
-        if (!ec && !ws_.is_message_done())
+        if (!ec && !ws_.is_message_done()) {
+            watch_unfinished();
             co_await ws_.async_read(message, asio::redirect_error(asio::use_awaitable, ec));
-        if (ec == beast::error::timeout)
-            log_line("Closed a WebSocket connection that did not answer its pings.");
+            watching_unfinished_ = false;
+            unfinished_timer_.cancel();
+        }
         if (ec)
             throw system_error(ec);
+        heard_ = true;
         if (ws_.got_binary())
             co_await refuse(websocket::close_code::unknown_data, "binary message");
         const std::string_view text(static_cast<const char*>(message.data().data()), message.size());
@@ -107,6 +124,52 @@ private:
         throw system_error(websocket::error::closed);
     }
 
+    // A ping every times_.ping; anything heard from the peer answers the pings before it. The
+    // socket closes when two went unanswered, which ends the pending read.
+    void arm_ping()
+    {
+        ping_timer_.expires_after(times_.ping);
+        ping_timer_.async_wait([this, alive = std::weak_ptr<void>(alive_)](error_code ec) {
+            if (!ec && !alive.expired())  // a wait that ended just before the stream went
+                ping_due();
+        });
+    }
+
+    void ping_due()
+    {
+        if (heard_)
+            unanswered_ = 0;
+        heard_ = false;
+        if (unanswered_ >= 2) {
+            log_line("Closed a WebSocket connection that did not answer its pings.");
+            error_code ignored;
+            tcp().close(ignored);
+            return;
+        }
+        if (!pinging_) {
+            pinging_ = true;
+            ++unanswered_;
+            ws_.async_ping({}, [this, alive = std::weak_ptr<void>(alive_)](error_code) {
+                if (!alive.expired())
+                    pinging_ = false;
+            });
+        }
+        arm_ping();
+    }
+
+    void watch_unfinished()
+    {
+        watching_unfinished_ = true;
+        unfinished_timer_.expires_after(times_.unfinished);
+        unfinished_timer_.async_wait([this, alive = std::weak_ptr<void>(alive_)](error_code ec) {
+            if (ec || alive.expired() || !watching_unfinished_)
+                return;
+            log_line("Closed a connection that left a frame unfinished.");
+            error_code ignored;
+            tcp().close(ignored);
+        });
+    }
+
     asio::awaitable<error_code> write_replies(asio::const_buffer bytes)
     {
         std::string_view rest(static_cast<const char*>(bytes.data()), bytes.size());
@@ -122,21 +185,31 @@ private:
 
     websocket::stream<Next> ws_;
     beast::http::request<beast::http::empty_body> request_;  // until accepted
-    const std::chrono::seconds ping_;
+    const web_times times_;
+    asio::steady_timer ping_timer_{ws_.get_executor()};
+    asio::steady_timer unfinished_timer_{ws_.get_executor()};  // runs while a message is incomplete
+    int unanswered_ = 0;    // pings sent since the peer was last heard
+    bool heard_ = false;    // a message or control frame came since the last tick
+    bool pinging_ = false;  // a ping is being written
+    bool watching_unfinished_ = false;
+    std::shared_ptr<void> alive_ = std::make_shared<char>();  // expires with this, for late handlers
 };
 
-std::unique_ptr<web_stream::impl> make_impl(web_upgrade& up, std::chrono::seconds ping)
+std::unique_ptr<web_stream::impl> make_impl(web_upgrade& up, web_times times)
 {
     if (auto* tls = std::get_if<std::unique_ptr<web_upgrade::tls_stream>>(&up.stream))
         return std::make_unique<websocket_over<web_upgrade::tls_stream>>(std::move(**tls), std::move(up.request),
-                                                                         ping);
+                                                                         times);
     return std::make_unique<websocket_over<asio::ip::tcp::socket>>(std::get<asio::ip::tcp::socket>(std::move(up.stream)),
-                                                                   std::move(up.request), ping);
+                                                                   std::move(up.request), times);
 }
 
 } // namespace
 
-web_stream::web_stream(web_upgrade_ptr upgrade, std::chrono::seconds ping) : impl_(make_impl(*upgrade, ping)) {}
+web_stream::web_stream(web_upgrade_ptr upgrade, std::chrono::seconds ping, std::chrono::seconds unfinished)
+    : impl_(make_impl(*upgrade, {ping, unfinished}))
+{
+}
 web_stream::web_stream(web_stream&&) noexcept = default;
 web_stream& web_stream::operator=(web_stream&&) noexcept = default;
 web_stream::~web_stream() = default;

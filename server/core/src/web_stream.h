@@ -26,8 +26,9 @@ using web_upgrade_ptr = std::unique_ptr<web_upgrade, web_upgrade_deleter>;
 // and one write are in flight at a time.
 class web_stream {
 public:
-    // ping: seconds of silence before a ping; as long again unanswered closes the socket.
-    web_stream(web_upgrade_ptr upgrade, std::chrono::seconds ping);
+    // ping: the time between pings; two left unanswered close the socket. A message
+    // begun and not finished within unfinished closes it too.
+    web_stream(web_upgrade_ptr upgrade, std::chrono::seconds ping, std::chrono::seconds unfinished);
     web_stream(web_stream&&) noexcept;
     web_stream& operator=(web_stream&&) noexcept;
     ~web_stream();
