@@ -37,6 +37,8 @@ class ReconnectTest(BrowserCase):
         self.assertEqual(bob_client.ask(f'getstatus {ann}'), 'online')
         self.assertEqual(bob_client.ask(f'sendmessage {ann} "after the restart"'), 'Ok.')
         self.page.wait_for_message(bob, 'after the restart')
+        # bob logged in after the page did, and has not made ann a contact: no event told it.
+        self.page.wait_for(lambda: 'online' in self.page.description_of('button', bob), f'{bob} shown online')
         self.page.get('heading', 'Chat with ' + bob)
         self.assertEqual([m['text'] for m in self.page.messages()], ['before the restart', 'after the restart'])
         self.page.send('and back')
