@@ -25,29 +25,24 @@ class BrowserCase(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
+        # Class cleanups run even when a later step of a subclass's setUpClass fails.
         cls.server = ServerProcess(SERVER, SOURCE_DIR)
+        cls.addClassCleanup(cls._close_server)
         cls.pages = []
-        try:
-            cls.server.start()
-        except Exception:
-            cls.server.close()
-            raise
+        cls.server.start()
 
     @classmethod
-    def tearDownClass(cls):
-        try:
-            for page in cls.pages:
-                page.quit()
-        finally:
-            status = cls.server.stop()
-            log = cls.server.log()
-            cls.server.close()
+    def _close_server(cls):
+        status = cls.server.stop()
+        log = cls.server.log()
+        cls.server.close()
         if status not in (0, None):
             raise AssertionError(f'qsserver exited with {status}:\n{log}')
 
     @classmethod
     def open_page(cls, **viewport):
         page = Page(cls.server.url, SCREENSHOTS, **viewport)
+        cls.addClassCleanup(page.quit)
         cls.pages.append(page)
         return page
 

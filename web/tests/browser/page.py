@@ -58,11 +58,19 @@ class Page:
             options.add_argument(arg)
         options.set_capability('unhandledPromptBehavior', 'ignore')  # a dialog stays open for alert_open()
         options.set_capability('goog:loggingPrefs', {'browser': 'ALL'})
-        self.driver = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
-        self.driver.set_script_timeout(WAIT)
-        self.driver.execute_cdp_cmd('Emulation.setDeviceMetricsOverride', {
-            'width': width, 'height': height, 'deviceScaleFactor': 1, 'mobile': mobile})
-        self.reload()
+        try:
+            self.driver = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
+        except Exception:
+            self.profile.cleanup()
+            raise
+        try:
+            self.driver.set_script_timeout(WAIT)
+            self.driver.execute_cdp_cmd('Emulation.setDeviceMetricsOverride', {
+                'width': width, 'height': height, 'deviceScaleFactor': 1, 'mobile': mobile})
+            self.reload()
+        except Exception:
+            self.quit()
+            raise
 
     def reload(self):
         """The page afresh, at its login screen."""
