@@ -158,7 +158,6 @@ export class Talk {
     }
 
     #received(m) {
-        const isNew = !this.conversations.get(m.kind, m.name);
         const r = this.conversations.receive(m);
         if (r.echo) {
             this.#chat.update(r.echo);
@@ -167,7 +166,9 @@ export class Talk {
         }
         if (r.message && !r.message.own)
             this.#onIncoming(r.conversation, r.message);
-        if (isNew && m.kind === kinds.user && !this.#statuses.has(m.name))
+        // Status events come only from those who list this user as a contact: a sender
+        // not known to be online is asked.
+        if (m.kind === kinds.user && !this.#statuses.get(m.name))
             this.#askStatus(m.name);
         this.#render();
     }
