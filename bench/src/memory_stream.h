@@ -4,25 +4,26 @@
 #include <boost/asio/async_result.hpp>
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/error.hpp>
-#include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/system/error_code.hpp>
 #include <memory>
 #include <string>
 #include <utility>
 
+#include "polled_executor.h"
+
 namespace qsb {
 
 // An Asio byte stream in memory: reads take the bytes fed in, writes append to an output
 // string. Beast's WebSocket runs over it while qsbench's own loop moves the bytes to and
-// from the socket. Every completion is posted to the io_context, which its owner polls;
-// one thread uses it all.
+// from the socket. Every completion is posted to the executor, whose owner polls it; one
+// thread uses it all.
 class memory_stream {
 public:
-    using executor_type = boost::asio::io_context::executor_type;
+    using executor_type = polled_executor;
     using error_code = boost::system::error_code;
 
-    explicit memory_stream(boost::asio::io_context& io) : executor_(io.get_executor()) {}
+    explicit memory_stream(const executor_type& ex) : executor_(ex) {}
 
     executor_type get_executor() const noexcept { return executor_; }
 

@@ -42,7 +42,15 @@ namespace websocket = beast::websocket;
 // The handlers run inside poll() only, never inside a caller's callback: the client
 // picks messages up with next() once feed() has returned.
 struct ws_channel::impl {
-    impl() : ws(io) {}
+    impl() : ws(polled_executor(io, services())) {}
+
+    // Never runs; one for every channel: its timer service brings a reactor, three
+    // descriptors, that each channel of the idle workload would otherwise have.
+    static asio::execution_context& services()
+    {
+        static asio::io_context shared{1};
+        return shared;
+    }
 
     void pump()
     {
