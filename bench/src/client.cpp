@@ -6,6 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "bench_error.h"
+#include "ws_message.h"
+
 namespace qsb {
 
 namespace {
@@ -25,14 +28,16 @@ void client::open()
 {
     close();
     fd_ = start_connect(server_);
-    if (server_.tls) {
-        try {
+    try {
+        if (server_.tls)
             tls_ = std::make_unique<tls_link>(fd_);
-        } catch (...) {
-            ::close(fd_);
-            fd_ = -1;
-            throw;
-        }
+        if (server_.ws)
+            ws_ = std::make_unique<ws_channel>(describe(server_), "/ws");
+    } catch (...) {
+        tls_.reset();
+        ::close(fd_);
+        fd_ = -1;
+        throw;
     }
     connecting_ = true;
     handshaking_ = server_.tls;
@@ -43,6 +48,7 @@ void client::open()
 void client::close()
 {
     ++generation_;
+    ws_.reset();
     tls_.reset();
     if (fd_ >= 0) {
         loop_.forget(fd_);
@@ -60,7 +66,10 @@ void client::queue(std::string_view text, reply_fn on_reply)
 {
     std::int32_t cid = next_cid_;
     next_cid_ = next_cid_ == INT32_MAX ? 1 : next_cid_ + 1;
-    append_frame(out_, cid, text);
+    if (ws_)
+        ws_->send(ws_request(cid, text));
+    else
+        append_frame(out_, cid, text);
     waiting_[cid] = std::move(on_reply);
 }
 
@@ -90,7 +99,9 @@ void client::on_ready(std::uint32_t events)
         if (generation_ != gen)
             return;
     }
-    if ((events & EPOLLOUT) || tls_)  // TLS: a write that waited may go on after a read
+    // TLS: a write that waited may go on after a read; WebSocket: a read may have
+    // something to send (the requests that waited for the upgrade, a pong).
+    if ((events & EPOLLOUT) || tls_ || ws_)
         write_some();
 }
 
@@ -134,7 +145,10 @@ void client::read_some()
     const std::uint64_t gen = generation_;
     std::size_t n = 0;
     while (receive(buf, sizeof buf, n)) {
-        in_.feed(buf, n);
+        if (ws_)
+            ws_->feed(buf, n);
+        else
+            in_.feed(buf, n);
         dispatch();
         if (generation_ != gen || !tls_)
             return;
@@ -175,7 +189,7 @@ void client::dispatch()
     frame f;
     for (;;) {
         try {
-            if (!in_.next(f))
+            if (!next_reply(f))
                 return;
         } catch (const std::exception& e) {
             return fail(e.what());
@@ -191,8 +205,25 @@ void client::dispatch()
     }
 }
 
+// The next whole reply as a frame. Throws when the bytes or a message are no reply.
+bool client::next_reply(frame& f)
+{
+    if (!ws_)
+        return in_.next(f);
+    std::string message;
+    if (ws_->next(message)) {
+        f = parse_ws_reply(message);
+        return true;
+    }
+    if (!ws_->failure().empty())
+        throw bench_error("WebSocket: " + ws_->failure());
+    return false;
+}
+
 void client::write_some()
 {
+    if (ws_)
+        ws_->take_output(out_);
     const std::uint64_t gen = generation_;
     for (std::size_t n = 0; out_begin_ < out_.size() && send_some(n);) {
         ++writes_;

@@ -11,13 +11,15 @@
 #include "event_loop.h"
 #include "frame_codec.h"
 #include "tls_link.h"
+#include "ws_channel.h"
 
 namespace qsb {
 
-// One connection to the server on an event loop, over TLS when the endpoint says so.
-// Requests carry command ids of their own; each reply, in whatever order it comes, goes
-// to its request's callback. Requests queued before the connection (and its handshake)
-// is up leave once it is.
+// One connection to the server on an event loop, over TLS and as a WebSocket when the
+// endpoint says so. Requests carry command ids of their own (a frame's, or a WebSocket
+// message's "id"); each reply, in whatever order it comes, goes to its request's
+// callback. Requests queued before the connection (and its handshakes) is up leave once
+// it is.
 class client final : public event_loop::handler {
 public:
     using reply_fn = std::function<void(const std::string& text)>;
@@ -52,6 +54,7 @@ private:
     void read_some();
     bool receive(char* buf, std::size_t size, std::size_t& n);
     void dispatch();
+    bool next_reply(frame& f);
     void write_some();
     bool send_some(std::size_t& n);
     void update_interest();
@@ -62,6 +65,7 @@ private:
     endpoint server_;
     int fd_ = -1;
     std::unique_ptr<tls_link> tls_;  // with fd_ on a TLS endpoint
+    std::unique_ptr<ws_channel> ws_;  // with fd_ on a WebSocket endpoint, over tls_ or the socket
     bool connecting_ = false;
     bool handshaking_ = false;
     bool want_out_ = false;
@@ -69,7 +73,7 @@ private:
     std::int32_t next_cid_ = 1;
     std::string out_;
     std::size_t out_begin_ = 0;
-    frame_decoder in_;
+    frame_decoder in_;  // without ws_
     std::unordered_map<std::int32_t, reply_fn> waiting_;
     error_fn on_error_;
     std::uint64_t writes_ = 0;

@@ -9,6 +9,7 @@ namespace qsb {
 struct endpoint {
     sockaddr_in addr{};
     bool tls = false;  // the port speaks TLS
+    bool ws = false;   // the port serves HTTP; the client upgrades to the WebSocket at /ws
 };
 
 // Throws bench_error for a host outside 127.0.0.0/8 or a port outside 1..65535.

@@ -92,6 +92,8 @@ options parse_options(int argc, char** argv)
             o.help = true;
         } else if (arg == "--tls") {
             o.tls = true;
+        } else if (arg == "--ws") {
+            o.ws = true;
         } else if (arg.rfind("--", 0) != 0) {
             if (!o.workload.empty())
                 throw bench_error("one workload at a time, not " + o.workload + " and " + arg);
@@ -124,6 +126,8 @@ Common options:
   --duration S (10) cap on the measured phase   --drain S (30) cap on setup and collection
   --prefix P (qsb) account names   --password PW (pw)
   --tls  speak TLS to the port, taking any certificate (every workload but loopback)
+  --ws   the commands as JSON messages over the WebSocket at /ws of the port: the
+         server's http_port (with --tls, its https_port); every workload but loopback
 Prints one JSON line on standard output and a summary on standard error; exits 1 when the
 workload cannot run.
 )";

@@ -22,6 +22,7 @@ struct options {
     std::string prefix = "qsb";
     std::string password = "pw";
     bool tls = false;  // TLS to the port, taking any certificate
+    bool ws = false;   // the WebSocket at /ws of the port (the server's http_port or https_port)
     bool help = false;
 };
 

@@ -8,6 +8,7 @@ run_context::run_context(const options& o)
     : opt(o), server(loopback_endpoint(o.host, o.port)), watch(o.server_pid)
 {
     server.tls = o.tls;
+    server.ws = o.ws;
 }
 
 bool run_context::run_until(const std::function<bool()>& done, bench_clock::time_point deadline)

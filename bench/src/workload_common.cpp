@@ -6,7 +6,7 @@ json_line server_line(const run_context& ctx, const char* name)
 {
     json_line out;
     out.add("workload", name).add("host", ctx.opt.host).add("port", static_cast<long long>(ctx.opt.port));
-    out.add("transport", ctx.opt.tls ? "tls" : "tcp");
+    out.add("transport", ctx.opt.ws ? (ctx.opt.tls ? "wss" : "ws") : (ctx.opt.tls ? "tls" : "tcp"));
     out.add("duration_cap_s", ctx.opt.duration);
     return out;
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # qsbench against a real qsserver on a fresh database: each workload runs with small
-# counts (dm and latency also over TLS), succeeds, and reports nothing lost or duplicated.
+# counts (dm and latency also over TLS and over the WebSocket), succeeds, and reports
+# nothing lost or duplicated.
 #   smoke.sh QSBENCH QSSERVER
 set -euo pipefail
 bench=$1
@@ -16,6 +17,8 @@ bash "$here/../run" --qsbench "$bench" --server "$server" \
     latency:--count,30,--drain,20 \
     dm:--tls,--count,400,--pairs,3,--window,16,--batch,4,--drain,20 \
     latency:--tls,--count,30,--drain,20 \
+    dm:--ws,--count,400,--pairs,3,--window,16,--batch,4,--drain,20 \
+    latency:--ws,--tls,--count,30,--drain,20 \
     idle:--clients,20,--drain,20 \
     loopback:--count,2000 > "$out"
 
@@ -25,13 +28,13 @@ fail() {
     exit 1
 }
 for w in login offline dm latency idle loopback; do
-    [ "$(grep -c "^{\"workload\":\"$w\"" "$out")" = "$(case $w in dm|latency) echo 2 ;; *) echo 1 ;; esac)" ] ||
-        fail "not one line from $w (two from dm and latency: TCP and TLS)"
+    [ "$(grep -c "^{\"workload\":\"$w\"" "$out")" = "$(case $w in dm|latency) echo 3 ;; *) echo 1 ;; esac)" ] ||
+        fail "not one line from $w (three from dm and latency: TCP, TLS and WebSocket)"
 done
 grep '"workload":"login"' "$out" | grep -q '"logins":40,"failures":0,' || fail "login did not log in 40 times"
 grep '"workload":"idle"' "$out" | grep -q '"parked":20,' || fail "idle did not park 20 clients"
 declare -A sent=([offline]=300 [dm]=400 [latency]=30)
-for run in offline:tcp dm:tcp latency:tcp dm:tls latency:tls; do
+for run in offline:tcp dm:tcp latency:tcp dm:tls latency:tls dm:ws latency:wss; do
     w=${run%%:*}
     line=$(grep "\"workload\":\"$w\".*\"transport\":\"${run#*:}\"" "$out") || fail "no line from $run"
     n=${sent[$w]}

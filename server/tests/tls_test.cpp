@@ -191,6 +191,17 @@ TEST_F(TlsTest, PipelinedFramesInsideTlsTakeEffectInOrder)
     expect_burst_in_order(raw);
 }
 
+// The requests arrive in the same receive as the handshake's end: the server reads them
+// out of what OpenSSL took ahead, without waiting for the socket to have more.
+TEST_F(TlsTest, RequestsThatCameWithTheHandshakesEndAreAnswered)
+{
+    server_process server(conf(), plain_port);
+    server.start();
+    tls_raw_client raw(tls_port, certificates().ca(), true);
+    raw.send(pipelined_burst());
+    expect_burst_in_order(raw);
+}
+
 TEST_F(TlsTest, AGoodbyeIsAnsweredAfterTheRepliesDue)
 {
     server_process server(conf(), plain_port);

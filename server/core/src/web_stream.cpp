@@ -10,6 +10,7 @@
 #include <boost/beast/websocket/ssl.hpp>
 #include <string_view>
 
+#include "corked_stream.h"
 #include "qs/server/log.h"
 #include "web_policy.h"
 #include "web_upgrade.h"
@@ -170,20 +171,21 @@ private:
         });
     }
 
+    // One message per reply frame, all sent together.
     asio::awaitable<error_code> write_replies(asio::const_buffer bytes)
     {
         std::string_view rest(static_cast<const char*>(bytes.data()), bytes.size());
-        while (rest.size() > 4) {
+        ws_.next_layer().cork();
+        error_code ec;
+        while (!ec && rest.size() > 4) {
             const std::string message = next_ws_reply(rest);
-            error_code ec;
             co_await ws_.async_write(asio::buffer(message), asio::redirect_error(asio::use_awaitable, ec));
-            if (ec)
-                co_return ec;
         }
-        co_return error_code();
+        const error_code sent = co_await ws_.next_layer().uncork();
+        co_return ec ? ec : sent;
     }
 
-    websocket::stream<Next> ws_;
+    websocket::stream<corked_stream<Next>> ws_;
     beast::http::request<beast::http::empty_body> request_;  // until accepted
     const web_times times_;
     asio::steady_timer ping_timer_{ws_.get_executor()};
