@@ -24,8 +24,10 @@ connection_stream::connection_stream(asio::ip::tcp::socket socket) : stream_(std
 }
 
 connection_stream::connection_stream(asio::ip::tcp::socket socket, asio::ssl::context& tls)
-    : stream_(std::make_unique<tls_socket>(std::move(socket), tls))
+    : stream_(std::make_unique<tls_stream>(std::move(socket), tls))
 {
+    error_code ignored;
+    tcp().non_blocking(true, ignored);
 }
 
 connection_stream::connection_stream(web_stream web) : stream_(std::move(web)) {}
@@ -43,9 +45,9 @@ int connection_stream::plain_descriptor()
     return plain != nullptr ? plain->native_handle() : -1;
 }
 
-tls_socket* connection_stream::tls_or_null()
+connection_stream::tls_stream* connection_stream::tls_or_null()
 {
-    auto* tls = std::get_if<std::unique_ptr<tls_socket>>(&stream_);
+    auto* tls = std::get_if<std::unique_ptr<tls_stream>>(&stream_);
     return tls != nullptr ? tls->get() : nullptr;
 }
 
@@ -55,7 +57,7 @@ asio::ip::tcp::socket& connection_stream::tcp()
         return *plain;
     if (auto* web = std::get_if<web_stream>(&stream_))
         return web->tcp();
-    return std::get<std::unique_ptr<tls_socket>>(stream_)->next_layer();
+    return std::get<std::unique_ptr<tls_stream>>(stream_)->next_layer();
 }
 
 // The timer's handler may run after the handshake is over: it touches the stream only
@@ -64,7 +66,7 @@ asio::awaitable<error_code> connection_stream::handshake(std::chrono::seconds li
 {
     if (auto* web = std::get_if<web_stream>(&stream_))
         co_return co_await web->accept(limit);
-    tls_socket* tls = tls_or_null();
+    tls_stream* tls = tls_or_null();
     if (tls == nullptr)
         co_return error_code();
     struct watch {
@@ -81,33 +83,27 @@ asio::awaitable<error_code> connection_stream::handshake(std::chrono::seconds li
         tcp().shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
         tcp().cancel(ignored);
     });
-    const error_code ec = co_await tls->handshake();
+    error_code ec;
+    co_await tls->async_handshake(asio::ssl::stream_base::server, asio::redirect_error(asio::use_awaitable, ec));
     w->over = true;
     timer.cancel();
     co_return w->fired ? asio::error::timed_out : ec;
 }
 
 // Plain: waits until the socket is readable, then reads what it has into a buffer of
-// the thread's own, so that between reads an idle connection holds no buffer. TLS waits
-// the same way, then decrypts straight into the frame buffer what one record brings,
-// then what else has arrived.
+// the thread's own, so that between reads an idle connection holds no buffer. TLS keeps
+// buffers of its own anyway and decrypts straight into the frame buffer: one record per
+// wait, then what else has arrived.
 asio::awaitable<void> connection_stream::read_into(frame_splitter& frames)
 {
     if (auto* web = std::get_if<web_stream>(&stream_)) {
         co_await web->read_into(frames);
         co_return;
     }
-    if (tls_socket* tls = tls_or_null()) {
-        frames.release_if_empty();
-        co_await tls->wait_to_read();
+    if (tls_stream* tls = tls_or_null()) {
         std::size_t room = 0;
         char* at = frames.prepare(room);
-        error_code ec;
-        frames.commit(tls->read_some(asio::buffer(at, room), ec));
-        if (ec == asio::error::would_block)
-            co_return;
-        if (ec)
-            throw system_error(ec);
+        frames.commit(co_await tls->async_read_some(asio::buffer(at, room), asio::use_awaitable));
         drain_tls(*tls, frames);
         co_return;
     }
@@ -124,16 +120,14 @@ asio::awaitable<void> connection_stream::read_into(frame_splitter& frames)
     frames.feed(chunk.data(), n);
 }
 
-// Takes the records OpenSSL read ahead with the first, so that frames sent together are
-// answered together. It never asks the socket again: a receive that finds nothing would
-// leave OpenSSL's read buffer allocated while the connection idles, and what arrives
-// later wakes the next wait. Only while no write is in flight: a read may have to send
-// (an alert), and a send must not cut into a write. Leaves an error for the next read to
-// meet again.
-void connection_stream::drain_tls(tls_socket& tls, frame_splitter& frames)
+// Takes the records that have arrived meanwhile without waiting (the socket is
+// non-blocking), so that frames sent together are answered together. Only while no write
+// is in flight: a read may have to send (an alert), and a send must not cut into a
+// write. Leaves an error for the next read to meet again.
+void connection_stream::drain_tls(tls_stream& tls, frame_splitter& frames)
 {
     error_code ec;
-    for (std::size_t taken = 0; !writing_ && !ec && taken < most_per_read && tls.holds_data();) {
+    for (std::size_t taken = 0; !writing_ && !ec && taken < most_per_read;) {
         std::size_t room = 0;
         char* at = frames.prepare(room);
         const std::size_t n = tls.read_some(asio::buffer(at, std::min(room, most_per_read - taken)), ec);
@@ -152,8 +146,8 @@ void connection_stream::stop_reading()
 void connection_stream::close(bool say_goodbye)
 {
     error_code ignored;
-    if (tls_socket* tls = tls_or_null(); tls && say_goodbye)
-        tls->shutdown();  // sends close_notify, never waits for the reply
+    if (tls_stream* tls = tls_or_null(); tls && say_goodbye)
+        tls->shutdown(ignored);  // the socket is non-blocking: sends close_notify, never waits for the reply
     tcp().shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
     tcp().close(ignored);
 }

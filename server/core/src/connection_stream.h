@@ -7,6 +7,7 @@
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl/context.hpp>
+#include <boost/asio/ssl/stream.hpp>
 #include <boost/asio/write.hpp>
 #include <chrono>
 #include <memory>
@@ -15,7 +16,6 @@
 
 #include "qs/net/frame.h"
 #include "asio_alias.h"
-#include "tls_socket.h"
 #include "web_stream.h"
 
 namespace qs {
@@ -58,8 +58,8 @@ public:
             writing_ = false;
             done(ec, n);
         });
-        if (tls_socket* tls = tls_or_null())
-            tls->async_write(bytes, std::move(finish));
+        if (tls_stream* tls = tls_or_null())
+            asio::async_write(*tls, bytes, std::move(finish));
         else if (auto* web = std::get_if<web_stream>(&stream_))
             web->async_write(bytes, std::move(finish));
         else
@@ -73,12 +73,14 @@ public:
     void close(bool say_goodbye);
 
 private:
-    asio::ip::tcp::socket& tcp();
-    tls_socket* tls_or_null();
-    void drain_tls(tls_socket& tls, frame_splitter& frames);
+    using tls_stream = asio::ssl::stream<asio::ip::tcp::socket>;
 
-    // TLS lives apart, at an address of its own for the writes in flight.
-    std::variant<asio::ip::tcp::socket, std::unique_ptr<tls_socket>, web_stream> stream_;
+    asio::ip::tcp::socket& tcp();
+    tls_stream* tls_or_null();
+    void drain_tls(tls_stream& tls, frame_splitter& frames);
+
+    // TLS state is large and rare: it lives apart, keeping an idle plain connection small.
+    std::variant<asio::ip::tcp::socket, std::unique_ptr<tls_stream>, web_stream> stream_;
     bool writing_ = false;  // an async_write is in flight
 };
 
