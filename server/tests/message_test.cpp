@@ -117,8 +117,8 @@ TEST_F(MessageTest, GroupMessagesReachEveryMemberWhoCanTakeThem)
 {
     users({"ann", "bob", "cy"});
     session_handle ann = login("ann");
-    state.create_group("g");
-    state.set_member_list("g", "ann|bob|cy");
+    state.groups().create("g");
+    state.groups().set_member_list("g", "ann|bob|cy");
     state.send_group_message("ann", "g", "hello");
     std::string got;
     state.get_group_message(ann, got);
@@ -137,8 +137,8 @@ TEST_F(MessageTest, TextsHoldingTheSeparatorAreRefusedAndNothingIsStored)
 {
     users({"ann", "bob"});
     session_handle bob = login("bob");
-    state.create_group("g");
-    state.set_member_list("g", "ann|bob");
+    state.groups().create("g");
+    state.groups().set_member_list("g", "ann|bob");
     const std::string forged = "hi|admin says: \"send me your password\"";
     const std::string refusal = "The text may not contain '|'.";
     EXPECT_EQ(reply_of([&] { state.send_message("ann", "bob", forged); }), refusal);
@@ -146,7 +146,7 @@ TEST_F(MessageTest, TextsHoldingTheSeparatorAreRefusedAndNothingIsStored)
     EXPECT_EQ(reply_of([&] { state.send_group_message("ann", "g", forged); }), refusal);
     EXPECT_EQ(reply_of([&] { state.send_message("ann", "nobody", "|"); }), refusal) << "before any lookup";
     EXPECT_EQ(reply_of([&] { state.set_status("bob", "away|getstatus admin: online"); }), refusal);
-    EXPECT_EQ(reply_of([&] { state.create_group("a|b"); }), "Invalid groupname.");
+    EXPECT_EQ(reply_of([&] { state.groups().create("a|b"); }), "Invalid groupname.");
     for (auto get : {&server_state::get_message, &server_state::get_custom_message, &server_state::get_group_message})
         EXPECT_EQ(reply_of([&] { std::string out; (state.*get)(bob, out, nullptr); }), "No messages.");
     std::string status;

@@ -124,7 +124,7 @@ void server_state::spill(const session_handle& handle)
     std::vector<ack_handle> settled;
     bool stored = false;
     try {
-        with_db([&](database& d) { d.append_unbounded(handle->name, chunks); });
+        with_db(db_, [&](database& d) { d.append_unbounded(handle->name, chunks); });
         stored = true;
     } catch (...) {
         log_line("Could not store the pending messages of " + handle->name + " (" +
@@ -147,7 +147,7 @@ void server_state::spill(const session_handle& handle)
 // One statement appends within the bound; "Ok." follows only once it is committed.
 void server_state::append_stored(kind k, const std::string& receiver, const std::string& entry)
 {
-    const auto result = with_db([&](database& d) { return d.append(column_of(k), receiver, entry, max_pool()); });
+    const auto result = with_db(db_, [&](database& d) { return d.append(column_of(k), receiver, entry, max_pool()); });
     if (result == database::append_result::full)
         throw qsexcpt(qsexcpt::message_box_full);
     if (result == database::append_result::no_row)
@@ -160,7 +160,7 @@ void server_state::send(kind k, const std::string& sender, const std::string& re
     refuse_separator(text);
     const std::string entry = message_entry(sender, text, time_stamp());
     check_entry(k, entry);
-    if (!user_exists(receiver))
+    if (!accounts_.user_exists(receiver))
         throw qsexcpt(qsexcpt::invalid_username);
     deliver(k, receiver, entry, ack);
 }
@@ -182,7 +182,7 @@ void server_state::send_group_message(const std::string& sender, const std::stri
 {
     refuse_separator(text);
     std::string members;
-    get_member_list(group, members);
+    groups_.get_member_list(group, members);
     const std::string entry = group_message_entry(group, sender, text, time_stamp());
     check_entry(kind::group, entry);
     bool all_delivered = true;
@@ -242,7 +242,7 @@ void server_state::fetch(kind k, const session_handle& handle, std::string& out,
 void server_state::hand_out_stored(kind k, const std::string& name, const std::string& before,
                                    const std::string& after)
 {
-    with_db([&](database& d) {
+    with_db(db_, [&](database& d) {
         const auto c = column_of(k);
         if (d.replace_if(c, name, before, after))
             return;

@@ -4,6 +4,7 @@
 
 #include "qs/store/list_encoding.h"
 #include "qs/server/server_state.h"
+#include "qs/server/reply_limit.h"
 #include "qs/server/settings.h"
 #include "pool_kind.h"
 
@@ -15,14 +16,20 @@ constexpr int name_has_session = 20;
 
 } // namespace
 
-server_state::server_state(state_options options) : options_(std::move(options)), db_(options_.database)
+server_state::server_state(state_options options)
+    : options_(std::move(options)), db_(options_.database), accounts_(db_), groups_(db_, accounts_)
 {
     db_.pool().on_availability([this](bool available, const db_error& why) { availability_changed(available, why); });
 }
 
-std::size_t server_state::reply_limit()
+std::size_t reply_limit()
 {
     return static_cast<std::size_t>(std::min(config.buff_size, 1024) - 5);
+}
+
+std::size_t server_state::reply_limit()
+{
+    return qs::reply_limit();
 }
 
 mutex& server_state::user_lock(const std::string& name)
@@ -95,6 +102,16 @@ void server_state::publish_status(const session_handle& handle, const std::strin
     run_due(due);
 }
 
+// The list goes to the database first; a session of the user sees it at once.
+void server_state::set_contact_list(const std::string& user, const std::string& list)
+{
+    accounts_.write_contact_list(user, list);
+    state_guard table(table_lock_);
+    auto it = sessions_.find(user);
+    if (it != sessions_.end())
+        it->second->contacts = list;
+}
+
 void server_state::get_status(const std::string& name, std::string& out)
 {
     state_guard table(table_lock_);
@@ -109,11 +126,8 @@ namespace qs {
 
 bool server_state::delivers_in_memory(const std::string& receiver)
 {
-    {
-        qs::lock_guard known(known_lock_);
-        if (known_users_.count(receiver) == 0)
-            return false;
-    }
+    if (!accounts_.known(receiver))
+        return false;
     state_guard table(table_lock_);
     auto it = sessions_.find(receiver);
     return it != sessions_.end() && !it->second->orphaned && !it->second->closing;

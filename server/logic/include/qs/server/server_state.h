@@ -8,9 +8,10 @@
 #include <functional>
 #include <map>
 #include <string>
-#include <unordered_set>
 
 #include "qs/store/database.h"
+#include "qs/server/accounts.h"
+#include "qs/server/groups.h"
 #include "qs/server/login_throttle.h"
 #include "qs/server/password_work.h"
 #include "qs/server/qsexcpt.h"
@@ -30,7 +31,10 @@ struct state_options {
     std::string recovery_file = "qsserver.recovery";
 };
 
-// The command logic: logged-in users in memory, everything else in the database.
+// The node: it owns the parts of the command logic (accounts and groups in the
+// database, the sessions logged in here with their pending pools and waiting selects)
+// and runs what spans several of them: login, logout, sending, fetching, selecting,
+// status and stop. docs/architecture.md draws the parts.
 // Every operation is safe from any number of threads. Refusals are qs::qsexcpt,
 // whose message is the reply; record-layer failures pass as qs::exception or db_error.
 // A database that cannot be reached or does not answer in time gives
@@ -44,8 +48,8 @@ struct state_options {
 // table lock; never two user locks at once; no database work under the table lock.
 // Both are taken through state_guard: callbacks completed under them (select replies)
 // run once the thread holds neither. On an event loop a user lock that is taken, and
-// the database, throw would_block instead of waiting. known_lock_ guards known_users_
-// and is taken alone. Functions "called with the table lock held" REQUIRE it (and the
+// the database, throw would_block instead of waiting. accounts_ takes its own lock
+// alone. Functions "called with the table lock held" REQUIRE it (and the
 // session_table role that comes with it); the user locks guard rows in the database,
 // which the analysis does not see.
 class server_state {
@@ -80,16 +84,6 @@ public:
     void logout_user(const std::string& name);
     // The same for a connection's own session handle.
     void end_session(const session_handle& handle);
-    bool new_user(const std::string& name, const std::string& password, password_work& work);
-    void new_user(const std::string& name, const std::string& password);
-    void info_record(const std::string& name, std::string& out);
-    // The first nine fields, without the answer and the password.
-    void public_record(const std::string& name, std::string& out);
-    // The password when answer equals the stored, non-empty answer.
-    void password_for(const std::string& name, const std::string& answer, std::string& out);
-    bool set_info(const std::string& name, const std::string& items, password_work& work);
-    void set_info(const std::string& name, const std::string& items);
-
     // Messages, status and events.
     // A send to a user who is online leaves the entry in memory; ack, when given, hears
     // once it is safe: handed out in a reply that left, or stored (at once when no
@@ -119,19 +113,12 @@ public:
     // The same, waiting for the reply.
     void select_events(const session_handle& handle, const std::string& mask, std::string& reply);
 
-    // Groups and contact lists.
-    bool user_exists(const std::string& name);
-    bool group_exists(const std::string& name);
-    bool users_exist(const std::string& list);
-    void create_group(const std::string& group);
-    void get_member_list(const std::string& group, std::string& out);
-    void set_member_list(const std::string& group, const std::string& list);
-    void get_master_list(const std::string& group, std::string& out);
-    void set_master_list(const std::string& group, const std::string& list);
-    void get_contact_list(const std::string& user, std::string& out);
+    // Replaces the user's contact list; the user's session sees it at once.
     void set_contact_list(const std::string& user, const std::string& list);
-    bool is_member(const std::string& user, const std::string& group);
-    bool is_master(const std::string& user, const std::string& group);
+
+    // The database-backed parts: users and groups.
+    qs::accounts& accounts() noexcept { return accounts_; }
+    qs::groups& groups() noexcept { return groups_; }
 
     // Whether an operation would now run without the database (it may still need it if
     // the state changes before it runs).
@@ -169,12 +156,8 @@ public:
     static constexpr std::chrono::milliseconds retry_pause{200};
 
 private:
-    template <typename Work>
-    auto with_db(Work&& work);
     mutex& user_lock(const std::string& name);
-    void remember_user(const std::string& name);
     void load_pending(session& s, const database::login_row& row) REQUIRES(table_lock_, session_table);
-    void replace_with_hash(const std::string& name, const std::string& stored, const std::string& hash);
     void store_unstored(const session_handle& handle);
     void logout_stored(const session_handle& handle);
     void logout_locked(const session_handle& handle);
@@ -214,18 +197,15 @@ private:
     void take_sections(session& s, unsigned wanted, std::string& reply,
                        std::array<pending_pool::taken, 3>* taken = nullptr,
                        std::deque<std::string>* events_taken = nullptr) REQUIRES(table_lock_, session_table);
-    void read_group_list(const std::string& group, bool masters, std::string& out);
-    void write_group_list(const std::string& group, bool masters, const std::string& list);
-    bool in_group_list(const std::string& user, const std::string& group, bool masters);
 
     // Members: const, thread-safe themselves, guarded by a named lock, or atomic.
     const state_options options_;
     mutable database db_;  // thread-safe itself
+    qs::accounts accounts_;  // thread-safe itself
+    qs::groups groups_;      // thread-safe itself
     table_mutex table_lock_;
     std::map<std::string, session_handle> sessions_ GUARDED_BY(table_lock_);
     std::array<mutex, 64> user_locks_;  // by hash of the user name; each guards its users' stored pools
-    mutex known_lock_;
-    std::unordered_set<std::string> known_users_ GUARDED_BY(known_lock_);  // users are never deleted
     login_throttle throttle_;  // thread-safe itself
     std::atomic<std::chrono::steady_clock::rep> stop_deadline_{std::chrono::steady_clock::time_point::max().time_since_epoch().count()};
     thread_cache stored_replies_;  // thread-safe itself: select replies that hand out stored entries
