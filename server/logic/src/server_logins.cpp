@@ -30,20 +30,7 @@ session_handle server_state::login(const std::string& name, const std::string& p
         throw qsexcpt(qsexcpt::invalid_password);
     if (config.hashed_passwords && !is_password_hash(row->password))
         accounts_.replace_with_hash(name, row->password, work.new_hash());
-    session_handle handle;
-    {
-        state_guard table(table_lock_);
-        auto [it, inserted] = sessions_.try_emplace(name, nullptr);
-        if (!inserted && !it->second->orphaned)
-            throw qsexcpt(qsexcpt::user_online);
-        if (inserted) {
-            it->second = std::make_shared<session>(name);
-            load_pending(*it->second, *row);
-        }
-        handle = it->second;  // an orphan, left by a connection that ended, is taken over
-        handle->orphaned = false;
-        handle->contacts = row->contacts;
-    }
+    session_handle handle = directory_->claim(name, *row);
     publish_status(handle, "online");
     return handle;
 }
@@ -58,32 +45,20 @@ session_handle server_state::login(const std::string& name, const std::string& p
     }
 }
 
-// The stored pools become the session's, still kept in the database until handed out.
-// Called with the table lock held.
-void server_state::load_pending(session& s, const database::login_row& row)
-{
-    s.messages.push_stored(row.stored[database::messages]);
-    s.group_messages.push_stored(row.stored[database::groupmessages]);
-    s.custom_messages.push_stored(row.stored[database::custommessages]);
-    s.has_messages = !s.messages.empty();
-    s.has_group_messages = !s.group_messages.empty();
-    s.has_custom_messages = !s.custom_messages.empty();
-}
-
 // Appends the entries kept only in the session to the stored pools. Called with the
 // user lock held; throws db_error when the database refuses.
 void server_state::store_unstored(const session_handle& handle)
 {
     database::pools chunks;
     {
-        state_guard table(table_lock_);
+        state_guard table(sessions_.lock());
         chunks = {handle->messages.unstored_text(), handle->group_messages.unstored_text(),
                   handle->custom_messages.unstored_text()};
     }
     db_.append_unbounded(handle->name, chunks);
     std::vector<ack_handle> safe;
     {
-        state_guard table(table_lock_);
+        state_guard table(sessions_.lock());
         for (auto pool : {&handle->messages, &handle->group_messages, &handle->custom_messages}) {
             auto acks = pool->mark_all_stored();
             safe.insert(safe.end(), acks.begin(), acks.end());
@@ -118,7 +93,7 @@ void server_state::logout_stored(const session_handle& handle)
 void server_state::logout_locked(const session_handle& handle)
 {
     {
-        state_guard table(table_lock_);
+        state_guard table(sessions_.lock());
         if (handle->closed || handle->closing)
             throw qsexcpt(qsexcpt::user_not_online);
         handle->closing = true;  // fetches wait it out; deliveries wait for the user lock
@@ -128,7 +103,7 @@ void server_state::logout_locked(const session_handle& handle)
     } catch (...) {
         due_list due;
         {
-            state_guard table(table_lock_);
+            state_guard table(sessions_.lock());
             handle->closing = false;
             wake(handle, due);
         }
@@ -142,14 +117,14 @@ void server_state::logout_locked(const session_handle& handle)
 void server_state::finish_logout(const session_handle& handle)
 {
     {
-        state_guard table(table_lock_);
+        state_guard table(sessions_.lock());
         for (auto pool : {&handle->messages, &handle->group_messages, &handle->custom_messages})
             pool->clear();
         handle->has_messages = handle->has_group_messages = handle->has_custom_messages = false;
     }
     publish_status(handle, "offline");
     {
-        state_guard table(table_lock_);
+        state_guard table(sessions_.lock());
         handle->closing = false;
     }
     close_session(handle);
@@ -180,7 +155,7 @@ void server_state::leave_orphaned(const session_handle& handle)
 {
     due_list due;
     {
-        state_guard table(table_lock_);
+        state_guard table(sessions_.lock());
         if (!handle->closed)
             handle->orphaned = true;
         for (auto& p : handle->parked)  // nothing may go to them

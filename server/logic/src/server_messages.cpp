@@ -53,10 +53,10 @@ void server_state::deliver(kind k, const std::string& receiver, const std::strin
     session_handle orphan;
     due_list due;
     {
-        state_guard table(table_lock_);
-        auto it = sessions_.find(receiver);
-        if (it != sessions_.end() && !it->second->orphaned) {
-            session& s = *it->second;
+        state_guard table(sessions_.lock());
+        const session_handle& found = sessions_.find(receiver);
+        if (found && !found->orphaned) {
+            session& s = *found;
             pending_pool& pool = pools::pool(s, k);
             if (pool.size_with(entry) > max_pool())
                 throw qsexcpt(qsexcpt::message_box_full);
@@ -65,13 +65,12 @@ void server_state::deliver(kind k, const std::string& receiver, const std::strin
             pool.push(entry, ack);
             pools::flag(s, k) = true;
             if (ack)  // its sender waits for it to be safe
-                schedule_spill(it->second, s.selecting_until[static_cast<std::size_t>(column_of(k))]);
-            wake(it->second, due);
+                schedule_spill(found, s.selecting_until[static_cast<std::size_t>(column_of(k))]);
+            wake(found, due);
             run_due(due);  // once the user lock is released
             return;
         }
-        if (it != sessions_.end())
-            orphan = it->second;
+        orphan = found;
     }
     if (orphan)  // what it holds goes first, so that the stored pool keeps its order
         logout_locked(orphan);
@@ -107,7 +106,7 @@ void server_state::spill(const session_handle& handle)
     std::array<std::size_t, 3> first{}, count{};
     database::pools chunks;
     {
-        state_guard table(table_lock_);
+        state_guard table(sessions_.lock());
         handle->spill_scheduled = false;
         if (handle->closed || handle->closing)
             return;
@@ -131,7 +130,7 @@ void server_state::spill(const session_handle& handle)
                  reason_of(std::current_exception()) + "); their senders are told.");
     }
     {
-        state_guard table(table_lock_);
+        state_guard table(sessions_.lock());
         for (kind k : pools::all) {
             pending_pool& pool = pools::pool(*handle, k);
             const auto c = static_cast<std::size_t>(column_of(k));
@@ -201,7 +200,7 @@ void server_state::fetch(kind k, const session_handle& handle, std::string& out,
 {
     std::optional<state_guard> user;
     for (;;) {
-        state_guard table(table_lock_);
+        state_guard table(sessions_.lock());
         if (!handle || handle->closed || handle->closing)
             throw qsexcpt(qsexcpt::user_not_online);
         pending_pool& pool = pools::pool(*handle, k);

@@ -78,7 +78,7 @@ void server_state::park_wanted(const session_handle& handle, unsigned wanted, se
 {
     due_list due;
     {
-        state_guard table(table_lock_);
+        state_guard table(sessions_.lock());
         handle->parked.push_back({wanted, std::move(done)});
         note_selecting(*handle, wanted);
         wake(handle, due);
@@ -155,7 +155,7 @@ void server_state::answer_stored(due_select& d)
 void server_state::select_stored(const session_handle& handle, unsigned wanted, std::string& reply, hand_out& given)
 {
     state_guard user(user_lock(handle->name), false);
-    state_guard table(table_lock_);
+    state_guard table(sessions_.lock());
     if (handle->closed || handle->closing)
         return;
     std::array<std::string, 3> before;
@@ -219,9 +219,8 @@ void server_state::take_sections(session& s, unsigned wanted, std::string& reply
     while (!s.events.empty()) {
         const std::string& event = s.events.front();
         std::string status;
-        auto it = sessions_.find(event.substr(10));
-        if (it != sessions_.end())
-            status = it->second->status;
+        if (const session_handle& other = sessions_.find(event.substr(10)))
+            status = other->status;
         const std::string section = event + ": " + status;
         if (section.size() > limit) {  // can never be sent
             s.events.pop_front();
@@ -290,7 +289,7 @@ void server_state::put_back_active(const hand_out& given)
     const session_handle& h = given.session;
     hand_out back = given;
     {
-        state_guard table(table_lock_);
+        state_guard table(sessions_.lock());
         for (kind k : pools::all) {
             auto& t = back.taken[column_of(k)];
             if (!t.entries.empty() && pools::pool(*h, k).stored() > 0)
@@ -301,7 +300,7 @@ void server_state::put_back_active(const hand_out& given)
     std::vector<ack_handle> safe;
     due_list due;
     {
-        state_guard table(table_lock_);
+        state_guard table(sessions_.lock());
         for (kind k : pools::all) {
             auto& t = back.taken[column_of(k)];
             if (t.stored > 0 && t.stored == t.entries.size())

@@ -1,23 +1,22 @@
-// The session table: sessions, status and status events.
+// Sessions on this node: their end, status and status events.
 #include <algorithm>
 #include <functional>
 
 #include "qs/store/list_encoding.h"
 #include "qs/server/server_state.h"
+#include "qs/server/local_directory.h"
 #include "qs/server/reply_limit.h"
 #include "qs/server/settings.h"
 #include "pool_kind.h"
 
 namespace qs {
 
-namespace {
-
-constexpr int name_has_session = 20;
-
-} // namespace
-
 server_state::server_state(state_options options)
-    : options_(std::move(options)), db_(options_.database), accounts_(db_), groups_(db_, accounts_)
+    : options_(std::move(options)),
+      db_(options_.database),
+      accounts_(db_),
+      groups_(db_, accounts_),
+      directory_(std::make_unique<local_directory>(sessions_))
 {
     db_.pool().on_availability([this](bool available, const db_error& why) { availability_changed(available, why); });
 }
@@ -37,34 +36,19 @@ mutex& server_state::user_lock(const std::string& name)
     return user_locks_[std::hash<std::string>{}(name) % user_locks_.size()];
 }
 
-session_handle server_state::open_session(const std::string& name)
-{
-    state_guard table(table_lock_);
-    auto [it, inserted] = sessions_.try_emplace(name, nullptr);
-    if (!inserted)
-        throw exception(name_has_session);
-    it->second = std::make_shared<session>(name);
-    return it->second;
-}
-
 session_handle server_state::find_session(const std::string& name)
 {
-    state_guard table(table_lock_);
-    auto it = sessions_.find(name);
-    return it == sessions_.end() ? nullptr : it->second;
+    return sessions_.find_now(name);
 }
 
 void server_state::close_session(const session_handle& handle)
 {
     if (!handle)
         return;
+    directory_->release(handle);
     due_list due;
     {
-        state_guard table(table_lock_);
-        auto it = sessions_.find(handle->name);
-        if (it != sessions_.end() && it->second == handle)
-            sessions_.erase(it);
-        handle->closed = true;
+        state_guard table(sessions_.lock());
         wake(handle, due);
     }
     run_due(due);
@@ -91,12 +75,11 @@ void server_state::publish_status(const session_handle& handle, const std::strin
     const std::string event = "getstatus " + handle->name;
     due_list due;
     {
-        state_guard table(table_lock_);
+        state_guard table(sessions_.lock());
         handle->status = status;
         for (const auto& contact : split_list(handle->contacts)) {
-            auto it = sessions_.find(contact);
-            if (it != sessions_.end())
-                push_event(it->second, event, due);
+            if (const session_handle& other = sessions_.find(contact))
+                push_event(other, event, due);
         }
     }
     run_due(due);
@@ -106,18 +89,14 @@ void server_state::publish_status(const session_handle& handle, const std::strin
 void server_state::set_contact_list(const std::string& user, const std::string& list)
 {
     accounts_.write_contact_list(user, list);
-    state_guard table(table_lock_);
-    auto it = sessions_.find(user);
-    if (it != sessions_.end())
-        it->second->contacts = list;
+    state_guard table(sessions_.lock());
+    if (const session_handle& handle = sessions_.find(user))
+        handle->contacts = list;
 }
 
 void server_state::get_status(const std::string& name, std::string& out)
 {
-    state_guard table(table_lock_);
-    auto it = sessions_.find(name);
-    if (it != sessions_.end())
-        out = it->second->status;
+    directory_->status_of(name, out);
 }
 
 } // namespace qs
@@ -128,20 +107,20 @@ bool server_state::delivers_in_memory(const std::string& receiver)
 {
     if (!accounts_.known(receiver))
         return false;
-    state_guard table(table_lock_);
-    auto it = sessions_.find(receiver);
-    return it != sessions_.end() && !it->second->orphaned && !it->second->closing;
+    state_guard table(sessions_.lock());
+    const session_handle& handle = sessions_.find(receiver);
+    return handle && !handle->orphaned && !handle->closing;
 }
 
 bool server_state::fetches_in_memory(const session_handle& handle, pool_kind kind)
 {
-    state_guard table(table_lock_);
+    state_guard table(sessions_.lock());
     return !handle || pools::pool(*handle, kind).stored() == 0;
 }
 
 bool server_state::logs_out_in_memory(const session_handle& handle)
 {
-    state_guard table(table_lock_);
+    state_guard table(sessions_.lock());
     if (!handle)
         return true;
     for (auto k : pools::all)

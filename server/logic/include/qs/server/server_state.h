@@ -6,16 +6,18 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <map>
+#include <memory>
 #include <string>
 
 #include "qs/store/database.h"
 #include "qs/server/accounts.h"
 #include "qs/server/groups.h"
 #include "qs/server/login_throttle.h"
+#include "qs/server/node_sessions.h"
 #include "qs/server/password_work.h"
 #include "qs/server/qsexcpt.h"
 #include "qs/server/session.h"
+#include "qs/server/session_directory.h"
 #include "qs/server/state_lock.h"
 #include "qs/server/thread_cache.h"
 #include "qs/server/timed_tasks.h"
@@ -41,7 +43,8 @@ struct state_options {
 // "The database is not available."; the log says so once, with the driver's words,
 // and once more when it is back. Until then operations that need it are refused at once.
 //
-// Locking: table_lock_ guards sessions_ and every field of every session. A user's
+// Locking: the table lock of sessions_ guards the node's sessions and every field of
+// each; directory_ (who is online, the one-login rule) takes it for moments. A user's
 // lock (one of user_locks_, by name) makes that user's stored pools and session change
 // together: login's load, logout's store, every delivery ("the session, else msgpool")
 // and every hand-out of entries that are still stored hold it. Order: user lock, then
@@ -62,7 +65,6 @@ public:
     server_state& operator=(const server_state&) = delete;
 
     // Sessions.
-    session_handle open_session(const std::string& name);  // exception(20) when present
     session_handle find_session(const std::string& name);  // null when absent
     void close_session(const session_handle& handle);
     bool is_active(const session_handle& handle);          // still in the table
@@ -157,7 +159,6 @@ public:
 
 private:
     mutex& user_lock(const std::string& name);
-    void load_pending(session& s, const database::login_row& row) REQUIRES(table_lock_, session_table);
     void store_unstored(const session_handle& handle);
     void logout_stored(const session_handle& handle);
     void logout_locked(const session_handle& handle);
@@ -169,7 +170,7 @@ private:
     std::chrono::steady_clock::time_point stop_deadline() const;
     void deliver(pool_kind kind, const std::string& receiver, const std::string& entry, const ack_handle& ack);
     void schedule_spill(const session_handle& handle, timed_tasks::clock::time_point selecting_until)
-        REQUIRES(table_lock_, session_table);
+        REQUIRES(session_table);
     void spill(const session_handle& handle);
     void append_stored(pool_kind kind, const std::string& receiver, const std::string& entry);
     void send(pool_kind kind, const std::string& sender, const std::string& receiver, const std::string& text,
@@ -186,25 +187,25 @@ private:
     };
     using due_list = std::vector<due_select>;
     void park_wanted(const session_handle& handle, unsigned wanted, select_done done);
-    void wake(const session_handle& handle, due_list& due) REQUIRES(table_lock_, session_table);
+    void wake(const session_handle& handle, due_list& due) REQUIRES(session_table);
     void run_due(due_list& due);
     void answer_stored(due_select& d);
     void put_back_active(const hand_out& given);
     void restore_stored_heads(database& d, const std::string& name, const hand_out& given);
     void push_event(const session_handle& s, const std::string& event, due_list& due)
-        REQUIRES(table_lock_, session_table);
+        REQUIRES(session_table);
     void select_stored(const session_handle& handle, unsigned wanted, std::string& reply, hand_out& given);
     void take_sections(session& s, unsigned wanted, std::string& reply,
                        std::array<pending_pool::taken, 3>* taken = nullptr,
-                       std::deque<std::string>* events_taken = nullptr) REQUIRES(table_lock_, session_table);
+                       std::deque<std::string>* events_taken = nullptr) REQUIRES(session_table);
 
     // Members: const, thread-safe themselves, guarded by a named lock, or atomic.
     const state_options options_;
     mutable database db_;  // thread-safe itself
     qs::accounts accounts_;  // thread-safe itself
     qs::groups groups_;      // thread-safe itself
-    table_mutex table_lock_;
-    std::map<std::string, session_handle> sessions_ GUARDED_BY(table_lock_);
+    node_sessions sessions_;  // thread-safe itself: its table lock guards every session here
+    std::unique_ptr<session_directory> directory_;  // thread-safe itself: a local_directory over sessions_
     std::array<mutex, 64> user_locks_;  // by hash of the user name; each guards its users' stored pools
     login_throttle throttle_;  // thread-safe itself
     std::atomic<std::chrono::steady_clock::rep> stop_deadline_{std::chrono::steady_clock::time_point::max().time_since_epoch().count()};
