@@ -62,7 +62,7 @@ void round_trip(server_state& state, int receiver, bool connection_ends, inbox& 
     session_handle h = state.login(name, "pw");
     auto selecting = std::async(std::launch::async, [&] {
         std::string reply;
-        state.select_events(h, "MSG|CUSMSG", reply);
+        state.waiters().select(h, "MSG|CUSMSG", reply);
         return reply;
     });
     drain(state, h, receiver, box);

@@ -319,7 +319,7 @@ void command_interpreter::getstatus(const args_t& a, std::string& r)
 
 void command_interpreter::select(const args_t& a, std::string& r)
 {
-    state_.select_events(current(), a[1], r);
+    state_.waiters().select(current(), a[1], r);
 }
 
 void command_interpreter::getmemberlist(const args_t& a, std::string& r)

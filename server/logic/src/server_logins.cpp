@@ -105,9 +105,9 @@ void server_state::logout_locked(const session_handle& handle)
         {
             state_guard table(sessions_.lock());
             handle->closing = false;
-            wake(handle, due);
+            waiters_.wake(handle, due);
         }
-        run_due(due);
+        waiters_.run_due(due);
         throw;
     }
     finish_logout(handle);
@@ -158,11 +158,9 @@ void server_state::leave_orphaned(const session_handle& handle)
         state_guard table(sessions_.lock());
         if (!handle->closed)
             handle->orphaned = true;
-        for (auto& p : handle->parked)  // nothing may go to them
-            due.push_back(due_select{std::move(p.done), handle, 0, std::string(), hand_out{}});
-        handle->parked.clear();
+        waiters_.drop(handle, due);  // nothing may go to them
     }
-    run_due(due);
+    waiters_.run_due(due);
     publish_status(handle, "offline");
 }
 

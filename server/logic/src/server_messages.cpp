@@ -66,8 +66,8 @@ void server_state::deliver(kind k, const std::string& receiver, const std::strin
             pools::flag(s, k) = true;
             if (ack)  // its sender waits for it to be safe
                 schedule_spill(found, s.selecting_until[static_cast<std::size_t>(column_of(k))]);
-            wake(found, due);
-            run_due(due);  // once the user lock is released
+            waiters_.wake(found, due);
+            waiters_.run_due(due);  // once the user lock is released
             return;
         }
         orphan = found;

@@ -16,7 +16,10 @@ server_state::server_state(state_options options)
       db_(options_.database),
       accounts_(db_),
       groups_(db_, accounts_),
-      directory_(std::make_unique<local_directory>(sessions_))
+      directory_(std::make_unique<local_directory>(sessions_)),
+      waiters_(sessions_, [this](const session_handle& handle, unsigned wanted, std::string& reply, hand_out& given) {
+          select_stored(handle, wanted, reply, given);
+      })
 {
     db_.pool().on_availability([this](bool available, const db_error& why) { availability_changed(available, why); });
 }
@@ -49,23 +52,15 @@ void server_state::close_session(const session_handle& handle)
     due_list due;
     {
         state_guard table(sessions_.lock());
-        wake(handle, due);
+        waiters_.wake(handle, due);
     }
-    run_due(due);
+    waiters_.run_due(due);
 }
 
 // No lock: closed is only ever set, and a caller's answer may go stale either way.
 bool server_state::is_active(const session_handle& handle)
 {
     return handle && !handle->closed;
-}
-
-void server_state::push_event(const session_handle& s, const std::string& event, due_list& due)
-{
-    s->events.push_back(event);
-    if (s->events.size() > event_cap)
-        s->events.pop_front();
-    wake(s, due);
 }
 
 void server_state::publish_status(const session_handle& handle, const std::string& status)
@@ -79,10 +74,10 @@ void server_state::publish_status(const session_handle& handle, const std::strin
         handle->status = status;
         for (const auto& contact : split_list(handle->contacts)) {
             if (const session_handle& other = sessions_.find(contact))
-                push_event(other, event, due);
+                waiters_.push_event(other, event, due);
         }
     }
-    run_due(due);
+    waiters_.run_due(due);
 }
 
 // The list goes to the database first; a session of the user sees it at once.

@@ -21,6 +21,7 @@
 #include "qs/server/state_lock.h"
 #include "qs/server/thread_cache.h"
 #include "qs/server/timed_tasks.h"
+#include "qs/server/waiters.h"
 
 namespace qs {
 
@@ -106,14 +107,6 @@ public:
     // when the session is gone. May wait on the database when needs_database().
     void put_back(const hand_out& given);
     void set_status(const std::string& name, const std::string& status);
-    // A select: done gets what fits in one reply once a kind named in mask is pending,
-    // at once when one is; "" at once when the mask names no kind, and when the session
-    // goes away. Until then it waits parked in the session, holding no thread. done runs
-    // exactly once, outside every lock, on the thread that completes it.
-    using select_done = std::function<void(std::string reply, hand_out given)>;
-    void park_select(const session_handle& handle, const std::string& mask, select_done done);
-    // The same, waiting for the reply.
-    void select_events(const session_handle& handle, const std::string& mask, std::string& reply);
 
     // Replaces the user's contact list; the user's session sees it at once.
     void set_contact_list(const std::string& user, const std::string& list);
@@ -121,6 +114,8 @@ public:
     // The database-backed parts: users and groups.
     qs::accounts& accounts() noexcept { return accounts_; }
     qs::groups& groups() noexcept { return groups_; }
+    // Waiting selects (park, select).
+    qs::waiters& waiters() noexcept { return waiters_; }
 
     // Whether an operation would now run without the database (it may still need it if
     // the state changes before it runs).
@@ -154,7 +149,7 @@ public:
     std::uint64_t statements_run() const noexcept { return db_.pool().statements(); }
     // The most text one reply may carry: min(buff_size, 1024) - 5.
     static std::size_t reply_limit();
-    static constexpr std::size_t event_cap = 256;
+    static constexpr std::size_t event_cap = waiters::event_cap;
     static constexpr std::chrono::milliseconds retry_pause{200};
 
 private:
@@ -178,26 +173,10 @@ private:
     void fetch(pool_kind kind, const session_handle& handle, std::string& out, hand_out* given);
     void hand_out_stored(pool_kind kind, const std::string& name, const std::string& before,
                          const std::string& after);
-    struct due_select {
-        select_done done;
-        session_handle handle;
-        unsigned stored_wanted;  // non-zero: the reply hands out stored entries, to take then
-        std::string reply;
-        hand_out given;
-    };
-    using due_list = std::vector<due_select>;
-    void park_wanted(const session_handle& handle, unsigned wanted, select_done done);
-    void wake(const session_handle& handle, due_list& due) REQUIRES(session_table);
-    void run_due(due_list& due);
-    void answer_stored(due_select& d);
+    using due_list = waiters::due_list;
     void put_back_active(const hand_out& given);
     void restore_stored_heads(database& d, const std::string& name, const hand_out& given);
-    void push_event(const session_handle& s, const std::string& event, due_list& due)
-        REQUIRES(session_table);
     void select_stored(const session_handle& handle, unsigned wanted, std::string& reply, hand_out& given);
-    void take_sections(session& s, unsigned wanted, std::string& reply,
-                       std::array<pending_pool::taken, 3>* taken = nullptr,
-                       std::deque<std::string>* events_taken = nullptr) REQUIRES(session_table);
 
     // Members: const, thread-safe themselves, guarded by a named lock, or atomic.
     const state_options options_;
@@ -209,7 +188,7 @@ private:
     std::array<mutex, 64> user_locks_;  // by hash of the user name; each guards its users' stored pools
     login_throttle throttle_;  // thread-safe itself
     std::atomic<std::chrono::steady_clock::rep> stop_deadline_{std::chrono::steady_clock::time_point::max().time_since_epoch().count()};
-    thread_cache stored_replies_;  // thread-safe itself: select replies that hand out stored entries
+    qs::waiters waiters_;          // thread-safe itself: the parked selects of sessions_
     timed_tasks spills_;           // thread-safe itself: stores what waits in memory too long
     thread_cache background_;      // thread-safe itself: stores orphaned sessions once the database is back; destroyed first
 };
