@@ -36,7 +36,7 @@ struct state_options {
 
 // The node: it owns the parts of the command logic (accounts and groups in the
 // database, the sessions logged in here with their pending pools and waiting selects)
-// and runs what spans several of them: login, logout, sending, fetching, selecting,
+// and runs what spans several of them: login, logout, sending, fetching, putting back,
 // status and stop. docs/architecture.md draws the parts.
 // Every operation is safe from any number of threads. Refusals are qs::qsexcpt,
 // whose message is the reply; record-layer failures pass as qs::exception or db_error.
