@@ -2,18 +2,6 @@
 
 namespace qs {
 
-namespace {
-
-const session_handle none;
-
-} // namespace
-
-const session_handle& node_sessions::find(const std::string& name)
-{
-    auto it = sessions_.find(name);
-    return it == sessions_.end() ? none : it->second;
-}
-
 std::pair<session_handle, bool> node_sessions::emplace(const std::string& name)
 {
     auto [it, inserted] = sessions_.try_emplace(name, nullptr);

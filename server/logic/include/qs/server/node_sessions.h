@@ -26,7 +26,11 @@ public:
 
     // Called with the table lock held: the session of name, null when there is none.
     // The reference holds while the lock is held (no count of the handle is taken).
-    const session_handle& find(const std::string& name) REQUIRES(session_table);
+    const session_handle& find(const std::string& name) REQUIRES(session_table)
+    {
+        auto it = sessions_.find(name);
+        return it == sessions_.end() ? none_ : it->second;
+    }
     // Called with the table lock held: the session of name, made when there is none;
     // true when it was made.
     std::pair<session_handle, bool> emplace(const std::string& name) REQUIRES(session_table);
@@ -42,6 +46,7 @@ public:
 private:
     table_mutex lock_;
     std::map<std::string, session_handle> sessions_ GUARDED_BY(session_table);
+    static inline const session_handle none_;  // what find() gives for a name not here
 };
 
 } // namespace qs
