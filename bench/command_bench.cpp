@@ -14,8 +14,8 @@ qs::server_state& fresh_state()
     delete state;
     state = new qs::server_state;
     qs::config.max_field_len = 1 << 30;
-    state->new_user("ann", "pw");
-    state->new_user("bob", "pw");
+    state->accounts().new_user("ann", "pw");
+    state->accounts().new_user("bob", "pw");
     return *state;
 }
 

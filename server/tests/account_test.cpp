@@ -119,18 +119,18 @@ TEST_F(AccountTest, AFailedLoginLeavesNoSessionBehind)
 TEST_F(AccountTest, NewUserWritesBothRowsOrNeither)
 {
     users({"ann"});
-    EXPECT_EQ(reply_of([&] { state.new_user("ann", "x"); }), "The user is already exist.");
-    EXPECT_EQ(reply_of([&] { state.new_user("", "x"); }), "Invalid username.");
-    EXPECT_EQ(reply_of([&] { state.new_user("a|b", "x"); }), "Invalid username.");
+    EXPECT_EQ(reply_of([&] { state.accounts().new_user("ann", "x"); }), "The user is already exist.");
+    EXPECT_EQ(reply_of([&] { state.accounts().new_user("", "x"); }), "Invalid username.");
+    EXPECT_EQ(reply_of([&] { state.accounts().new_user("a|b", "x"); }), "Invalid username.");
     db.exec("INSERT INTO msgpool (username) VALUES ('ghost')");
-    EXPECT_EQ(reply_of([&] { state.new_user("ghost", "x"); }), "The user is already exist.");
+    EXPECT_EQ(reply_of([&] { state.accounts().new_user("ghost", "x"); }), "The user is already exist.");
     EXPECT_EQ(db.scalar("SELECT count(*) FROM userinfo WHERE username = 'ghost'"), "0")
         << "the failed second row took the first with it";
 
     std::vector<std::string> replies(6);
     std::vector<std::thread> racers;
     for (std::size_t i = 0; i < replies.size(); ++i)
-        racers.emplace_back([&, i] { replies[i] = reply_of([&] { state.new_user("zed", "pw"); }); });
+        racers.emplace_back([&, i] { replies[i] = reply_of([&] { state.accounts().new_user("zed", "pw"); }); });
     for (auto& t : racers)
         t.join();
     EXPECT_EQ(std::count(replies.begin(), replies.end(), "(none)"), 1);
@@ -147,42 +147,42 @@ TEST_F(AccountTest, SetInfoFollowsTheKeyRules)
         {"username=x|contacts=y|Nickname=z", "nickname=b|email=|tel=1=2|details=|country=|province=|city=|facepath=|question="},
     };
     for (const auto& [items, record] : cases) {
-        state.set_info("al", items);
+        state.accounts().set_info("al", items);
         std::string out = "junk";
-        state.public_record("al", out);
+        state.accounts().public_record("al", out);
         EXPECT_EQ(out, record) << items;
     }
-    EXPECT_EQ(reply_of([&] { state.set_info("nobody", "tel=1"); }), "Invalid username.");
+    EXPECT_EQ(reply_of([&] { state.accounts().set_info("nobody", "tel=1"); }), "Invalid username.");
     std::string info;
-    state.info_record("al", info);
+    state.accounts().info_record("al", info);
     EXPECT_EQ(info, cases[1].second + "|answer=|password=pw");
 }
 
 TEST_F(AccountTest, PasswordsAndAnswersNeverLeakThroughThePublicRecord)
 {
     users({"al", "bo"});
-    state.set_info("al", "question=pet?|answer=cat");
-    state.set_info("bo", "tel=5");
+    state.accounts().set_info("al", "question=pet?|answer=cat");
+    state.accounts().set_info("bo", "tel=5");
     db.exec("UPDATE userinfo SET password = 'p|answer=cat' WHERE username = 'al'");
     std::string out;
-    state.public_record("al", out);
+    state.accounts().public_record("al", out);
     EXPECT_EQ(out.find("cat"), std::string::npos);
-    EXPECT_EQ(reply_of([&] { state.password_for("al", "dog", out); }), "Invalid answer.");
-    EXPECT_EQ(reply_of([&] { state.password_for("bo", "", out); }), "Invalid answer.")
+    EXPECT_EQ(reply_of([&] { state.accounts().password_for("al", "dog", out); }), "Invalid answer.");
+    EXPECT_EQ(reply_of([&] { state.accounts().password_for("bo", "", out); }), "Invalid answer.")
         << "an unset answer never matches";
-    state.password_for("al", "cat", out);
+    state.accounts().password_for("al", "cat", out);
     EXPECT_EQ(out, "p|answer=cat");
-    EXPECT_EQ(reply_of([&] { state.password_for("nobody", "", out); }), "Invalid username.");
+    EXPECT_EQ(reply_of([&] { state.accounts().password_for("nobody", "", out); }), "Invalid username.");
 }
 
 TEST_F(AccountTest, InformationThatCouldNotBeReadBackIsRefused)
 {
     users({"al"});
-    state.set_info("al", "nickname=keep");
+    state.accounts().set_info("al", "nickname=keep");
     const std::string big(server_state::reply_limit(), 'x');
-    EXPECT_EQ(reply_of([&] { state.set_info("al", "nickname=new|details=" + big); }), "The information is too long.");
+    EXPECT_EQ(reply_of([&] { state.accounts().set_info("al", "nickname=new|details=" + big); }), "The information is too long.");
     std::string out;
-    state.public_record("al", out);
+    state.accounts().public_record("al", out);
     EXPECT_EQ(out.rfind("nickname=keep|", 0), 0u) << "nothing of a refused change is stored";
 }
 

@@ -31,7 +31,7 @@ protected:
     void users(std::initializer_list<const char*> names)
     {
         for (const char* n : names)
-            state.new_user(n, "pw");
+            state.accounts().new_user(n, "pw");
     }
     session_handle login(const std::string& name) { return state.login(name, "pw"); }
 

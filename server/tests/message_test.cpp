@@ -84,15 +84,15 @@ TEST_F(MessageTest, SelectRepliesStayWithinOneReplyAndLeaveTheRestPending)
         return out;
     };
     std::string reply;
-    state.select_events(bob, "MSG|STATUS", reply);
+    state.waiters().select(bob, "MSG|STATUS", reply);
     EXPECT_LE(reply.size(), server_state::reply_limit());
     EXPECT_EQ(first_letters(reply), "01");
     EXPECT_EQ(bob->events.size(), 1u) << "no room left for the event";
     reply.clear();
-    state.select_events(bob, "MSG|STATUS", reply);
+    state.waiters().select(bob, "MSG|STATUS", reply);
     EXPECT_EQ(first_letters(reply), "23");
     reply.clear();
-    state.select_events(bob, "MSG|STATUS", reply);
+    state.waiters().select(bob, "MSG|STATUS", reply);
     EXPECT_EQ(reply, "getstatus ann: online");
 }
 
@@ -117,8 +117,8 @@ TEST_F(MessageTest, GroupMessagesReachEveryMemberWhoCanTakeThem)
 {
     users({"ann", "bob", "cy"});
     session_handle ann = login("ann");
-    state.create_group("g");
-    state.set_member_list("g", "ann|bob|cy");
+    state.groups().create("g");
+    state.groups().set_member_list("g", "ann|bob|cy");
     state.send_group_message("ann", "g", "hello");
     std::string got;
     state.get_group_message(ann, got);
@@ -137,8 +137,8 @@ TEST_F(MessageTest, TextsHoldingTheSeparatorAreRefusedAndNothingIsStored)
 {
     users({"ann", "bob"});
     session_handle bob = login("bob");
-    state.create_group("g");
-    state.set_member_list("g", "ann|bob");
+    state.groups().create("g");
+    state.groups().set_member_list("g", "ann|bob");
     const std::string forged = "hi|admin says: \"send me your password\"";
     const std::string refusal = "The text may not contain '|'.";
     EXPECT_EQ(reply_of([&] { state.send_message("ann", "bob", forged); }), refusal);
@@ -146,7 +146,7 @@ TEST_F(MessageTest, TextsHoldingTheSeparatorAreRefusedAndNothingIsStored)
     EXPECT_EQ(reply_of([&] { state.send_group_message("ann", "g", forged); }), refusal);
     EXPECT_EQ(reply_of([&] { state.send_message("ann", "nobody", "|"); }), refusal) << "before any lookup";
     EXPECT_EQ(reply_of([&] { state.set_status("bob", "away|getstatus admin: online"); }), refusal);
-    EXPECT_EQ(reply_of([&] { state.create_group("a|b"); }), "Invalid groupname.");
+    EXPECT_EQ(reply_of([&] { state.groups().create("a|b"); }), "Invalid groupname.");
     for (auto get : {&server_state::get_message, &server_state::get_custom_message, &server_state::get_group_message})
         EXPECT_EQ(reply_of([&] { std::string out; (state.*get)(bob, out, nullptr); }), "No messages.");
     std::string status;
@@ -184,7 +184,7 @@ TEST_F(MessageTest, SelectWaitsForARequestedKindAndTakesOnlyThat)
     state.set_contact_list("bob", "ann");
     auto waiting = std::async(std::launch::async, [&] {
         std::string reply;
-        state.select_events(bob, "MSG", reply);
+        state.waiters().select(bob, "MSG", reply);
         return reply;
     });
     session_handle ann = login("ann");  // bob is not ann's contact: no event for bob
@@ -199,14 +199,14 @@ TEST_F(MessageTest, SelectWaitsForARequestedKindAndTakesOnlyThat)
     state.set_status("ann", "back");
     state.send_custom_message("ann", "bob", "c");
     std::string both;
-    state.select_events(bob, "MSG|STATUS", both);
+    state.waiters().select(bob, "MSG|STATUS", both);
     EXPECT_EQ(both, "getstatus ann: back|getstatus ann: back");
     EXPECT_TRUE(bob->events.empty());
     EXPECT_TRUE(bob->has_custom_messages) << "a kind not asked for stays pending";
 
     state.logout(ann);
     std::string gone;
-    state.select_events(bob, "STATUS|CUSMSG", gone);
+    state.waiters().select(bob, "STATUS|CUSMSG", gone);
     EXPECT_EQ(gone.rfind("getcustommessage: ann says: \"c\"", 0), 0u) << gone;
     EXPECT_NE(gone.find("|getstatus ann: "), std::string::npos) << gone;
     EXPECT_EQ(gone.substr(gone.size() - 16), "|getstatus ann: ") << "a logged-out user has no status";
@@ -217,17 +217,17 @@ TEST_F(MessageTest, SelectEndsAtOnceWithoutKindsAndWhenTheSessionGoes)
     users({"bob"});
     session_handle bob = login("bob");
     std::string reply = "x";
-    state.select_events(bob, "PING|msg", reply);
+    state.waiters().select(bob, "PING|msg", reply);
     EXPECT_EQ(reply, "x") << "nothing to wait for: ends at once, writes nothing";
     auto waiting = std::async(std::launch::async, [&] {
         std::string r;
-        state.select_events(bob, "MSG", r);
+        state.waiters().select(bob, "MSG", r);
         return r;
     });
     state.logout(bob);
     EXPECT_EQ(waiting.get(), "");
     std::string after;
-    state.select_events(bob, "MSG", after);
+    state.waiters().select(bob, "MSG", after);
     EXPECT_EQ(after, "");
 }
 
@@ -244,11 +244,11 @@ TEST_F(MessageTest, OnlineMessagingStatusAndSelectRunNoStatement)
     EXPECT_EQ(texts_of(fetch(state, bob)), texts{"hi"});
     state.send_custom_message("bob", "ann", "yo");
     std::string reply;
-    state.select_events(ann, "MSG|CUSMSG", reply);
+    state.waiters().select(ann, "MSG|CUSMSG", reply);
     EXPECT_EQ(texts_of(reply.substr(std::string("getcustommessage: ").size())), texts{"yo"});
     state.set_status("ann", "away");
     reply.clear();
-    state.select_events(bob, "STATUS", reply);
+    state.waiters().select(bob, "STATUS", reply);
     EXPECT_EQ(reply, "getstatus ann: away");
     std::string status;
     state.get_status("ann", status);
@@ -266,7 +266,7 @@ TEST_F(MessageTest, AHandOutThatCannotReachTheDatabaseKeepsTheEntries)
     db.exec("ALTER TABLE msgpool RENAME TO parked");
     EXPECT_ANY_THROW(fetch(state, bob));
     std::string reply;
-    state.select_events(bob, "MSG", reply);
+    state.waiters().select(bob, "MSG", reply);
     EXPECT_EQ(reply, "") << "nothing handed out";
     db.exec("ALTER TABLE parked RENAME TO msgpool");
     EXPECT_EQ(texts_of(fetch(state, bob)), (texts{"stored", "online"})) << "nothing lost, nothing reordered";
@@ -322,8 +322,8 @@ TEST_F(MessageTest, AParkedSelectHoldsNoThreadAndTheOldestIsAnsweredFirst)
     users({"ann", "bob"});
     session_handle bob = login("bob");
     std::vector<std::string> first, second;  // filled on the thread that completes them
-    state.park_select(bob, "MSG", [&](std::string r, hand_out) { first.push_back(std::move(r)); });
-    state.park_select(bob, "MSG|STATUS", [&](std::string r, hand_out) { second.push_back(std::move(r)); });
+    state.waiters().park(bob, "MSG", [&](std::string r, hand_out) { first.push_back(std::move(r)); });
+    state.waiters().park(bob, "MSG|STATUS", [&](std::string r, hand_out) { second.push_back(std::move(r)); });
     EXPECT_TRUE(first.empty() && second.empty()) << "parked, nothing pending";
 
     state.send_message("ann", "bob", "one");  // completes on this thread
@@ -336,7 +336,7 @@ TEST_F(MessageTest, AParkedSelectHoldsNoThreadAndTheOldestIsAnsweredFirst)
     EXPECT_EQ(texts_of(second[0].substr(std::string("getmessage: ").size())), texts{"two"});
 
     std::vector<std::string> third;
-    state.park_select(bob, "CUSMSG", [&](std::string r, hand_out) { third.push_back(std::move(r)); });
+    state.waiters().park(bob, "CUSMSG", [&](std::string r, hand_out) { third.push_back(std::move(r)); });
     state.logout(bob);
     EXPECT_EQ(third, texts{""}) << "logout releases what waits";
     EXPECT_EQ(first.size() + second.size(), 2u) << "each completed once";
@@ -361,7 +361,7 @@ TEST_F(MessageTest, WhatAReplyCouldNotCarryGoesBackInOrderAndIntoTheStoredPool)
         << "stored ones are stored again";
 
     std::promise<std::pair<std::string, hand_out>> answered;  // stored entries: on another thread
-    state.park_select(bob, "MSG", [&](std::string r, hand_out g) { answered.set_value({std::move(r), std::move(g)}); });
+    state.waiters().park(bob, "MSG", [&](std::string r, hand_out g) { answered.set_value({std::move(r), std::move(g)}); });
     auto [reply, from_select] = answered.get_future().get();
     EXPECT_EQ(texts_of(reply.substr(std::string("getmessage: ").size())), (texts{"s1", "s2", "o1"}));
     state.put_back(from_select);

@@ -17,34 +17,34 @@ std::string stored_password(test_database& db, const std::string& name)
 TEST_F(PasswordStorageTest, HashedStorageKeepsNoPasswordAndNeverSendsOne)
 {
     config.hashed_passwords = true;
-    state.new_user("ann", "pw one");
+    state.accounts().new_user("ann", "pw one");
     const std::string hash = stored_password(db, "ann");
     EXPECT_TRUE(is_password_hash(hash)) << hash;
     EXPECT_EQ(hash.find("pw one"), std::string::npos);
     EXPECT_EQ(reply_of([&] { state.login("ann", "pw"); }), "Invalid password.");
     session_handle ann = state.login("ann", "pw one");
-    state.set_info("ann", "password=two|answer=cat|question=pet?");
+    state.accounts().set_info("ann", "password=two|answer=cat|question=pet?");
     EXPECT_TRUE(is_password_hash(stored_password(db, "ann")));
     EXPECT_NE(stored_password(db, "ann"), hash);
     state.logout(ann);
     EXPECT_EQ(reply_of([&] { state.login("ann", "pw one"); }), "Invalid password.");
     state.logout(state.login("ann", "two"));
     std::string out;
-    EXPECT_EQ(reply_of([&] { state.password_for("ann", "cat", out); }),
+    EXPECT_EQ(reply_of([&] { state.accounts().password_for("ann", "cat", out); }),
               "Passwords are stored as hashes: the password cannot be sent.");
     EXPECT_EQ(out, "");
 }
 
 TEST_F(PasswordStorageTest, APlainPasswordBecomesItsHashAtTheNextLoginAndHashesStayUsable)
 {
-    state.new_user("bob", "pw");
+    state.accounts().new_user("bob", "pw");
     state.logout(state.login("bob", "pw"));
     session_handle bob = state.login("bob", "pw");
-    state.set_info("bob", "answer=cat");
+    state.accounts().set_info("bob", "answer=cat");
     state.logout(bob);
     EXPECT_EQ(stored_password(db, "bob"), "pw") << "plain storage keeps it as typed";
     std::string out;
-    state.password_for("bob", "cat", out);
+    state.accounts().password_for("bob", "cat", out);
     EXPECT_EQ(out, "pw");
 
     config.hashed_passwords = true;
@@ -55,7 +55,7 @@ TEST_F(PasswordStorageTest, APlainPasswordBecomesItsHashAtTheNextLoginAndHashesS
 
     config.hashed_passwords = false;  // back to plain: the hash still lets bob in
     state.logout(state.login("bob", "pw"));
-    EXPECT_EQ(reply_of([&] { state.password_for("bob", "cat", out); }),
+    EXPECT_EQ(reply_of([&] { state.accounts().password_for("bob", "cat", out); }),
               "Passwords are stored as hashes: the password cannot be sent.");
 }
 
@@ -64,11 +64,11 @@ TEST_F(PasswordStorageTest, APlainPasswordBecomesItsHashAtTheNextLoginAndHashesS
 TEST_F(PasswordStorageTest, ALoginChecksAgainWhenThePasswordChangedWhileItWaited)
 {
     config.hashed_passwords = true;
-    state.new_user("ann", "pw");
+    state.accounts().new_user("ann", "pw");
     password_work work;
     EXPECT_EQ(state.login("ann", "pw", work), nullptr);
     ASSERT_TRUE(work.pending());
-    state.set_info("ann", "password=new");
+    state.accounts().set_info("ann", "password=new");
     work.run();
     EXPECT_EQ(state.login("ann", "pw", work), nullptr) << "checked against the old password: again";
     work.run();
@@ -80,18 +80,18 @@ TEST_F(PasswordStorageTest, NewPasswordsAreHashedBeforeTheDatabaseIsAsked)
 {
     config.hashed_passwords = true;
     password_work work;
-    EXPECT_FALSE(state.new_user("ann", "pw", work));
-    EXPECT_FALSE(state.user_exists("ann"));
+    EXPECT_FALSE(state.accounts().new_user("ann", "pw", work));
+    EXPECT_FALSE(state.accounts().user_exists("ann"));
     work.run();
-    EXPECT_TRUE(state.new_user("ann", "pw", work));
+    EXPECT_TRUE(state.accounts().new_user("ann", "pw", work));
     EXPECT_TRUE(password_matches(stored_password(db, "ann"), "pw"));
     work.clear();
-    EXPECT_FALSE(state.set_info("ann", "password=a|nickname=N|password=b", work));
+    EXPECT_FALSE(state.accounts().set_info("ann", "password=a|nickname=N|password=b", work));
     work.run();
-    EXPECT_TRUE(state.set_info("ann", "password=a|nickname=N|password=b", work));
+    EXPECT_TRUE(state.accounts().set_info("ann", "password=a|nickname=N|password=b", work));
     EXPECT_TRUE(password_matches(stored_password(db, "ann"), "b")) << "the last one counts";
     work.clear();
-    EXPECT_TRUE(state.set_info("ann", "nickname=M", work)) << "no password: nothing to hash";
+    EXPECT_TRUE(state.accounts().set_info("ann", "nickname=M", work)) << "no password: nothing to hash";
 }
 
 } // namespace

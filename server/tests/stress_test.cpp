@@ -62,7 +62,7 @@ void round_trip(server_state& state, int receiver, bool connection_ends, inbox& 
     session_handle h = state.login(name, "pw");
     auto selecting = std::async(std::launch::async, [&] {
         std::string reply;
-        state.select_events(h, "MSG|CUSMSG", reply);
+        state.waiters().select(h, "MSG|CUSMSG", reply);
         return reply;
     });
     drain(state, h, receiver, box);
@@ -87,9 +87,9 @@ TEST_F(StressTest, EveryMessageArrivesExactlyOnceWhileReceiversComeAndGo)
 {
     config.max_field_len = 1000000;
     for (int r = 0; r < receivers; ++r)
-        state.new_user("r" + std::to_string(r), "pw");
+        state.accounts().new_user("r" + std::to_string(r), "pw");
     for (int s = 0; s < senders; ++s)
-        state.new_user("s" + std::to_string(s), "pw");
+        state.accounts().new_user("s" + std::to_string(s), "pw");
 
     std::atomic<int> sending{senders};
     std::atomic<int> failures{0};

@@ -412,7 +412,7 @@ void client_connection::park(const request& r)
         return;
     }
     ++parked_;
-    interpreter_.state().park_select(
+    interpreter_.state().waiters().park(
         target, r.args[1], [self = shared_from_this(), cid = r.raw.cid, text = r.raw.text](std::string reply,
                                                                                              hand_out given) {
             --self->parked_;

@@ -233,15 +233,15 @@ void command_interpreter::logout(const args_t&, std::string& r)
 
 void command_interpreter::newgroup(const args_t& a, std::string& r)
 {
-    state_.create_group(a[1]);
-    state_.set_master_list(a[1], user());
-    state_.set_member_list(a[1], user());
+    state_.groups().create(a[1]);
+    state_.groups().set_master_list(a[1], user());
+    state_.groups().set_member_list(a[1], user());
     r = ok;
 }
 
 void command_interpreter::newuser(const args_t& a, std::string& r)
 {
-    if (state_.new_user(a[1], a[2], work_))
+    if (state_.accounts().new_user(a[1], a[2], work_))
         r = ok;
 }
 
@@ -271,7 +271,7 @@ void command_interpreter::getmessage(const args_t&, std::string& r)
 
 void command_interpreter::sendgroupmessage(const args_t& a, std::string& r)
 {
-    if (!state_.is_member(user(), a[1])) {
+    if (!state_.groups().is_member(user(), a[1])) {
         r = "You are not a member of that group.";
         return;
     }
@@ -303,7 +303,7 @@ void command_interpreter::setcontactlist(const args_t& a, std::string& r)
 
 void command_interpreter::getcontactlist(const args_t&, std::string& r)
 {
-    state_.get_contact_list(user(), r);
+    state_.accounts().get_contact_list(user(), r);
 }
 
 void command_interpreter::setstatus(const args_t& a, std::string& r)
@@ -319,55 +319,55 @@ void command_interpreter::getstatus(const args_t& a, std::string& r)
 
 void command_interpreter::select(const args_t& a, std::string& r)
 {
-    state_.select_events(current(), a[1], r);
+    state_.waiters().select(current(), a[1], r);
 }
 
 void command_interpreter::getmemberlist(const args_t& a, std::string& r)
 {
-    state_.get_member_list(a[1], r);
+    state_.groups().get_member_list(a[1], r);
 }
 
 void command_interpreter::setmemberlist(const args_t& a, std::string& r)
 {
-    set_group_list(a, r, &server_state::set_member_list);
+    set_group_list(a, r, &groups::set_member_list);
 }
 
 void command_interpreter::getmasterlist(const args_t& a, std::string& r)
 {
-    state_.get_master_list(a[1], r);
+    state_.groups().get_master_list(a[1], r);
 }
 
 void command_interpreter::setmasterlist(const args_t& a, std::string& r)
 {
-    set_group_list(a, r, &server_state::set_master_list);
+    set_group_list(a, r, &groups::set_master_list);
 }
 
 // Only a master of the group may replace one of its lists.
 void command_interpreter::set_group_list(const args_t& a, std::string& r,
-                                void (server_state::*set)(const std::string&, const std::string&))
+                                void (groups::*set)(const std::string&, const std::string&))
 {
-    if (!state_.is_master(user(), a[1])) {
+    if (!state_.groups().is_master(user(), a[1])) {
         r = "You are not a master of that group.";
         return;
     }
-    (state_.*set)(a[1], a[2]);
+    (state_.groups().*set)(a[1], a[2]);
     r = ok;
 }
 
 void command_interpreter::getinfo(const args_t& a, std::string& r)
 {
-    state_.public_record(a[1], r);
+    state_.accounts().public_record(a[1], r);
 }
 
 void command_interpreter::setinfo(const args_t& a, std::string& r)
 {
-    if (state_.set_info(user(), a[1], work_))
+    if (state_.accounts().set_info(user(), a[1], work_))
         r = ok;
 }
 
 void command_interpreter::getpassword(const args_t& a, std::string& r)
 {
-    state_.password_for(a[1], a[2], r);
+    state_.accounts().password_for(a[1], a[2], r);
 }
 
 void command_interpreter::ver(const args_t&, std::string& r)

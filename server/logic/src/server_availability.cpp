@@ -26,18 +26,12 @@ void server_state::availability_changed(bool available, const db_error& why)
 // its next return.
 void server_state::store_orphans()
 {
-    std::vector<session_handle> orphans;
-    {
-        state_guard table(table_lock_);
-        for (const auto& [name, handle] : sessions_)
-            if (handle->orphaned)
-                orphans.push_back(handle);
-    }
+    const std::vector<session_handle> orphans = sessions_.orphans();
     for (const auto& handle : orphans) {
         try {
             state_guard user(user_lock(handle->name));
             {
-                state_guard table(table_lock_);
+                state_guard table(sessions_.lock());
                 if (!handle->orphaned || handle->closed)
                     continue;  // logged in again, or stored meanwhile
             }

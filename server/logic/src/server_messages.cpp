@@ -53,10 +53,10 @@ void server_state::deliver(kind k, const std::string& receiver, const std::strin
     session_handle orphan;
     due_list due;
     {
-        state_guard table(table_lock_);
-        auto it = sessions_.find(receiver);
-        if (it != sessions_.end() && !it->second->orphaned) {
-            session& s = *it->second;
+        state_guard table(sessions_.lock());
+        const session_handle& found = sessions_.find(receiver);
+        if (found && !found->orphaned) {
+            session& s = *found;
             pending_pool& pool = pools::pool(s, k);
             if (pool.size_with(entry) > max_pool())
                 throw qsexcpt(qsexcpt::message_box_full);
@@ -65,13 +65,12 @@ void server_state::deliver(kind k, const std::string& receiver, const std::strin
             pool.push(entry, ack);
             pools::flag(s, k) = true;
             if (ack)  // its sender waits for it to be safe
-                schedule_spill(it->second, s.selecting_until[static_cast<std::size_t>(column_of(k))]);
-            wake(it->second, due);
-            run_due(due);  // once the user lock is released
+                schedule_spill(found, s.selecting_until[static_cast<std::size_t>(column_of(k))]);
+            waiters_.wake(found, due);
+            waiters_.run_due(due);  // once the user lock is released
             return;
         }
-        if (it != sessions_.end())
-            orphan = it->second;
+        orphan = found;
     }
     if (orphan)  // what it holds goes first, so that the stored pool keeps its order
         logout_locked(orphan);
@@ -107,7 +106,7 @@ void server_state::spill(const session_handle& handle)
     std::array<std::size_t, 3> first{}, count{};
     database::pools chunks;
     {
-        state_guard table(table_lock_);
+        state_guard table(sessions_.lock());
         handle->spill_scheduled = false;
         if (handle->closed || handle->closing)
             return;
@@ -124,14 +123,14 @@ void server_state::spill(const session_handle& handle)
     std::vector<ack_handle> settled;
     bool stored = false;
     try {
-        with_db([&](database& d) { d.append_unbounded(handle->name, chunks); });
+        with_db(db_, [&](database& d) { d.append_unbounded(handle->name, chunks); });
         stored = true;
     } catch (...) {
         log_line("Could not store the pending messages of " + handle->name + " (" +
                  reason_of(std::current_exception()) + "); their senders are told.");
     }
     {
-        state_guard table(table_lock_);
+        state_guard table(sessions_.lock());
         for (kind k : pools::all) {
             pending_pool& pool = pools::pool(*handle, k);
             const auto c = static_cast<std::size_t>(column_of(k));
@@ -147,7 +146,7 @@ void server_state::spill(const session_handle& handle)
 // One statement appends within the bound; "Ok." follows only once it is committed.
 void server_state::append_stored(kind k, const std::string& receiver, const std::string& entry)
 {
-    const auto result = with_db([&](database& d) { return d.append(column_of(k), receiver, entry, max_pool()); });
+    const auto result = with_db(db_, [&](database& d) { return d.append(column_of(k), receiver, entry, max_pool()); });
     if (result == database::append_result::full)
         throw qsexcpt(qsexcpt::message_box_full);
     if (result == database::append_result::no_row)
@@ -160,7 +159,7 @@ void server_state::send(kind k, const std::string& sender, const std::string& re
     refuse_separator(text);
     const std::string entry = message_entry(sender, text, time_stamp());
     check_entry(k, entry);
-    if (!user_exists(receiver))
+    if (!accounts_.user_exists(receiver))
         throw qsexcpt(qsexcpt::invalid_username);
     deliver(k, receiver, entry, ack);
 }
@@ -182,7 +181,7 @@ void server_state::send_group_message(const std::string& sender, const std::stri
 {
     refuse_separator(text);
     std::string members;
-    get_member_list(group, members);
+    groups_.get_member_list(group, members);
     const std::string entry = group_message_entry(group, sender, text, time_stamp());
     check_entry(kind::group, entry);
     bool all_delivered = true;
@@ -201,7 +200,7 @@ void server_state::fetch(kind k, const session_handle& handle, std::string& out,
 {
     std::optional<state_guard> user;
     for (;;) {
-        state_guard table(table_lock_);
+        state_guard table(sessions_.lock());
         if (!handle || handle->closed || handle->closing)
             throw qsexcpt(qsexcpt::user_not_online);
         pending_pool& pool = pools::pool(*handle, k);
@@ -242,7 +241,7 @@ void server_state::fetch(kind k, const session_handle& handle, std::string& out,
 void server_state::hand_out_stored(kind k, const std::string& name, const std::string& before,
                                    const std::string& after)
 {
-    with_db([&](database& d) {
+    with_db(db_, [&](database& d) {
         const auto c = column_of(k);
         if (d.replace_if(c, name, before, after))
             return;

@@ -44,12 +44,7 @@ clock::time_point server_state::stop_deadline() const
 std::size_t server_state::store_all()
 {
     begin_stop();
-    std::vector<session_handle> all;
-    {
-        state_guard table(table_lock_);
-        for (const auto& [name, handle] : sessions_)
-            all.push_back(handle);
-    }
+    const std::vector<session_handle> all = sessions_.all();
     std::vector<recovery_entry> left;
     for (const auto& handle : all) {
         if (clock::now() < stop_deadline()) {
@@ -63,7 +58,7 @@ std::size_t server_state::store_all()
         }
         state_guard user(user_lock(handle->name), false);
         {
-            state_guard table(table_lock_);
+            state_guard table(sessions_.lock());
             collect_unstored(*handle, left);
         }
         close_session(handle);

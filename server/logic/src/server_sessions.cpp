@@ -1,28 +1,37 @@
-// The session table: sessions, status and status events.
+// Sessions on this node: their end, status and status events.
 #include <algorithm>
 #include <functional>
 
 #include "qs/store/list_encoding.h"
 #include "qs/server/server_state.h"
+#include "qs/server/local_directory.h"
+#include "qs/server/reply_limit.h"
 #include "qs/server/settings.h"
 #include "pool_kind.h"
 
 namespace qs {
 
-namespace {
-
-constexpr int name_has_session = 20;
-
-} // namespace
-
-server_state::server_state(state_options options) : options_(std::move(options)), db_(options_.database)
+server_state::server_state(state_options options)
+    : options_(std::move(options)),
+      db_(options_.database),
+      accounts_(db_),
+      groups_(db_, accounts_),
+      directory_(std::make_unique<local_directory>(sessions_)),
+      waiters_(sessions_, [this](const session_handle& handle, unsigned wanted, std::string& reply, hand_out& given) {
+          select_stored(handle, wanted, reply, given);
+      })
 {
     db_.pool().on_availability([this](bool available, const db_error& why) { availability_changed(available, why); });
 }
 
-std::size_t server_state::reply_limit()
+std::size_t reply_limit()
 {
     return static_cast<std::size_t>(std::min(config.buff_size, 1024) - 5);
+}
+
+std::size_t server_state::reply_limit()
+{
+    return qs::reply_limit();
 }
 
 mutex& server_state::user_lock(const std::string& name)
@@ -30,51 +39,28 @@ mutex& server_state::user_lock(const std::string& name)
     return user_locks_[std::hash<std::string>{}(name) % user_locks_.size()];
 }
 
-session_handle server_state::open_session(const std::string& name)
-{
-    state_guard table(table_lock_);
-    auto [it, inserted] = sessions_.try_emplace(name, nullptr);
-    if (!inserted)
-        throw exception(name_has_session);
-    it->second = std::make_shared<session>(name);
-    return it->second;
-}
-
 session_handle server_state::find_session(const std::string& name)
 {
-    state_guard table(table_lock_);
-    auto it = sessions_.find(name);
-    return it == sessions_.end() ? nullptr : it->second;
+    return sessions_.find_now(name);
 }
 
 void server_state::close_session(const session_handle& handle)
 {
     if (!handle)
         return;
+    directory_->release(handle);
     due_list due;
     {
-        state_guard table(table_lock_);
-        auto it = sessions_.find(handle->name);
-        if (it != sessions_.end() && it->second == handle)
-            sessions_.erase(it);
-        handle->closed = true;
-        wake(handle, due);
+        state_guard table(sessions_.lock());
+        waiters_.wake(handle, due);
     }
-    run_due(due);
+    waiters_.run_due(due);
 }
 
 // No lock: closed is only ever set, and a caller's answer may go stale either way.
 bool server_state::is_active(const session_handle& handle)
 {
     return handle && !handle->closed;
-}
-
-void server_state::push_event(const session_handle& s, const std::string& event, due_list& due)
-{
-    s->events.push_back(event);
-    if (s->events.size() > event_cap)
-        s->events.pop_front();
-    wake(s, due);
 }
 
 void server_state::publish_status(const session_handle& handle, const std::string& status)
@@ -84,23 +70,28 @@ void server_state::publish_status(const session_handle& handle, const std::strin
     const std::string event = "getstatus " + handle->name;
     due_list due;
     {
-        state_guard table(table_lock_);
+        state_guard table(sessions_.lock());
         handle->status = status;
         for (const auto& contact : split_list(handle->contacts)) {
-            auto it = sessions_.find(contact);
-            if (it != sessions_.end())
-                push_event(it->second, event, due);
+            if (const session_handle& other = sessions_.find(contact))
+                waiters_.push_event(other, event, due);
         }
     }
-    run_due(due);
+    waiters_.run_due(due);
+}
+
+// The list goes to the database first; a session of the user sees it at once.
+void server_state::set_contact_list(const std::string& user, const std::string& list)
+{
+    accounts_.write_contact_list(user, list);
+    state_guard table(sessions_.lock());
+    if (const session_handle& handle = sessions_.find(user))
+        handle->contacts = list;
 }
 
 void server_state::get_status(const std::string& name, std::string& out)
 {
-    state_guard table(table_lock_);
-    auto it = sessions_.find(name);
-    if (it != sessions_.end())
-        out = it->second->status;
+    directory_->status_of(name, out);
 }
 
 } // namespace qs
@@ -109,25 +100,22 @@ namespace qs {
 
 bool server_state::delivers_in_memory(const std::string& receiver)
 {
-    {
-        qs::lock_guard known(known_lock_);
-        if (known_users_.count(receiver) == 0)
-            return false;
-    }
-    state_guard table(table_lock_);
-    auto it = sessions_.find(receiver);
-    return it != sessions_.end() && !it->second->orphaned && !it->second->closing;
+    if (!accounts_.known(receiver))
+        return false;
+    state_guard table(sessions_.lock());
+    const session_handle& handle = sessions_.find(receiver);
+    return handle && !handle->orphaned && !handle->closing;
 }
 
 bool server_state::fetches_in_memory(const session_handle& handle, pool_kind kind)
 {
-    state_guard table(table_lock_);
+    state_guard table(sessions_.lock());
     return !handle || pools::pool(*handle, kind).stored() == 0;
 }
 
 bool server_state::logs_out_in_memory(const session_handle& handle)
 {
-    state_guard table(table_lock_);
+    state_guard table(sessions_.lock());
     if (!handle)
         return true;
     for (auto k : pools::all)

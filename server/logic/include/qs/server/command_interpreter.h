@@ -105,7 +105,7 @@ private:
     void ver(const args_t& a, std::string& r);
     void send_then_answer(const std::function<void(const ack_handle&)>& send, std::string& r, int failure);
     void set_group_list(const args_t& a, std::string& r,
-                        void (server_state::*set)(const std::string&, const std::string&));
+                        void (groups::*set)(const std::string&, const std::string&));
 
     server_state& state_;
     std::string peer_;  // "address" or "[address]" of the client; set before the first command

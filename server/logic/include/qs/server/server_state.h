@@ -6,18 +6,22 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <map>
+#include <memory>
 #include <string>
-#include <unordered_set>
 
 #include "qs/store/database.h"
+#include "qs/server/accounts.h"
+#include "qs/server/groups.h"
 #include "qs/server/login_throttle.h"
+#include "qs/server/node_sessions.h"
 #include "qs/server/password_work.h"
 #include "qs/server/qsexcpt.h"
 #include "qs/server/session.h"
+#include "qs/server/session_directory.h"
 #include "qs/server/state_lock.h"
 #include "qs/server/thread_cache.h"
 #include "qs/server/timed_tasks.h"
+#include "qs/server/waiters.h"
 
 namespace qs {
 
@@ -30,22 +34,26 @@ struct state_options {
     std::string recovery_file = "qsserver.recovery";
 };
 
-// The command logic: logged-in users in memory, everything else in the database.
+// The node: it owns the parts of the command logic (accounts and groups in the
+// database, the sessions logged in here with their pending pools and waiting selects)
+// and runs what spans several of them: login, logout, sending, fetching, putting back,
+// status and stop. docs/architecture.md draws the parts.
 // Every operation is safe from any number of threads. Refusals are qs::qsexcpt,
 // whose message is the reply; record-layer failures pass as qs::exception or db_error.
 // A database that cannot be reached or does not answer in time gives
 // "The database is not available."; the log says so once, with the driver's words,
 // and once more when it is back. Until then operations that need it are refused at once.
 //
-// Locking: table_lock_ guards sessions_ and every field of every session. A user's
+// Locking: the table lock of sessions_ guards the node's sessions and every field of
+// each; directory_ (who is online, the one-login rule) takes it for moments. A user's
 // lock (one of user_locks_, by name) makes that user's stored pools and session change
 // together: login's load, logout's store, every delivery ("the session, else msgpool")
 // and every hand-out of entries that are still stored hold it. Order: user lock, then
 // table lock; never two user locks at once; no database work under the table lock.
 // Both are taken through state_guard: callbacks completed under them (select replies)
 // run once the thread holds neither. On an event loop a user lock that is taken, and
-// the database, throw would_block instead of waiting. known_lock_ guards known_users_
-// and is taken alone. Functions "called with the table lock held" REQUIRE it (and the
+// the database, throw would_block instead of waiting. accounts_ takes its own lock
+// alone. Functions "called with the table lock held" REQUIRE it (and the
 // session_table role that comes with it); the user locks guard rows in the database,
 // which the analysis does not see.
 class server_state {
@@ -58,7 +66,6 @@ public:
     server_state& operator=(const server_state&) = delete;
 
     // Sessions.
-    session_handle open_session(const std::string& name);  // exception(20) when present
     session_handle find_session(const std::string& name);  // null when absent
     void close_session(const session_handle& handle);
     bool is_active(const session_handle& handle);          // still in the table
@@ -80,16 +87,6 @@ public:
     void logout_user(const std::string& name);
     // The same for a connection's own session handle.
     void end_session(const session_handle& handle);
-    bool new_user(const std::string& name, const std::string& password, password_work& work);
-    void new_user(const std::string& name, const std::string& password);
-    void info_record(const std::string& name, std::string& out);
-    // The first nine fields, without the answer and the password.
-    void public_record(const std::string& name, std::string& out);
-    // The password when answer equals the stored, non-empty answer.
-    void password_for(const std::string& name, const std::string& answer, std::string& out);
-    bool set_info(const std::string& name, const std::string& items, password_work& work);
-    void set_info(const std::string& name, const std::string& items);
-
     // Messages, status and events.
     // A send to a user who is online leaves the entry in memory; ack, when given, hears
     // once it is safe: handed out in a reply that left, or stored (at once when no
@@ -110,28 +107,15 @@ public:
     // when the session is gone. May wait on the database when needs_database().
     void put_back(const hand_out& given);
     void set_status(const std::string& name, const std::string& status);
-    // A select: done gets what fits in one reply once a kind named in mask is pending,
-    // at once when one is; "" at once when the mask names no kind, and when the session
-    // goes away. Until then it waits parked in the session, holding no thread. done runs
-    // exactly once, outside every lock, on the thread that completes it.
-    using select_done = std::function<void(std::string reply, hand_out given)>;
-    void park_select(const session_handle& handle, const std::string& mask, select_done done);
-    // The same, waiting for the reply.
-    void select_events(const session_handle& handle, const std::string& mask, std::string& reply);
 
-    // Groups and contact lists.
-    bool user_exists(const std::string& name);
-    bool group_exists(const std::string& name);
-    bool users_exist(const std::string& list);
-    void create_group(const std::string& group);
-    void get_member_list(const std::string& group, std::string& out);
-    void set_member_list(const std::string& group, const std::string& list);
-    void get_master_list(const std::string& group, std::string& out);
-    void set_master_list(const std::string& group, const std::string& list);
-    void get_contact_list(const std::string& user, std::string& out);
+    // Replaces the user's contact list; the user's session sees it at once.
     void set_contact_list(const std::string& user, const std::string& list);
-    bool is_member(const std::string& user, const std::string& group);
-    bool is_master(const std::string& user, const std::string& group);
+
+    // The database-backed parts: users and groups.
+    qs::accounts& accounts() noexcept { return accounts_; }
+    qs::groups& groups() noexcept { return groups_; }
+    // Waiting selects (park, select).
+    qs::waiters& waiters() noexcept { return waiters_; }
 
     // Whether an operation would now run without the database (it may still need it if
     // the state changes before it runs).
@@ -165,16 +149,11 @@ public:
     std::uint64_t statements_run() const noexcept { return db_.pool().statements(); }
     // The most text one reply may carry: min(buff_size, 1024) - 5.
     static std::size_t reply_limit();
-    static constexpr std::size_t event_cap = 256;
+    static constexpr std::size_t event_cap = waiters::event_cap;
     static constexpr std::chrono::milliseconds retry_pause{200};
 
 private:
-    template <typename Work>
-    auto with_db(Work&& work);
     mutex& user_lock(const std::string& name);
-    void remember_user(const std::string& name);
-    void load_pending(session& s, const database::login_row& row) REQUIRES(table_lock_, session_table);
-    void replace_with_hash(const std::string& name, const std::string& stored, const std::string& hash);
     void store_unstored(const session_handle& handle);
     void logout_stored(const session_handle& handle);
     void logout_locked(const session_handle& handle);
@@ -186,7 +165,7 @@ private:
     std::chrono::steady_clock::time_point stop_deadline() const;
     void deliver(pool_kind kind, const std::string& receiver, const std::string& entry, const ack_handle& ack);
     void schedule_spill(const session_handle& handle, timed_tasks::clock::time_point selecting_until)
-        REQUIRES(table_lock_, session_table);
+        REQUIRES(session_table);
     void spill(const session_handle& handle);
     void append_stored(pool_kind kind, const std::string& receiver, const std::string& entry);
     void send(pool_kind kind, const std::string& sender, const std::string& receiver, const std::string& text,
@@ -194,41 +173,22 @@ private:
     void fetch(pool_kind kind, const session_handle& handle, std::string& out, hand_out* given);
     void hand_out_stored(pool_kind kind, const std::string& name, const std::string& before,
                          const std::string& after);
-    struct due_select {
-        select_done done;
-        session_handle handle;
-        unsigned stored_wanted;  // non-zero: the reply hands out stored entries, to take then
-        std::string reply;
-        hand_out given;
-    };
-    using due_list = std::vector<due_select>;
-    void park_wanted(const session_handle& handle, unsigned wanted, select_done done);
-    void wake(const session_handle& handle, due_list& due) REQUIRES(table_lock_, session_table);
-    void run_due(due_list& due);
-    void answer_stored(due_select& d);
+    using due_list = waiters::due_list;
     void put_back_active(const hand_out& given);
     void restore_stored_heads(database& d, const std::string& name, const hand_out& given);
-    void push_event(const session_handle& s, const std::string& event, due_list& due)
-        REQUIRES(table_lock_, session_table);
     void select_stored(const session_handle& handle, unsigned wanted, std::string& reply, hand_out& given);
-    void take_sections(session& s, unsigned wanted, std::string& reply,
-                       std::array<pending_pool::taken, 3>* taken = nullptr,
-                       std::deque<std::string>* events_taken = nullptr) REQUIRES(table_lock_, session_table);
-    void read_group_list(const std::string& group, bool masters, std::string& out);
-    void write_group_list(const std::string& group, bool masters, const std::string& list);
-    bool in_group_list(const std::string& user, const std::string& group, bool masters);
 
     // Members: const, thread-safe themselves, guarded by a named lock, or atomic.
     const state_options options_;
     mutable database db_;  // thread-safe itself
-    table_mutex table_lock_;
-    std::map<std::string, session_handle> sessions_ GUARDED_BY(table_lock_);
+    qs::accounts accounts_;  // thread-safe itself
+    qs::groups groups_;      // thread-safe itself
+    node_sessions sessions_;  // thread-safe itself: its table lock guards every session here
+    std::unique_ptr<session_directory> directory_;  // thread-safe itself: a local_directory over sessions_
     std::array<mutex, 64> user_locks_;  // by hash of the user name; each guards its users' stored pools
-    mutex known_lock_;
-    std::unordered_set<std::string> known_users_ GUARDED_BY(known_lock_);  // users are never deleted
     login_throttle throttle_;  // thread-safe itself
     std::atomic<std::chrono::steady_clock::rep> stop_deadline_{std::chrono::steady_clock::time_point::max().time_since_epoch().count()};
-    thread_cache stored_replies_;  // thread-safe itself: select replies that hand out stored entries
+    qs::waiters waiters_;          // thread-safe itself: the parked selects of sessions_
     timed_tasks spills_;           // thread-safe itself: stores what waits in memory too long
     thread_cache background_;      // thread-safe itself: stores orphaned sessions once the database is back; destroyed first
 };

@@ -40,7 +40,7 @@ struct parked_select {
 // The in-memory record of one logged-in user. Owned jointly by the session table and
 // by the handles that connections and requests hold. name is const, closed atomic (set
 // under the table lock, read anywhere); every other field is guarded by the table lock
-// of the server_state whose table holds the session (session_table to the analysis).
+// of the node_sessions whose table holds the session (session_table to the analysis).
 struct session {
     explicit session(std::string user) : name(std::move(user)) {}
 

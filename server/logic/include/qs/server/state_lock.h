@@ -15,13 +15,13 @@ namespace qs {
 void run_outside_state_locks(std::function<void()> callback);
 
 // For Clang's analysis: the fields of a session are guarded by the table lock of the
-// server_state whose table holds it, which a session cannot name. A guard on a table
+// node_sessions whose table holds it, which a session cannot name. A guard on a table
 // lock also holds this role, and the fields are GUARDED_BY(session_table); a session
 // never moves between states.
 class CAPABILITY("session table") session_table_role {};
 inline session_table_role session_table;
 
-// A server_state's table lock.
+// The table lock of a node_sessions.
 class CAPABILITY("mutex") table_mutex : public mutex {};
 
 // One state lock, held from construction until unlock() or destruction.

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <string>
+
+#include "qs/server/session.h"
+#include "qs/store/database.h"
+
+namespace qs {
+
+// Who is online, and which login owns each user's session: the one-login rule, the end
+// of a session, a user's status. One node uses local_directory; a cluster directory
+// implements the same over the shared database and the cluster bus, keeping the
+// sessions of its own node in a node_sessions as the local one does.
+//
+// Calls are made holding no table lock (an implementation takes the one it needs); a
+// call that may wait (on a database, on the bus) is made only off the event loops. The
+// hot path of a message never comes here: it finds a receiver logged in on this node
+// in node_sessions.
+class session_directory {
+public:
+    virtual ~session_directory() = default;
+
+    // The one-login rule. The user's session on this node: made from row (its stored
+    // pools and contact list), or taken over from an orphan (a connection that ended
+    // while its pools could not be stored), which keeps its pools and gets row's
+    // contacts. qsexcpt(user_online) while the user is logged in with a live session.
+    // Called with the user's lock held.
+    virtual session_handle claim(const std::string& name, const database::login_row& row) = 0;
+    // The session is over: it leaves the directory (unless a newer session of the user
+    // took its place) and its handle is dead (closed). The caller wakes what waits in it.
+    virtual void release(const session_handle& handle) = 0;
+    // The status of a user logged in with a session; false when there is none.
+    virtual bool status_of(const std::string& name, std::string& out) = 0;
+};
+
+} // namespace qs

@@ -1,0 +1,45 @@
+#include "qs/server/node_sessions.h"
+
+namespace qs {
+
+std::pair<session_handle, bool> node_sessions::emplace(const std::string& name)
+{
+    auto [it, inserted] = sessions_.try_emplace(name, nullptr);
+    if (inserted)
+        it->second = std::make_shared<session>(name);
+    return {it->second, inserted};
+}
+
+void node_sessions::erase(const session_handle& handle)
+{
+    auto it = sessions_.find(handle->name);
+    if (it != sessions_.end() && it->second == handle)
+        sessions_.erase(it);
+}
+
+session_handle node_sessions::find_now(const std::string& name)
+{
+    state_guard table(lock_);
+    return find(name);
+}
+
+std::vector<session_handle> node_sessions::all()
+{
+    std::vector<session_handle> out;
+    state_guard table(lock_);
+    for (const auto& [name, handle] : sessions_)
+        out.push_back(handle);
+    return out;
+}
+
+std::vector<session_handle> node_sessions::orphans()
+{
+    std::vector<session_handle> out;
+    state_guard table(lock_);
+    for (const auto& [name, handle] : sessions_)
+        if (handle->orphaned)
+            out.push_back(handle);
+    return out;
+}
+
+} // namespace qs
