@@ -55,6 +55,9 @@ TEST_P(SettingsFile, FollowsTheFileRules)
     EXPECT_EQ(config.web_root, c.expected.web_root);
     EXPECT_EQ(config.web_origins, c.expected.web_origins);
     EXPECT_EQ(config.ws_ping, c.expected.ws_ping);
+    EXPECT_EQ(config.cluster_urls, c.expected.cluster_urls);
+    EXPECT_EQ(config.node_name, c.expected.node_name);
+    EXPECT_EQ(config.node_lease, c.expected.node_lease);
     EXPECT_EQ(complaints.size(), c.complaints);
 }
 
@@ -94,6 +97,19 @@ INSTANTIATE_TEST_SUITE_P(Cases, SettingsFile, testing::Values(
                   }), 0},
     settings_case{"WebSettingsRefused", "http_port=65536\nhttps_port=-1\nws_ping=0\nweb_origins=https://a.example/page\n",
                   settings{}, 4},
+    settings_case{"ClusterSettings",
+                  "cluster_url=nats://10.0.0.5:4222, tls://nats.example.org:4443,nats://[::1]:4222\n"
+                  "node_name=web-1.example:7000\nnode_lease=3\n",
+                  with([](settings& s) {
+                      s.cluster_urls = {"nats://10.0.0.5:4222", "tls://nats.example.org:4443", "nats://[::1]:4222"};
+                      s.node_name = "web-1.example:7000";
+                      s.node_lease = 3;
+                  }), 0},
+    settings_case{"ClusterUrlEmptyIsOneNode", "cluster_url=\n", settings{}, 0},
+    settings_case{"ClusterSettingsRefused",
+                  "cluster_url=nats://a:4222,http://b:80\nnode_name=a b\nnode_lease=2\n", settings{}, 3},
+    settings_case{"ClusterUrlsNeedAPort", "cluster_url=nats://a\n", settings{}, 1},
+    settings_case{"NodeNameTooLong", "node_name=" + std::string(65, 'n') + "\nnode_lease=3601\n", settings{}, 2},
     settings_case{"BindAddresses", "bind_address=::1\n", with([](settings& s) { s.bind_address = "::1"; }), 0},
     settings_case{"BindAddressNoAddress", "bind_address=localhost\n", settings{}, 1},
     settings_case{"HashedPasswords", "password_storage=hashed\n", with([](settings& s) { s.hashed_passwords = true; }), 0},

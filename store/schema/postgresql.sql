@@ -1,4 +1,5 @@
--- Quillspeak tables. Every column is text; the key columns are the primary keys.
+-- Quillspeak tables. The key columns are the primary keys; every column of the first
+-- three is text.
 -- Safe to run again: existing tables and rows are kept.
 CREATE TABLE IF NOT EXISTS userinfo (
     username TEXT NOT NULL PRIMARY KEY,
@@ -29,4 +30,18 @@ CREATE TABLE IF NOT EXISTS msgpool (
     messages TEXT,
     groupmessages TEXT,
     custommessages TEXT
+);
+
+-- The cluster mode (cluster_url): the nodes sharing this database, each live while its
+-- lease runs, and which node holds each logged-in user's session.
+CREATE TABLE IF NOT EXISTS nodes (
+    name TEXT NOT NULL PRIMARY KEY,
+    lease_until TIMESTAMPTZ NOT NULL,
+    started TIMESTAMPTZ NOT NULL
+);
+
+CREATE TABLE IF NOT EXISTS sessions (
+    username TEXT NOT NULL PRIMARY KEY,
+    node TEXT NOT NULL REFERENCES nodes (name) ON DELETE CASCADE,
+    since TIMESTAMPTZ NOT NULL
 );

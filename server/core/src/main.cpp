@@ -7,11 +7,13 @@
 #include <ctime>
 #include <fcntl.h>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <sys/file.h>
 #include <vector>
 #include <systemd/sd-daemon.h>
 
+#include "cluster_node.h"
 #include "qs/server/log.h"
 #include "qs/server/network.h"
 #include "qs/server/service_unit.h"
@@ -64,11 +66,12 @@ void wait_for_stop()
     }
 }
 
-void stop_server(qs::server_state& state, qs::network& net)
+void stop_server(qs::server_state& state, qs::network& net, std::unique_ptr<qs::cluster_node>& node)
 {
     state.begin_stop();
     net.stop();
     state.store_all();
+    node.reset();  // the node's lease ends, and its sessions are released
     qs::close_log();
     running = false;
 }
@@ -110,6 +113,33 @@ bool open_database(qs::server_state& state, std::string& kind)
     return false;
 }
 
+// In cluster mode the node joins before the server listens: a node that cannot fails
+// the start. The bus does not have to answer yet.
+bool join_cluster(const std::string& database, std::unique_ptr<qs::cluster_node>& node)
+{
+    if (qs::config.cluster_urls.empty())
+        return true;
+    std::string why;
+    if (database != "PostgreSQL") {
+        why = "cluster_url needs the database on PostgreSQL; \"Quillspeak Database\" is on " + database;
+    } else {
+        qs::cluster_node::options o;
+        o.urls = qs::config.cluster_urls;
+        o.name = qs::config.node_name.empty() ? qs::default_node_name(qs::config.port) : qs::config.node_name;
+        o.lease = std::chrono::seconds(qs::config.node_lease);
+        o.database = state_options().database;
+        o.database.size = 1;
+        node = std::make_unique<qs::cluster_node>(std::move(o));
+        if (node->start(why))
+            return true;
+        node.reset();
+    }
+    qs::log_line("Cannot start: " + why + ".");
+    std::cerr << "qsserver: " << why << std::endl;
+    qs::close_log();
+    return false;
+}
+
 std::string listen_address()
 {
     const std::string& a = qs::config.bind_address;
@@ -138,6 +168,9 @@ int run_server(bool as_service)
     std::string database;
     if (!open_database(state, database))
         return 1;
+    std::unique_ptr<qs::cluster_node> node;
+    if (!join_cluster(database, node))
+        return 1;
     merge_recovery(state);
     qs::network net(state);
     if (std::string why; !net.start(why)) {
@@ -152,7 +185,7 @@ int run_server(bool as_service)
     wait_for_stop();
     if (as_service)
         sd_notify(0, "STOPPING=1");
-    stop_server(state, net);
+    stop_server(state, net, node);
     return 0;
 }
 

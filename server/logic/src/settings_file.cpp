@@ -7,6 +7,7 @@
 #include <map>
 
 #include "qs/net/frame.h"
+#include "qs/server/cluster_address.h"
 #include "qs/server/log.h"
 #include "qs/server/settings.h"
 #include "qs/server/web_origin.h"
@@ -38,7 +39,7 @@ std::map<std::string, std::string> read_pairs(const std::string& file_name)
 }
 
 const char* const text_keys[] = {"bind_address",     "log_path", "tls_certificate", "tls_private_key",
-                                 "password_storage", "web_root", "web_origins"};
+                                 "password_storage", "web_root", "web_origins", "cluster_url", "node_name"};
 
 // The whole value: a NUL may not end an address early.
 bool is_ip_address(const std::string& text)
@@ -59,6 +60,26 @@ struct number_setting {
     int settings::*field;
     long low, high;
 };
+
+// cluster_url and node_name; node_lease is a number like the others.
+void read_cluster_settings(const std::map<std::string, std::string>& pairs, std::vector<std::string>& complaints)
+{
+    if (auto it = pairs.find("cluster_url"); it != pairs.end()) {
+        if (auto urls = parse_cluster_urls(it->second))
+            config.cluster_urls = std::move(*urls);
+        else
+            complaints.push_back("Setting cluster_url=" + it->second +
+                                 " is no comma-separated list of NATS addresses such as nats://10.0.0.5:4222; "
+                                 "using none (a single node).");
+    }
+    if (auto it = pairs.find("node_name"); it != pairs.end()) {
+        if (is_node_name(it->second))
+            config.node_name = it->second;
+        else
+            complaints.push_back("Setting node_name=" + it->second +
+                                 " is no name of 1 to 64 letters, digits and . _ : -; using the host name and port.");
+    }
+}
 
 } // namespace
 
@@ -101,6 +122,7 @@ std::vector<std::string> read_settings(const std::string& file_name, std::vector
         {"http_port", &settings::http_port, 0, 65535},
         {"https_port", &settings::https_port, 0, 65535},
         {"ws_ping", &settings::ws_ping, 1, 3600},
+        {"node_lease", &settings::node_lease, 3, 3600},
     };
     for (const auto& n : numbers) {
         auto it = pairs.find(n.key);
@@ -143,6 +165,7 @@ std::vector<std::string> read_settings(const std::string& file_name, std::vector
             complaints.push_back("Setting web_origins=" + it->second +
                                  " is no comma-separated list of origins such as https://example.org:8443; using none.");
     }
+    read_cluster_settings(pairs, complaints);
     if (notices != nullptr) {
         std::vector<std::string> known(std::begin(text_keys), std::end(text_keys));
         for (const auto& n : numbers)

@@ -16,6 +16,7 @@
 #include "fuzz_check.h"
 #include "memory_file.h"
 #include "qs/net/frame.h"
+#include "qs/server/cluster_address.h"
 #include "qs/server/settings.h"
 #include "qs/server/settings_file.h"
 #include "qs/server/web_origin.h"
@@ -46,6 +47,7 @@ const numeric_key numeric_keys[] = {
     {"http_port", &qs::settings::http_port, 0, 65535},
     {"https_port", &qs::settings::https_port, 0, 65535},
     {"ws_ping", &qs::settings::ws_ping, 1, 3600},
+    {"node_lease", &qs::settings::node_lease, 3, 3600},
 };
 
 struct text_key {
@@ -118,6 +120,39 @@ std::string some_origins(FuzzedDataProvider& in)
     return joined(origins);
 }
 
+bool is_url_list(const std::string& text)
+{
+    return qs::parse_cluster_urls(text).has_value();
+}
+
+// Up to three NATS addresses, as the reader keeps them.
+std::string some_urls(FuzzedDataProvider& in)
+{
+    std::vector<std::string> urls(in.ConsumeIntegralInRange(0, 3));
+    for (auto& u : urls) {
+        u = in.ConsumeBool() ? "tls://" : "nats://";
+        const int letters = in.ConsumeIntegralInRange(1, 12);
+        for (int i = 0; i < letters; ++i)
+            u += static_cast<char>('a' + in.ConsumeIntegralInRange(0, 25));
+        u += ":" + std::to_string(in.ConsumeIntegralInRange(1, 65535));
+    }
+    return joined(urls);
+}
+
+bool is_name(const std::string& text)
+{
+    return qs::is_node_name(text);
+}
+
+std::string some_name(FuzzedDataProvider& in)
+{
+    static constexpr char allowed[] = "abcXYZ019._:-";
+    std::string name(static_cast<std::size_t>(in.ConsumeIntegralInRange(1, 64)), 'n');
+    for (auto& c : name)
+        c = allowed[in.ConsumeIntegralInRange<std::size_t>(0, sizeof allowed - 2)];
+    return name;
+}
+
 // The text settings whose value is checked: one that fails keeps the default, with a complaint.
 struct checked_key {
     const char* key;
@@ -129,6 +164,8 @@ const checked_key checked_keys[] = {
     {"bind_address", is_ip_address, some_address},
     {"password_storage", is_storage, some_storage},
     {"web_origins", is_origin_list, some_origins},
+    {"cluster_url", is_url_list, some_urls},
+    {"node_name", is_name, some_name},
 };
 
 // The value a checked key left in the settings, as the file would spell it.
@@ -138,6 +175,10 @@ std::string value_of(const qs::settings& values, std::string_view key)
         return values.bind_address;
     if (key == "web_origins")
         return joined(values.web_origins);
+    if (key == "cluster_url")
+        return joined(values.cluster_urls);
+    if (key == "node_name")
+        return values.node_name;
     return values.hashed_passwords ? "hashed" : "plain";
 }
 
@@ -147,6 +188,10 @@ void set_value_of(qs::settings& values, std::string_view key, const std::string&
         values.bind_address = value;
     else if (key == "web_origins")
         values.web_origins = *qs::parse_origin_list(value);
+    else if (key == "cluster_url")
+        values.cluster_urls = *qs::parse_cluster_urls(value);
+    else if (key == "node_name")
+        values.node_name = value;
     else
         values.hashed_passwords = value == "hashed";
 }

@@ -33,6 +33,9 @@ struct settings {
     std::string web_root;                  // the page's folder; empty: the installed one
     std::vector<std::string> web_origins;  // other origins whose pages may open the WebSocket
     int ws_ping = 20;                      // seconds of WebSocket silence before a ping
+    std::vector<std::string> cluster_urls;  // the NATS servers of a cluster; empty: a single node
+    std::string node_name;                  // unique in the cluster; empty: host name and port
+    int node_lease = 10;                    // seconds a node counts as live after its last renewal
 };
 
 extern settings config;

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "qs/store/connection_pool.h"
+
+namespace qs {
+
+// The nodes of a cluster and which node holds each user's session, in the tables nodes
+// and sessions of the shared PostgreSQL database (store/schema/postgresql.sql). A node
+// is live while its lease runs; every lease is measured by the database's clock, so
+// the nodes' clocks need not agree. One statement per call: each is atomic on its own.
+//
+// Threads: safe from any thread; every call waits on the database, so never call one
+// on an event loop. Failures pass through as db_error (42P01: the tables are missing).
+class node_directory {
+public:
+    explicit node_directory(connection_pool& pool) : pool_(pool) {}
+
+    // Makes node live for lease from now, and forgets the sessions an earlier run of the
+    // same name held; false, changing nothing, while another live node has the name.
+    bool register_node(const std::string& node, std::chrono::seconds lease);
+    // Extends node's lease to lease from now; false when it had run out already (or the
+    // row is gone): other nodes may have claimed its users since, and the node must
+    // register again before it claims anything.
+    bool renew(const std::string& node, std::chrono::seconds lease);
+    // Ends node's lease now and releases every session it holds (the node stops).
+    void release_node(const std::string& node);
+
+    // Gives user's session to node unless another live node holds it; true when node
+    // holds it now (a node that holds it already keeps it, since unchanged). A node whose
+    // own lease ran out claims nothing. Of nodes claiming at once, exactly one wins.
+    bool claim(const std::string& user, const std::string& node);
+    // Releases user's session when node holds it (logout).
+    void release(const std::string& user, const std::string& node);
+    // The live node holding user's session, if any.
+    std::optional<std::string> holder(const std::string& user);
+    // The names of the live nodes, sorted.
+    std::vector<std::string> live_nodes();
+
+private:
+    connection_pool& pool_;
+};
+
+} // namespace qs
