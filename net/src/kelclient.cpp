@@ -41,6 +41,12 @@ void daemon_proc(std::shared_ptr<detail::client_channel> channel, socket wire, s
         }
     } catch (...) {
     }
+    // Free this thread's TLS state before close() may return: a process that exits next runs OpenSSL's
+    // clean-up, which must not race a session still referenced here.
+    if (tls) {
+        tls.reset();
+        detail::tls_session::forget_thread_state();
+    }
     std::lock_guard guard(channel->lock);
     channel->ended = true;
     channel->daemon_running = false;
@@ -158,6 +164,7 @@ void kelclient::close()
         channel_->changed.wait(guard, [this] { return !channel_->daemon_running; });
     }
     std::lock_guard guard(channel_->send_lock);
+    channel_->tls.reset();  // freed here, not by whichever thread drops the channel last
     if (channel_->wire.is_open())
         channel_->wire.close();
     socket::operator=(socket());

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <climits>
 #include <fcntl.h>
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
@@ -173,6 +174,11 @@ void tls_session::say_goodbye()
         return;
     ::ERR_clear_error();
     ::SSL_shutdown(ssl_.get());
+}
+
+void tls_session::forget_thread_state()
+{
+    ::OPENSSL_thread_stop();
 }
 
 } // namespace qs::detail

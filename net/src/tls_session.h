@@ -35,6 +35,9 @@ public:
     std::size_t recv(char* into, std::size_t room);
     // Tells the server the stream ends (close_notify) without waiting for its answer.
     void say_goodbye();
+    // Frees OpenSSL's state of the calling thread (its error queue) before the thread
+    // ends: a detached thread may outlive the process's clean-up otherwise.
+    static void forget_thread_state();
 
     static constexpr std::chrono::seconds handshake_limit{30};
 
