@@ -293,7 +293,7 @@ TEST_F(MessageTest, SpilledEntriesAndThosePutBackInFrontOfThemStayStoredInOrder)
     auto send = [&](const std::string& text) {
         auto ack = std::make_shared<delivery_ack>(qsexcpt::database_unavailable);
         state.send_message("ann", "bob", text, ack);
-        ack->release([&](bool safe) {
+        ack->release([&](bool safe, int) {
             std::lock_guard guard(heard_lock);
             heard.push_back(safe);
         });

@@ -48,18 +48,18 @@ void node_directory::release_node(const std::string& node)
 // The insert takes the claimant only while it is live. On a conflict the row is
 // locked and read at its newest: of two claims at once the second sees the first's
 // node, live, and changes nothing.
-bool node_directory::claim(const std::string& user, const std::string& node)
+bool node_directory::claim(const std::string& user, const std::string& node, const std::string& status)
 {
     return pool_.run([&](pooled_connection& c) {
         auto& s = c.prepared(
-            "INSERT INTO sessions (username, node, since) "
-            "SELECT ?, name, now() FROM nodes WHERE name = ? AND " + live + " "
-            "ON CONFLICT (username) DO UPDATE SET node = EXCLUDED.node, "
+            "INSERT INTO sessions (username, node, since, status) "
+            "SELECT ?, name, now(), ? FROM nodes WHERE name = ? AND " + live + " "
+            "ON CONFLICT (username) DO UPDATE SET node = EXCLUDED.node, status = EXCLUDED.status, "
             "since = CASE WHEN sessions.node = EXCLUDED.node THEN sessions.since ELSE EXCLUDED.since END "
             "WHERE sessions.node = EXCLUDED.node OR NOT EXISTS "
             "(SELECT 1 FROM nodes h WHERE h.name = sessions.node AND h." + live + ") "
             "RETURNING node");
-        s.run({user, node});
+        s.run({user, status, node});
         return s.fetch();
     });
 }
@@ -81,6 +81,47 @@ std::optional<std::string> node_directory::holder(const std::string& user)
         if (!s.fetch())
             return std::nullopt;
         return s.text(1);
+    });
+}
+
+void node_directory::set_status(const std::string& user, const std::string& node, const std::string& status)
+{
+    pool_.run([&](pooled_connection& c) {
+        auto& s = c.prepared("UPDATE sessions SET status = ? WHERE username = ? AND node = ?");
+        s.run({status, user, node});
+    });
+}
+
+std::optional<std::string> node_directory::status_of(const std::string& user)
+{
+    return pool_.run([&](pooled_connection& c) -> std::optional<std::string> {
+        auto& s = c.prepared("SELECT s.status FROM sessions s JOIN nodes n ON n.name = s.node "
+                             "WHERE s.username = ? AND n." + live);
+        s.run({user});
+        if (!s.fetch())
+            return std::nullopt;
+        return s.text(1);
+    });
+}
+
+std::vector<node_directory::stored_pools> node_directory::stored_of(const std::string& node)
+{
+    return pool_.run([&](pooled_connection& c) {
+        auto& s = c.prepared(
+            "SELECT m.username, octet_length(COALESCE(m.messages, '')), "
+            "octet_length(COALESCE(m.groupmessages, '')), octet_length(COALESCE(m.custommessages, '')) "
+            "FROM msgpool m JOIN sessions s ON s.username = m.username WHERE s.node = ? AND "
+            "(COALESCE(m.messages, '') <> '' OR COALESCE(m.groupmessages, '') <> '' OR "
+            "COALESCE(m.custommessages, '') <> '')");
+        s.run({node});
+        std::vector<stored_pools> found;
+        while (s.fetch()) {
+            stored_pools p{s.text(1), {}};
+            for (std::size_t i = 0; i < p.lengths.size(); ++i)
+                p.lengths[i] = std::stoul(s.text(static_cast<int>(i) + 2));
+            found.push_back(std::move(p));
+        }
+        return found;
     });
 }
 

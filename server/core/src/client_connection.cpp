@@ -323,7 +323,7 @@ void client_connection::finished_late(const std::shared_ptr<on_worker>& w, const
         }
     }
     if (later)
-        later->release([](bool) {});
+        later->release([](bool, int) {});
     asio::post(loop_, [self = shared_from_this()] {
         self->assert_on_loop();
         self->straggler_done();
@@ -447,10 +447,9 @@ void client_connection::reply_when_safe(std::int32_t cid, const std::string& com
         held_.push_back({cid, command, std::string(), {}, false});
         slot = &held_.back();  // stays put until it leaves
     }
-    const int failure = ack->failure_code();
     // A send may settle after the connection, and the network, are gone (at stop): then
     // nobody hears.
-    ack->release([weak = weak_from_this(), slot, failure](bool safe) {
+    ack->release([weak = weak_from_this(), slot](bool safe, int failure) {
         if (auto self = weak.lock())
             self->settle(*slot, safe ? "Ok." : qsexcpt(failure).message);
     });

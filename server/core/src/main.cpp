@@ -13,6 +13,7 @@
 #include <vector>
 #include <systemd/sd-daemon.h>
 
+#include "cluster_directory.h"
 #include "cluster_node.h"
 #include "qs/server/log.h"
 #include "qs/server/network.h"
@@ -66,12 +67,31 @@ void wait_for_stop()
     }
 }
 
-void stop_server(qs::server_state& state, qs::network& net, std::unique_ptr<qs::cluster_node>& node)
+// A node of a cluster: its lease and bus, and the directory the state uses through them.
+struct cluster_membership {
+    std::unique_ptr<qs::cluster_node> node;
+    qs::cluster_directory* directory = nullptr;  // owned by the state
+
+    // The directory stops using the node before the node goes.
+    ~cluster_membership()
+    {
+        if (directory) {
+            directory->stop_intake();
+            directory->detach();
+        }
+    }
+};
+
+void stop_server(qs::server_state& state, qs::network& net, cluster_membership& cluster)
 {
     state.begin_stop();
     net.stop();
+    if (cluster.directory)
+        cluster.directory->stop_intake();  // deliveries from now on wait for their sender's node to store them
     state.store_all();
-    node.reset();  // the node's lease ends, and its sessions are released
+    if (cluster.directory)
+        cluster.directory->detach();
+    cluster.node.reset();  // the node's lease ends, and its sessions are released
     qs::close_log();
     running = false;
 }
@@ -115,8 +135,9 @@ bool open_database(qs::server_state& state, std::string& kind)
 
 // In cluster mode the node joins before the server listens: a node that cannot fails
 // the start. The bus does not have to answer yet.
-bool join_cluster(const std::string& database, std::unique_ptr<qs::cluster_node>& node)
+bool join_cluster(qs::server_state& state, const std::string& database, cluster_membership& cluster)
 {
+    auto& node = cluster.node;
     if (qs::config.cluster_urls.empty())
         return true;
     std::string why;
@@ -128,10 +149,16 @@ bool join_cluster(const std::string& database, std::unique_ptr<qs::cluster_node>
         o.name = qs::config.node_name.empty() ? qs::default_node_name(qs::config.port) : qs::config.node_name;
         o.lease = std::chrono::seconds(qs::config.node_lease);
         o.database = state_options().database;
-        o.database.size = 1;
         node = std::make_unique<qs::cluster_node>(std::move(o));
-        if (node->start(why))
+        if (node->start(why)) {
+            const auto answer_limit = std::chrono::milliseconds(qs::config.spill_delay_ms) +
+                                      2 * std::chrono::seconds(qs::config.node_lease);
+            auto directory = std::make_unique<qs::cluster_directory>(state, *node, answer_limit);
+            cluster.directory = directory.get();
+            state.use_directory(std::move(directory));
+            cluster.directory->start();
             return true;
+        }
         node.reset();
     }
     qs::log_line("Cannot start: " + why + ".");
@@ -168,8 +195,8 @@ int run_server(bool as_service)
     std::string database;
     if (!open_database(state, database))
         return 1;
-    std::unique_ptr<qs::cluster_node> node;
-    if (!join_cluster(database, node))
+    cluster_membership cluster;
+    if (!join_cluster(state, database, cluster))
         return 1;
     merge_recovery(state);
     qs::network net(state);
@@ -185,7 +212,7 @@ int run_server(bool as_service)
     wait_for_stop();
     if (as_service)
         sd_notify(0, "STOPPING=1");
-    stop_server(state, net, node);
+    stop_server(state, net, cluster);
     return 0;
 }
 

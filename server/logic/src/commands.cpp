@@ -144,8 +144,10 @@ bool command_interpreter::needs_database(const args_t& args)
     if (cmd == nullptr || refused(*cmd, args, refusal))
         return false;
     const std::string& word = args[0];
-    if (word == "ver" || word == "getstatus" || word == "setstatus")
+    if (word == "ver" || word == "setstatus")
         return false;
+    if (word == "getstatus")
+        return !state_.status_in_memory(args[1]);
     if (word == "login")  // refused by the throttle: answered at once
         return !(attempt_ && attempt_->refused);
     if (word == "sendmessage" || word == "sendcustommessage")

@@ -9,7 +9,7 @@ namespace qs {
 delivery_ack::~delivery_ack()
 {
     if (done_ && outstanding_ > 0)
-        run_outside_state_locks([done = std::move(done_)] { done(false); });
+        run_outside_state_locks([done = std::move(done_), code = failure_code_] { done(false, code); });
 }
 
 void delivery_ack::attach()
@@ -29,6 +29,11 @@ void delivery_ack::withdraw()
     settle_one(false);
 }
 
+void delivery_ack::refuse(int code)
+{
+    settle_one(false, code);
+}
+
 void delivery_ack::release(done_fn done)
 {
     {
@@ -38,19 +43,24 @@ void delivery_ack::release(done_fn done)
     settle_one(true);
 }
 
-void delivery_ack::settle_one(bool safe)
+void delivery_ack::settle_one(bool safe, int code)
 {
     done_fn done;
     bool ok = false;
+    int failure = failure_code_;
     {
         qs::lock_guard guard(lock_);
         failed_ = failed_ || !safe;
+        if (refusal_ == 0)
+            refusal_ = code;
         if (--outstanding_ > 0 || !done_)
             return;
         done.swap(done_);
         ok = !failed_;
+        if (refusal_ != 0)
+            failure = refusal_;
     }
-    run_outside_state_locks([done = std::move(done), ok] { done(ok); });
+    run_outside_state_locks([done = std::move(done), ok, failure] { done(ok, failure); });
 }
 
 } // namespace qs

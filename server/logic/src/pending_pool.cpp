@@ -41,9 +41,12 @@ void pending_pool::push_stored(const std::string& text)
 {
     if (text.empty())
         return;
-    for (auto& piece : split_list(text))
-        push(std::move(piece));
-    stored_ = entries_.size();
+    auto at = std::next(entries_.begin(), static_cast<std::ptrdiff_t>(stored_));
+    for (auto& piece : split_list(text)) {
+        size_ = size_with(piece);
+        entries_.insert(at, {std::move(piece), nullptr});
+        ++stored_;
+    }
 }
 
 std::string pending_pool::join(std::size_t first, std::size_t last) const

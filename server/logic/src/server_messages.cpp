@@ -47,7 +47,8 @@ void record(server_state::hand_out* given, const session_handle& handle, kind k,
 
 } // namespace
 
-void server_state::deliver(kind k, const std::string& receiver, const std::string& entry, const ack_handle& ack)
+void server_state::deliver(kind k, const std::string& receiver, const std::string& entry, const ack_handle& ack,
+                           bool may_route)
 {
     state_guard user(user_lock(receiver), false);
     session_handle orphan;
@@ -74,7 +75,14 @@ void server_state::deliver(kind k, const std::string& receiver, const std::strin
     }
     if (orphan)  // what it holds goes first, so that the stored pool keeps its order
         logout_locked(orphan);
+    else if (may_route && directory_->route(k, receiver, entry, ack))
+        return;
     append_stored(k, receiver, entry);
+}
+
+void server_state::deliver_here(kind k, const std::string& receiver, const std::string& entry, const ack_handle& ack)
+{
+    deliver(k, receiver, entry, ack, false);
 }
 
 // What waits only in memory is stored once nobody is expected to select it: at once

@@ -67,17 +67,33 @@ void server_state::publish_status(const session_handle& handle, const std::strin
 {
     if (!handle)
         return;
-    const std::string event = "getstatus " + handle->name;
-    due_list due;
+    std::string contacts;
     {
         state_guard table(sessions_.lock());
         handle->status = status;
-        for (const auto& contact : split_list(handle->contacts)) {
+        contacts = handle->contacts;
+    }
+    status_event(handle->name, contacts);
+    directory_->status_changed(handle->name, status, contacts);
+}
+
+void server_state::status_event(const std::string& name, const std::string& contacts)
+{
+    const std::string event = "getstatus " + name;
+    due_list due;
+    {
+        state_guard table(sessions_.lock());
+        for (const auto& contact : split_list(contacts)) {
             if (const session_handle& other = sessions_.find(contact))
                 waiters_.push_event(other, event, due);
         }
     }
     waiters_.run_due(due);
+}
+
+void server_state::use_directory(std::unique_ptr<session_directory> directory)
+{
+    directory_ = std::move(directory);
 }
 
 // The list goes to the database first; a session of the user sees it at once.
@@ -113,8 +129,15 @@ bool server_state::fetches_in_memory(const session_handle& handle, pool_kind kin
     return !handle || pools::pool(*handle, kind).stored() == 0;
 }
 
+bool server_state::status_in_memory(const std::string& name)
+{
+    return !directory_->waits() || find_session(name) != nullptr;
+}
+
 bool server_state::logs_out_in_memory(const session_handle& handle)
 {
+    if (directory_->waits())  // the session's end is recorded in the shared database
+        return false;
     state_guard table(sessions_.lock());
     if (!handle)
         return true;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,13 +35,28 @@ public:
     // Gives user's session to node unless another live node holds it; true when node
     // holds it now (a node that holds it already keeps it, since unchanged). A node whose
     // own lease ran out claims nothing. Of nodes claiming at once, exactly one wins.
-    bool claim(const std::string& user, const std::string& node);
+    // status: the session's status from now.
+    bool claim(const std::string& user, const std::string& node, const std::string& status = "");
     // Releases user's session when node holds it (logout).
     void release(const std::string& user, const std::string& node);
     // The live node holding user's session, if any.
     std::optional<std::string> holder(const std::string& user);
     // The names of the live nodes, sorted.
     std::vector<std::string> live_nodes();
+
+    // Records the status of user's session, when node holds it.
+    void set_status(const std::string& user, const std::string& node, const std::string& status);
+    // The status of user's session on a live node, if any.
+    std::optional<std::string> status_of(const std::string& user);
+
+    // A user whose session node holds, with the byte lengths of its three stored pools
+    // (messages, groupmessages, custommessages).
+    struct stored_pools {
+        std::string user;
+        std::array<std::size_t, 3> lengths{};
+    };
+    // Every user of node with something stored in msgpool.
+    std::vector<stored_pools> stored_of(const std::string& node);
 
 private:
     connection_pool& pool_;

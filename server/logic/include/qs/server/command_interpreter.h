@@ -26,7 +26,7 @@ public:
     // Runs one parsed command line for this connection and fills result; what a fetch
     // hands out is recorded in given, when given. With later given, a send whose
     // entries still wait in memory leaves result empty and sets *later: the reply is
-    // "Ok." once it settles safely, the refusal of its failure_code() otherwise. A
+    // "Ok." once it settles safely, the refusal it settles with otherwise. A
     // command that may_hash() can stop instead, leaving waiting_work(): run it, then
     // execute the same line again.
     void execute(const std::vector<std::string>& args, std::string& result, server_state::hand_out* given = nullptr,

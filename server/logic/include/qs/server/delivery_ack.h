@@ -15,7 +15,8 @@ namespace qs {
 // that settles it. Shared by the entries that carry it; safe from any thread.
 class delivery_ack {
 public:
-    using done_fn = std::function<void(bool safe)>;
+    // safe, or the refusal (a qsexcpt code) that answers the send.
+    using done_fn = std::function<void(bool safe, int failure_code)>;
 
     explicit delivery_ack(int failure_code) : failure_code_(failure_code) {}
     ~delivery_ack();
@@ -27,19 +28,19 @@ public:
     int attached() const noexcept { return attached_; }
     void confirm();   // one entry is safe
     void withdraw();  // one entry was taken back unsent: the send failed
+    void refuse(int code);  // one entry was refused (another node's answer): the send fails with code
     // The sender listens: done runs when the send settles, at once if it has.
     void release(done_fn done);
-    // The refusal (a qsexcpt code) that answers a send that failed.
-    int failure_code() const noexcept { return failure_code_; }
 
 private:
-    void settle_one(bool safe);
+    void settle_one(bool safe, int code = 0);
 
-    const int failure_code_;
+    const int failure_code_;  // unless a refusal names another
     int attached_ = 0;  // the sending thread's only, before release()
     mutex lock_;
     int outstanding_ GUARDED_BY(lock_) = 1;  // the entries not settled, and the sender's hold
     bool failed_ GUARDED_BY(lock_) = false;
+    int refusal_ GUARDED_BY(lock_) = 0;  // the first refusal's code, 0 when none
     done_fn done_ GUARDED_BY(lock_);
 };
 

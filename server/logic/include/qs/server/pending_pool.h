@@ -35,8 +35,9 @@ public:
     bool has_unstored() const noexcept { return stored_ < entries_.size(); }
 
     void push(std::string entry, ack_handle ack = nullptr);
-    // Appends every entry of a pool text read from the database (cut at "|"), counted
-    // as stored; the empty text adds nothing. Only before any other entry arrives.
+    // Adds every entry of a pool text read from the database (cut at "|"), counted as
+    // stored, behind the stored entries and before those kept only here; the empty text
+    // adds nothing.
     void push_stored(const std::string& text);
     // The text form; the pool stays as it is.
     std::string text() const;

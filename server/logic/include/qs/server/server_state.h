@@ -15,6 +15,7 @@
 #include "qs/server/login_throttle.h"
 #include "qs/server/node_sessions.h"
 #include "qs/server/password_work.h"
+#include "qs/server/pool_kind.h"
 #include "qs/server/qsexcpt.h"
 #include "qs/server/session.h"
 #include "qs/server/session_directory.h"
@@ -58,7 +59,7 @@ struct state_options {
 // which the analysis does not see.
 class server_state {
 public:
-    enum class pool_kind { personal, group, custom };
+    using pool_kind = qs::pool_kind;
 
     explicit server_state(state_options options = {});
     ~server_state();
@@ -111,6 +112,20 @@ public:
     // Replaces the user's contact list; the user's session sees it at once.
     void set_contact_list(const std::string& user, const std::string& list);
 
+    // The cluster's side. A directory other than the local one, before any session.
+    void use_directory(std::unique_ptr<session_directory> directory);
+    // An entry another node routed here: into the receiver's session on this node, else
+    // stored. Never routes again. May wait on the user lock and the database.
+    void deliver_here(pool_kind kind, const std::string& receiver, const std::string& entry, const ack_handle& ack);
+    // The status of name changed on another node: its contacts logged in here hear.
+    void status_event(const std::string& name, const std::string& contacts);
+    // Entries stored for name behind those its session here knows of (appended by
+    // another node, or while the bus was away) join the session; stored_lengths, the
+    // lengths of the three stored pools as the caller read them, spares the reading when
+    // nothing changed. May wait on the user lock and the database.
+    void absorb_stored(const std::string& name, const std::array<std::size_t, 3>& stored_lengths);
+    node_sessions& sessions() noexcept { return sessions_; }
+
     // The database-backed parts: users and groups.
     qs::accounts& accounts() noexcept { return accounts_; }
     qs::groups& groups() noexcept { return groups_; }
@@ -122,6 +137,7 @@ public:
     bool delivers_in_memory(const std::string& receiver);
     bool fetches_in_memory(const session_handle& handle, pool_kind kind);
     bool logs_out_in_memory(const session_handle& handle);
+    bool status_in_memory(const std::string& name);
 
     // Stop: stores every session's pools, orphans included, retrying until store_retry
     // has passed; what still cannot be stored goes to the recovery file. Returns how
@@ -163,7 +179,8 @@ private:
     void store_orphans();
     void finish_logout(const session_handle& handle);
     std::chrono::steady_clock::time_point stop_deadline() const;
-    void deliver(pool_kind kind, const std::string& receiver, const std::string& entry, const ack_handle& ack);
+    void deliver(pool_kind kind, const std::string& receiver, const std::string& entry, const ack_handle& ack,
+                 bool may_route = true);
     void schedule_spill(const session_handle& handle, timed_tasks::clock::time_point selecting_until)
         REQUIRES(session_table);
     void spill(const session_handle& handle);

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "qs/server/delivery_ack.h"
+#include "qs/server/pool_kind.h"
 #include "qs/server/session.h"
 #include "qs/store/database.h"
 
@@ -31,6 +33,25 @@ public:
     virtual void release(const session_handle& handle) = 0;
     // The status of a user logged in with a session; false when there is none.
     virtual bool status_of(const std::string& name, std::string& out) = 0;
+
+    // Whether claim, release, and status_of and route for users not logged in on this
+    // node, may wait (on a database, on the bus): then their callers run off the loops.
+    virtual bool waits() const { return false; }
+    // An entry for a receiver with no session on this node: handed to the node that
+    // holds the receiver's session, if another one does (true); ack, when given, is
+    // attached and settles with that node's answer. False: no node does, the caller
+    // stores it. Called holding the receiver's user lock.
+    virtual bool route(pool_kind, const std::string& /*receiver*/, const std::string& /*entry*/,
+                       const ack_handle& /*ack*/)
+    {
+        return false;
+    }
+    // A user's status changed to status on this node; contacts, the user's contact
+    // list, are the users who hear of it. Called holding no state lock; never waits.
+    virtual void status_changed(const std::string& /*name*/, const std::string& /*status*/,
+                                const std::string& /*contacts*/)
+    {
+    }
 };
 
 } // namespace qs

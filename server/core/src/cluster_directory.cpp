@@ -1,0 +1,318 @@
+#include "cluster_directory.h"
+
+#include <algorithm>
+#include <functional>
+
+#include "qs/cluster/bus.h"
+#include "qs/server/log.h"
+#include "qs/server/log_redaction.h"
+#include "qs/server/qsexcpt.h"
+
+namespace qs {
+
+namespace wire = cluster_wire;
+using clock = std::chrono::steady_clock;
+
+// Settlements may come after the directory stopped publishing (a select reply that
+// leaves during the stop): they then find no bus, and the sender's node stores the entry
+// once its wait is over.
+struct cluster_directory::outbox {
+    qs::mutex lock;
+    cluster::bus* bus GUARDED_BY(lock) = nullptr;
+
+    bool publish(std::string subject, std::string data)
+    {
+        qs::lock_guard guard(lock);  // publish() only queues
+        return bus != nullptr && bus->publish(std::move(subject), std::move(data));
+    }
+};
+
+cluster_directory::cluster_directory(server_state& state, cluster_node& node, std::chrono::milliseconds answer_limit)
+    : state_(state),
+      node_(node),
+      local_(state.sessions()),
+      answer_limit_(answer_limit),
+      outbox_(std::make_shared<outbox>())
+{
+    {
+        qs::lock_guard guard(outbox_->lock);
+        outbox_->bus = &node.bus();
+    }
+    qs::lock_guard guard(intake_lock_);
+    for (auto& lane : lanes_)
+        lane = std::make_unique<timed_tasks>();
+}
+
+cluster_directory::~cluster_directory()
+{
+    stop_intake();
+    detach();
+}
+
+void cluster_directory::start()
+{
+    const auto intake = [this](cluster::task t) { post(intake_lane, std::move(t)); };
+    node_.bus().subscribe(wire::deliver_subject(node_.name()), intake,
+                          [this](const std::string&, const std::string& data) { on_delivery(data); });
+    node_.bus().subscribe(wire::settled_subject(node_.name()), intake,
+                          [this](const std::string&, const std::string& data) { on_settlement(data); });
+    node_.bus().subscribe(wire::status_subject, intake,
+                          [this](const std::string&, const std::string& data) { on_status(data); });
+    ticks_ = std::make_unique<timed_tasks>();
+    sweep_later();
+}
+
+void cluster_directory::stop_intake()
+{
+    qs::lock_guard guard(intake_lock_);
+    open_ = false;
+    for (auto& lane : lanes_)
+        lane.reset();  // the task under way ends first
+}
+
+void cluster_directory::detach()
+{
+    ticks_.reset();
+    qs::lock_guard guard(outbox_->lock);
+    outbox_->bus = nullptr;
+}
+
+void cluster_directory::post(std::size_t lane, std::function<void()> task)
+{
+    qs::lock_guard guard(intake_lock_);
+    if (open_)
+        lanes_[lane]->run_at(clock::now(), std::move(task));
+}
+
+// ---- Sessions
+
+// The shared database decides first: a user held by another live node is online there.
+// The row says "online" at once, as the login's own status change will.
+session_handle cluster_directory::claim(const std::string& name, const database::login_row& row)
+{
+    if (!node_.directory().claim(name, node_.name(), "online"))
+        throw qsexcpt(qsexcpt::user_online);
+    return local_.claim(name, row);
+}
+
+void cluster_directory::release(const session_handle& handle)
+{
+    local_.release(handle);
+    if (state_.find_session(handle->name))  // a newer session of the user keeps the claim
+        return;
+    try {
+        node_.directory().release(handle->name, node_.name());
+    } catch (const std::exception& e) {
+        log_line("Could not record that " + handle->name + " logged out (" + e.what() + "); tried again each second.");
+        qs::lock_guard guard(lock_);
+        unreleased_.push_back(handle->name);
+    }
+}
+
+bool cluster_directory::status_of(const std::string& name, std::string& out)
+{
+    if (local_.status_of(name, out))
+        return true;
+    const auto status = node_.directory().status_of(name);
+    if (!status)
+        return false;
+    out = *status;
+    return true;
+}
+
+// ---- Deliveries
+
+bool cluster_directory::route(pool_kind kind, const std::string& receiver, const std::string& entry,
+                              const ack_handle& ack)
+{
+    if (!node_.bus().connected())
+        return false;  // stored: the holder's sweep takes it
+    const auto holder = node_.directory().holder(receiver);
+    if (!holder || *holder == node_.name())
+        return false;
+    wire::delivery d{0, node_.name(), static_cast<int>(kind), receiver, entry, ack != nullptr};
+    if (ack) {
+        ack->attach();
+        qs::lock_guard guard(lock_);
+        d.id = ++last_id_;
+        waiting_.emplace(d.id, waiting{ack, *holder, kind, receiver, entry, clock::now() + answer_limit_});
+    }
+    if (outbox_->publish(wire::deliver_subject(*holder), wire::encode(d)))
+        return true;
+    if (ack) {
+        {
+            qs::lock_guard guard(lock_);
+            waiting_.erase(d.id);
+        }
+        ack->confirm();  // undoes the attach: the caller stores the entry
+    }
+    return false;
+}
+
+void cluster_directory::on_delivery(const std::string& data)
+{
+    const auto d = wire::decode_delivery(data);
+    if (!d) {
+        log_line("Dropped a delivery from the cluster bus that could not be read.");
+        return;
+    }
+    post(1 + std::hash<std::string>{}(d->receiver) % lane_count, [this, d = *d] {
+        const auto kind = static_cast<pool_kind>(d.kind);
+        auto ack = d.answer ? std::make_shared<delivery_ack>(-1) : nullptr;
+        int refusal = -2;  // none
+        try {
+            state_.deliver_here(kind, d.receiver, d.entry, ack);
+        } catch (const qsexcpt& e) {
+            refusal = e.code();
+        } catch (...) {
+            refusal = -1;
+            log_line("Could not deliver an entry from node " + d.from + " to " + d.receiver + " (" +
+                     reason_of(std::current_exception()) + ").");
+        }
+        if (!ack)
+            return;
+        auto send = [box = outbox_, to = wire::settled_subject(d.from)](const wire::settlement& s) {
+            return box->publish(to, wire::encode(s));
+        };
+        if (refusal != -2) {
+            send(wire::settlement{d.id, false, refusal});
+            ack->release([](bool, int) {});
+            return;
+        }
+        ack->release([send, id = d.id](bool safe, int failure) { send(wire::settlement{id, safe, safe ? -1 : failure}); });
+    });
+}
+
+void cluster_directory::on_settlement(const std::string& data)
+{
+    const auto s = wire::decode_settlement(data);
+    if (!s)
+        return;
+    waiting w;
+    {
+        qs::lock_guard guard(lock_);
+        auto it = waiting_.find(s->id);
+        if (it == waiting_.end())
+            return;  // stored here already: its wait was over
+        w = std::move(it->second);
+        waiting_.erase(it);
+    }
+    if (s->safe)
+        w.ack->confirm();
+    else if (s->refusal < 0 || w.kind == pool_kind::group)  // a group send says "not delivered to all"
+        w.ack->withdraw();
+    else
+        w.ack->refuse(s->refusal);
+}
+
+// ---- Status
+
+// The row first, then the event: a contact who asks after the event reads the new status.
+void cluster_directory::status_changed(const std::string& name, const std::string& status, const std::string& contacts)
+{
+    post(status_lane, [this, name, status, contacts] {
+        try {
+            node_.directory().set_status(name, node_.name(), status);
+        } catch (const std::exception& e) {
+            log_line("Could not record the status of " + name + " (" + e.what() + ").");
+        }
+        outbox_->publish(wire::status_subject, wire::encode(wire::status_change{node_.name(), name, status, contacts}));
+    });
+}
+
+void cluster_directory::on_status(const std::string& data)
+{
+    const auto s = wire::decode_status_change(data);
+    if (s && s->node != node_.name())
+        state_.status_event(s->name, s->contacts);
+}
+
+// ---- The sweep
+
+void cluster_directory::sweep_later()
+{
+    ticks_->run_at(clock::now() + sweep_every, [this] {
+        sweep();
+        sweep_later();
+    });
+}
+
+void cluster_directory::sweep()
+{
+    try {
+        retry_releases();
+        absorb_stored();
+        store_unanswered();
+        qs::lock_guard guard(lock_);
+        sweep_failed_ = false;
+    } catch (...) {
+        const std::string why = reason_of(std::current_exception());
+        qs::lock_guard guard(lock_);
+        if (!sweep_failed_)
+            log_line("The cluster sweep failed (" + why + "); it tries again each second.");
+        sweep_failed_ = true;
+    }
+}
+
+void cluster_directory::absorb_stored()
+{
+    for (const auto& user : node_.directory().stored_of(node_.name()))
+        state_.absorb_stored(user.user, user.lengths);
+}
+
+// A node whose lease ran out, or that did not answer in time, may be gone: the entry is
+// delivered here (stored, unless the receiver came to this node meanwhile). Should that
+// node have taken it after all, its receiver gets it twice; no entry is lost.
+void cluster_directory::store_unanswered()
+{
+    {
+        qs::lock_guard guard(lock_);
+        if (waiting_.empty())
+            return;
+    }
+    const auto live = node_.directory().live_nodes();
+    std::vector<waiting> overdue;
+    {
+        qs::lock_guard guard(lock_);
+        const auto now = clock::now();
+        for (auto it = waiting_.begin(); it != waiting_.end();) {
+            const bool gone = std::find(live.begin(), live.end(), it->second.node) == live.end();
+            if (!gone && it->second.until > now) {
+                ++it;
+                continue;
+            }
+            overdue.push_back(std::move(it->second));
+            it = waiting_.erase(it);
+        }
+    }
+    for (auto& w : overdue) {
+        log_line("Node " + w.node + " did not answer for an entry to " + w.receiver + "; it is stored here.");
+        try {
+            state_.deliver_here(w.kind, w.receiver, w.entry, w.ack);
+            w.ack->confirm();
+        } catch (...) {
+            w.ack->withdraw();
+        }
+    }
+}
+
+void cluster_directory::retry_releases()
+{
+    std::vector<std::string> names;
+    {
+        qs::lock_guard guard(lock_);
+        names.swap(unreleased_);
+    }
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        try {
+            if (!state_.find_session(names[i]))
+                node_.directory().release(names[i], node_.name());
+        } catch (...) {
+            qs::lock_guard guard(lock_);
+            unreleased_.insert(unreleased_.end(), names.begin() + static_cast<std::ptrdiff_t>(i), names.end());
+            throw;
+        }
+    }
+}
+
+} // namespace qs
