@@ -55,9 +55,15 @@ void ensure_accounts(run_context& ctx, const std::vector<std::string>& names)
 
 std::vector<std::unique_ptr<client>> log_in_all(run_context& ctx, const std::vector<std::string>& names)
 {
+    return log_in_all(ctx, names, ctx.server);
+}
+
+std::vector<std::unique_ptr<client>> log_in_all(run_context& ctx, const std::vector<std::string>& names,
+                                                const endpoint& at)
+{
     std::vector<std::unique_ptr<client>> clients;
     for (const auto& name : names) {
-        clients.push_back(std::make_unique<client>(ctx.loop, ctx.server));
+        clients.push_back(std::make_unique<client>(ctx.loop, at));
         clients.back()->on_error(ctx.fail_as(name));
     }
     bounded_jobs jobs(names.size(), setup_window, [&](std::size_t i, std::function<void()> finished) {

@@ -11,14 +11,15 @@
 
 namespace qsb {
 
-endpoint loopback_endpoint(const std::string& host, int port)
+endpoint loopback_endpoint(const std::string& host, int port, std::string_view host_option)
 {
     endpoint ep;
     ep.addr.sin_family = AF_INET;
+    const std::string option(host_option);
     if (::inet_pton(AF_INET, host.c_str(), &ep.addr.sin_addr) != 1)
-        throw bench_error("--host must be a numeric IPv4 address on 127.0.0.0/8, not " + host);
+        throw bench_error(option + " must be a numeric IPv4 address on 127.0.0.0/8, not " + host);
     if ((ntohl(ep.addr.sin_addr.s_addr) >> 24) != 127)
-        throw bench_error("--host must be on the loopback network 127.0.0.0/8, not " + host);
+        throw bench_error(option + " must be on the loopback network 127.0.0.0/8, not " + host);
     if (port < 1 || port > 65535)
         throw bench_error("--port must be in 1..65535");
     ep.addr.sin_port = htons(static_cast<std::uint16_t>(port));

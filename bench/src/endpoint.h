@@ -2,6 +2,7 @@
 
 #include <netinet/in.h>
 #include <string>
+#include <string_view>
 
 namespace qsb {
 
@@ -12,8 +13,9 @@ struct endpoint {
     bool ws = false;   // the port serves HTTP; the client upgrades to the WebSocket at /ws
 };
 
-// Throws bench_error for a host outside 127.0.0.0/8 or a port outside 1..65535.
-endpoint loopback_endpoint(const std::string& host, int port);
+// Throws bench_error for a host outside 127.0.0.0/8 or a port outside 1..65535, naming
+// the option the host came from.
+endpoint loopback_endpoint(const std::string& host, int port, std::string_view host_option = "--host");
 
 // "127.0.0.1:7000"
 std::string describe(const endpoint& ep);

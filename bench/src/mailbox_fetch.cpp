@@ -15,12 +15,13 @@ constexpr std::size_t parallel_fetches = 32;
 // One user's fetch: login, getmessage until "No messages.", logout.
 struct mailbox {
     run_context& ctx;
+    const endpoint& at;
     std::size_t index;
     std::string name;
     const std::function<void(std::size_t, std::string_view)>& on_text;
     fetch_result& result;
     std::function<void()> finished;
-    client c{ctx.loop, ctx.server};
+    client c{ctx.loop, at};
 
     void begin()
     {
@@ -60,13 +61,13 @@ struct mailbox {
 
 } // namespace
 
-fetch_result fetch_all(run_context& ctx, const std::vector<std::string>& names,
+fetch_result fetch_all(run_context& ctx, const endpoint& at, const std::vector<std::string>& names,
                        const std::function<void(std::size_t user, std::string_view text)>& on_text)
 {
     fetch_result result;
     std::vector<std::unique_ptr<mailbox>> boxes;
     bounded_jobs jobs(names.size(), parallel_fetches, [&](std::size_t i, std::function<void()> finished) {
-        boxes.push_back(std::unique_ptr<mailbox>(new mailbox{ctx, i, names[i], on_text, result, std::move(finished)}));
+        boxes.push_back(std::unique_ptr<mailbox>(new mailbox{ctx, at, i, names[i], on_text, result, std::move(finished)}));
         boxes.back()->begin();
     });
     jobs.start();
@@ -74,10 +75,10 @@ fetch_result fetch_all(run_context& ctx, const std::vector<std::string>& names,
     return result;
 }
 
-long long clear_boxes(run_context& ctx, const std::vector<std::string>& names)
+long long clear_boxes(run_context& ctx, const endpoint& at, const std::vector<std::string>& names)
 {
     long long left = 0;
-    fetch_all(ctx, names, [&](std::size_t, std::string_view) { ++left; });
+    fetch_all(ctx, at, names, [&](std::size_t, std::string_view) { ++left; });
     return left;
 }
 

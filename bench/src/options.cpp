@@ -24,6 +24,8 @@ struct option_def {
 const option_def known_options[] = {
     {"--host", &options::host},
     {"--port", &options::port, 1, 65535},
+    {"--receiver-host", &options::receiver_host},
+    {"--receiver-port", &options::receiver_port, 1, 65535},
     {"--server-pid", &options::server_pid, 1, std::numeric_limits<int>::max()},
     {"--duration", &options::duration, 0.001, 3600},
     {"--drain", &options::drain, 0.001, 3600},
@@ -81,7 +83,19 @@ const option_def& find_option(const std::string& name)
     throw bench_error("unknown option " + name + "\n" + usage());
 }
 
+// Only the workloads whose receivers wait in select can have them elsewhere.
+void check_receivers(const options& o)
+{
+    if (receivers_apart(o) && !o.workload.empty() && o.workload != "dm" && o.workload != "latency")
+        throw bench_error("--receiver-host and --receiver-port are for dm and latency, not " + o.workload);
+}
+
 } // namespace
+
+bool receivers_apart(const options& o)
+{
+    return !o.receiver_host.empty() || o.receiver_port != 0;
+}
 
 options parse_options(int argc, char** argv)
 {
@@ -104,6 +118,7 @@ options parse_options(int argc, char** argv)
             set(o, find_option(arg), argv[++i]);
         }
     }
+    check_receivers(o);
     return o;
 }
 
@@ -125,6 +140,9 @@ Common options:
   --host 127.0.0.1  --port N  --server-pid PID (server CPU, RSS and threads from /proc)
   --duration S (10) cap on the measured phase   --drain S (30) cap on setup and collection
   --prefix P (qsb) account names   --password PW (pw)
+  --receiver-port N (--port)  --receiver-host H (--host)  dm and latency only: the
+         receivers log in and select there while the senders send on --host/--port, so
+         that each message crosses from one node of a cluster to another
   --tls  speak TLS to the port, taking any certificate (every workload but loopback)
   --ws   the commands as JSON messages over the WebSocket at /ws of the port: the
          server's http_port (with --tls, its https_port); every workload but loopback

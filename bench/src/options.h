@@ -8,6 +8,10 @@ struct options {
     std::string workload;
     std::string host = "127.0.0.1";
     int port = 0;
+    // Where the receivers of dm and latency log in and select, when not on host:port
+    // (another node of a cluster). Empty and 0: the same as host and port.
+    std::string receiver_host;
+    int receiver_port = 0;
     int server_pid = 0;
     double duration = 10;  // cap on the measured phase, seconds
     double drain = 30;     // cap on setting up, and on collecting messages after sending
@@ -26,8 +30,12 @@ struct options {
     bool help = false;
 };
 
-// Throws bench_error for an unknown option or a value out of range.
+// Throws bench_error for an unknown option, a value out of range or an option the
+// workload does not take.
 options parse_options(int argc, char** argv);
+
+// True when the receivers log in somewhere else than the senders.
+bool receivers_apart(const options& o);
 std::string usage();
 
 } // namespace qsb

@@ -4,11 +4,23 @@
 
 namespace qsb {
 
-run_context::run_context(const options& o)
-    : opt(o), server(loopback_endpoint(o.host, o.port)), watch(o.server_pid)
+namespace {
+
+endpoint receivers_endpoint(const options& o)
 {
-    server.tls = o.tls;
-    server.ws = o.ws;
+    return loopback_endpoint(o.receiver_host.empty() ? o.host : o.receiver_host,
+                             o.receiver_port ? o.receiver_port : o.port, "--receiver-host");
+}
+
+} // namespace
+
+run_context::run_context(const options& o)
+    : opt(o), server(loopback_endpoint(o.host, o.port)), receiver_server(receivers_endpoint(o)), watch(o.server_pid)
+{
+    for (endpoint* ep : {&server, &receiver_server}) {
+        ep->tls = o.tls;
+        ep->ws = o.ws;
+    }
 }
 
 bool run_context::run_until(const std::function<bool()>& done, bench_clock::time_point deadline)

@@ -55,7 +55,7 @@ struct dm_run {
 
     void set_up(const std::vector<std::string>& sender_names)
     {
-        clients = log_in_all(ctx, receivers);
+        clients = log_in_all(ctx, receivers, ctx.receiver_server);
         for (auto& c : clients)
             waiting.push_back(std::make_unique<select_receiver>(
                 ctx, *c, [this](const bench_message& m, std::int64_t at) { receive(m, at); }));
@@ -105,7 +105,7 @@ json_line run_dm(run_context& ctx)
     const auto sender_names = account_names(o, "ds", o.pairs);
     ensure_accounts(ctx, sender_names);
     ensure_accounts(ctx, dm.receivers);
-    clear_boxes(ctx, dm.receivers);
+    clear_boxes(ctx, ctx.receiver_server, dm.receivers);
     dm.set_up(sender_names);
     const double wall = dm.run();
 

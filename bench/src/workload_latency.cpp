@@ -83,8 +83,8 @@ json_line run_latency(run_context& ctx)
     const long count = count_or(ctx.opt, 2000);
     const std::string from = ctx.opt.prefix + "ps", to = ctx.opt.prefix + "pr";
     ensure_accounts(ctx, {from, to});
-    clear_boxes(ctx, {to});
-    auto receiver = log_in_all(ctx, {to});
+    clear_boxes(ctx, ctx.receiver_server, {to});
+    auto receiver = log_in_all(ctx, {to}, ctx.receiver_server);
     auto sender = log_in_all(ctx, {from});
     ping_pair pair(ctx, *sender[0], *receiver[0], to, count);
     const auto start = bench_clock::now();

@@ -44,7 +44,7 @@ json_line run_offline(run_context& ctx)
     const auto receivers = account_names(o, "r", o.receivers);
     ensure_accounts(ctx, sender_names);
     ensure_accounts(ctx, receivers);
-    const long long leftover = clear_boxes(ctx, receivers);
+    const long long leftover = clear_boxes(ctx, ctx.server, receivers);
 
     auto clients = log_in_all(ctx, sender_names);
     send_tally tally;
@@ -63,7 +63,7 @@ json_line run_offline(run_context& ctx)
 
     long long malformed = 0;
     const auto fetch_start = bench_clock::now();
-    const fetch_result fetched = fetch_all(ctx, receivers, [&](std::size_t r, std::string_view text) {
+    const fetch_result fetched = fetch_all(ctx, ctx.server, receivers, [&](std::size_t r, std::string_view text) {
         if (auto m = parse_message(text))
             tally.log.arrived(*m, m->sender * receivers.size() + r);
         else

@@ -8,6 +8,7 @@
 #include "event_loop.h"
 #include "latency.h"
 #include "options.h"
+#include "run_context.h"
 
 namespace qsb {
 namespace {
@@ -39,6 +40,49 @@ TEST(Options, BadValuesAreRefused)
     EXPECT_THROW(parse({"dm", "--count"}), bench_error);
     EXPECT_THROW(parse({"dm", "login"}), bench_error);
     EXPECT_THROW(parse({"dm", "--prefix", "a b"}), bench_error);
+}
+
+TEST(Options, ReceiversElsewhereOnlyForTheDirectMessageWorkloads)
+{
+    const options o = parse({"dm", "--port", "7000", "--receiver-port", "7001", "--receiver-host", "127.0.0.2"});
+    EXPECT_EQ(o.receiver_port, 7001);
+    EXPECT_EQ(o.receiver_host, "127.0.0.2");
+    EXPECT_TRUE(receivers_apart(o));
+    EXPECT_FALSE(receivers_apart(parse({"dm", "--port", "7000"})));
+    EXPECT_TRUE(receivers_apart(parse({"latency", "--ws", "--receiver-port", "7001"})));
+    EXPECT_TRUE(receivers_apart(parse({"latency", "--receiver-host", "127.0.0.2"})));
+
+    EXPECT_THROW(parse({"dm", "--receiver-port", "0"}), bench_error);
+    EXPECT_THROW(parse({"dm", "--receiver-port", "65536"}), bench_error);
+    EXPECT_THROW(parse({"dm", "--receiver-port"}), bench_error);
+    EXPECT_THROW(parse({"dm", "--receiver-host", "a b"}), bench_error);
+    for (const char* workload : {"login", "offline", "idle", "loopback"}) {
+        EXPECT_THROW(parse({workload, "--receiver-port", "7001"}), bench_error) << workload;
+        EXPECT_THROW(parse({"--receiver-host", "127.0.0.2", workload}), bench_error) << workload;
+    }
+}
+
+TEST(Endpoint, ReceiversDefaultToTheSendersServer)
+{
+    options o = parse({"dm", "--host", "127.0.0.3", "--port", "7000", "--tls", "--ws"});
+    const run_context same(o);
+    EXPECT_EQ(describe(same.receiver_server), "127.0.0.3:7000");
+
+    o.receiver_port = 7001;
+    const run_context port_only(o);
+    EXPECT_EQ(describe(port_only.server), "127.0.0.3:7000");
+    EXPECT_EQ(describe(port_only.receiver_server), "127.0.0.3:7001");
+    EXPECT_TRUE(port_only.receiver_server.tls && port_only.receiver_server.ws) << "the same transport on both";
+
+    o.receiver_host = "127.0.0.4";
+    EXPECT_EQ(describe(run_context(o).receiver_server), "127.0.0.4:7001");
+    o.receiver_host = "10.0.0.1";
+    try {
+        run_context refused(o);
+        ADD_FAILURE() << "a receiver host off the loopback network was taken";
+    } catch (const bench_error& e) {
+        EXPECT_NE(std::string(e.what()).find("--receiver-host"), std::string::npos) << e.what();
+    }
 }
 
 TEST(Endpoint, OnlyLoopbackAddressesAreTargets)

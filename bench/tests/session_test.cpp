@@ -103,7 +103,7 @@ TEST(MailboxFetch, FetchesUntilNoMessagesThenLogsOut)
     run_context ctx(o);
     std::multimap<std::size_t, std::string> got;
     const fetch_result r =
-        fetch_all(ctx, {"ann", "cat"}, [&](std::size_t user, std::string_view text) { got.emplace(user, text); });
+        fetch_all(ctx, ctx.server, {"ann", "cat"}, [&](std::size_t user, std::string_view text) { got.emplace(user, text); });
     EXPECT_EQ(r.replies, 2);
     EXPECT_EQ(got, (std::multimap<std::size_t, std::string>{{0, "s1n0t1"}, {0, "s1n2t1"}, {1, "s1n1t1"}}));
     for (auto& [conn, requests] : m.requests) {
@@ -119,7 +119,7 @@ TEST(MailboxFetch, AnErrorReplyFailsTheRun)
     });
     const options o = on_port(server.port());
     run_context ctx(o);
-    EXPECT_EQ(error_of([&] { fetch_all(ctx, {"ann"}, [](std::size_t, std::string_view) {}); }),
+    EXPECT_EQ(error_of([&] { fetch_all(ctx, ctx.server, {"ann"}, [](std::size_t, std::string_view) {}); }),
               "getmessage for ann answered 'The database is not available.'");
 }
 

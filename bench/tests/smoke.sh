@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # qsbench against a real qsserver on a fresh database: each workload runs with small
-# counts (dm and latency also over TLS and over the WebSocket), succeeds, and reports
-# nothing lost or duplicated.
+# counts (dm and latency also over TLS and over the WebSocket, and with the receivers
+# given the server's own port as theirs), succeeds, and reports nothing lost or
+# duplicated.
 #   smoke.sh QSBENCH QSSERVER
 set -euo pipefail
 bench=$1
@@ -19,6 +20,8 @@ bash "$here/../run" --qsbench "$bench" --server "$server" \
     latency:--tls,--count,30,--drain,20 \
     dm:--ws,--count,400,--pairs,3,--window,16,--batch,4,--drain,20 \
     latency:--ws,--tls,--count,30,--drain,20 \
+    dm:--receiver-port,@port,--count,400,--pairs,3,--window,16,--batch,4,--drain,20 \
+    latency:--ws,--receiver-port,@port,--count,30,--drain,20 \
     idle:--clients,20,--drain,20 \
     loopback:--count,2000 > "$out"
 
@@ -28,15 +31,23 @@ fail() {
     exit 1
 }
 for w in login offline dm latency idle loopback; do
-    [ "$(grep -c "^{\"workload\":\"$w\"" "$out")" = "$(case $w in dm|latency) echo 3 ;; *) echo 1 ;; esac)" ] ||
-        fail "not one line from $w (three from dm and latency: TCP, TLS and WebSocket)"
+    [ "$(grep -c "^{\"workload\":\"$w\"" "$out")" = "$(case $w in dm|latency) echo 4 ;; *) echo 1 ;; esac)" ] ||
+        fail "not one line from $w (four from dm and latency: TCP, TLS, WebSocket, receivers by --receiver-port)"
 done
 grep '"workload":"login"' "$out" | grep -q '"logins":40,"failures":0,' || fail "login did not log in 40 times"
 grep '"workload":"idle"' "$out" | grep -q '"parked":20,' || fail "idle did not park 20 clients"
 declare -A sent=([offline]=300 [dm]=400 [latency]=30)
-for run in offline:tcp dm:tcp latency:tcp dm:tls latency:tls dm:ws latency:wss; do
+# A run name with "+" had its receivers on --receiver-port: the same port as the senders.
+for run in offline:tcp dm:tcp latency:tcp dm:tls latency:tls dm:ws latency:wss dm:tcp+ latency:ws+; do
     w=${run%%:*}
-    line=$(grep "\"workload\":\"$w\".*\"transport\":\"${run#*:}\"" "$out") || fail "no line from $run"
+    transport=${run#*:}
+    lines=$(grep "\"workload\":\"$w\".*\"transport\":\"${transport%+}\"" "$out") || fail "no line from $run"
+    if [[ $run == *+ ]]; then
+        line=$(grep -E '"port":([0-9]+),"receiver_host":"127.0.0.1","receiver_port":\1,' <<< "$lines") ||
+            fail "$run does not name the receivers' port"
+    else
+        line=$(grep -v '"receiver_port"' <<< "$lines") || fail "no line from $run"
+    fi
     n=${sent[$w]}
     for field in "\"acknowledged\":$n," "\"delivered\":$n," '"lost":0,' '"duplicated":0,' '"unknown_delivered":0,'; do
         [[ $line == *"$field"* ]] || fail "$run does not report $field"
