@@ -46,3 +46,5 @@ CREATE TABLE IF NOT EXISTS sessions (
     since TIMESTAMPTZ NOT NULL,
     status TEXT NOT NULL DEFAULT ''
 );
+-- Databases whose sessions table came before the status column.
+ALTER TABLE sessions ADD COLUMN IF NOT EXISTS status TEXT NOT NULL DEFAULT '';

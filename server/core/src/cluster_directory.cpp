@@ -13,6 +13,26 @@ namespace qs {
 namespace wire = cluster_wire;
 using clock = std::chrono::steady_clock;
 
+namespace {
+
+// A statement on the shared database for a command: never on an event loop (the command
+// moves to a worker), and a database out of reach answers as the node's own would.
+template <typename Work>
+auto shared(Work&& work)
+{
+    if (on_event_loop())
+        throw would_block();
+    try {
+        return work();
+    } catch (const db_error& e) {
+        if (!e.is_unavailable())
+            throw;
+        throw qsexcpt(qsexcpt::database_unavailable);
+    }
+}
+
+} // namespace
+
 // Settlements may come after the directory stopped publishing (a select reply that
 // leaves during the stop): they then find no bus, and the sender's node stores the entry
 // once its wait is over.
@@ -90,7 +110,7 @@ void cluster_directory::post(std::size_t lane, std::function<void()> task)
 // The row says "online" at once, as the login's own status change will.
 session_handle cluster_directory::claim(const std::string& name, const database::login_row& row)
 {
-    if (!node_.directory().claim(name, node_.name(), "online"))
+    if (!shared([&] { return node_.directory().claim(name, node_.name(), "online"); }))
         throw qsexcpt(qsexcpt::user_online);
     return local_.claim(name, row);
 }
@@ -100,6 +120,11 @@ void cluster_directory::release(const session_handle& handle)
     local_.release(handle);
     if (state_.find_session(handle->name))  // a newer session of the user keeps the claim
         return;
+    if (on_event_loop()) {  // not expected (waits() keeps logouts off the loops): the sweep releases it
+        qs::lock_guard guard(lock_);
+        unreleased_.push_back(handle->name);
+        return;
+    }
     try {
         node_.directory().release(handle->name, node_.name());
     } catch (const std::exception& e) {
@@ -113,7 +138,7 @@ bool cluster_directory::status_of(const std::string& name, std::string& out)
 {
     if (local_.status_of(name, out))
         return true;
-    const auto status = node_.directory().status_of(name);
+    const auto status = shared([&] { return node_.directory().status_of(name); });
     if (!status)
         return false;
     out = *status;
@@ -127,7 +152,7 @@ bool cluster_directory::route(pool_kind kind, const std::string& receiver, const
 {
     if (!node_.bus().connected())
         return false;  // stored: the holder's sweep takes it
-    const auto holder = node_.directory().holder(receiver);
+    const auto holder = shared([&] { return node_.directory().holder(receiver); });
     if (!holder || *holder == node_.name())
         return false;
     wire::delivery d{0, node_.name(), static_cast<int>(kind), receiver, entry, ack != nullptr};
