@@ -58,6 +58,8 @@ void print_usage(std::ostream& out)
            "                           and custom messages\n"
            "  groups                   each group with the counts of members and masters\n"
            "  group NAME               the members and masters of a group\n"
+           "  nodes                    the nodes of a cluster on this PostgreSQL database: live\n"
+           "                           or not, lease left, start and sessions held\n"
            "  check                    whether the three tables open with every column; on\n"
            "                           PostgreSQL also the cluster tables (a warning)\n"
            "  backup FILE              copy a SQLite database to FILE, a new file\n"
