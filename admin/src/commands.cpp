@@ -8,6 +8,7 @@
 #include "admin_error.h"
 #include "command_line.h"
 #include "listings.h"
+#include "node_listing.h"
 #include "password_hash.h"
 #include "password_input.h"
 #include "qs/store/recordset.h"
@@ -67,6 +68,12 @@ void group(const command_line& cl)
     show_group(conn, cl.operands[0], std::cout);
 }
 
+void nodes(const command_line&)
+{
+    auto conn = connect();
+    list_nodes(conn, std::cout);
+}
+
 void check(const command_line&)
 {
     auto conn = connect();
@@ -90,12 +97,13 @@ void version(const command_line&)
     std::cout << "qsadmin (Quillspeak) " QS_VERSION << std::endl;
 }
 
-constexpr std::array<command, 9> commands{{
+constexpr std::array<command, 10> commands{{
     {"adduser", 1, true, adduser},
     {"passwd", 1, true, passwd},
     {"users", 0, false, users},
     {"groups", 0, false, groups},
     {"group", 1, false, group},
+    {"nodes", 0, false, nodes},
     {"check", 0, false, check},
     {"backup", 1, false, backup},
     {"--help", 0, false, help},

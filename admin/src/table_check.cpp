@@ -1,6 +1,7 @@
 #include "table_check.h"
 
 #include "admin_error.h"
+#include "qs/store/cluster_tables.h"
 #include "qs/store/db_error_text.h"
 #include "qs/store/group_info.h"
 #include "qs/store/msg_pool.h"
@@ -21,6 +22,17 @@ void check_table(const char* table, recordset& record, std::ostream& out)
     out << table << ": ok\n";
 }
 
+// A missing cluster table is only a warning: single-node servers never use them.
+void check_cluster_tables(odbc::connection& conn, std::ostream& out)
+{
+    for (const auto& table : cluster_tables) {
+        if (const auto problem = cluster_table_problem(conn, table))
+            out << "warning: " << cluster_table_warning(table, *problem) << '\n';
+        else
+            out << table.name << ": ok\n";
+    }
+}
+
 } // namespace
 
 void check_tables(odbc::connection& conn, std::ostream& out)
@@ -31,6 +43,8 @@ void check_tables(odbc::connection& conn, std::ostream& out)
     check_table("userinfo", users, out);
     check_table("groupinfo", groups, out);
     check_table("msgpool", pools, out);
+    if (conn.kind() == odbc::dialect::postgresql)
+        check_cluster_tables(conn, out);
 }
 
 } // namespace qs::admin

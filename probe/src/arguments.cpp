@@ -33,7 +33,8 @@ void print_usage(std::ostream& out)
 {
     out << "Usage: qsprobe [-h | --help | -V | --version]\n"
            "Opens the tables userinfo, groupinfo and msgpool of the ODBC data source\n"
-           "\"Quillspeak Database\" (ODBCINI names the odbc.ini to use) and changes nothing.\n"
+           "\"Quillspeak Database\" (ODBCINI names the odbc.ini to use) and changes nothing;\n"
+           "on PostgreSQL also nodes and sessions, which cluster mode needs (a warning).\n"
            "Exit status: 0 when all three open, 1 when one does not, 2 on a bad argument.\n";
 }
 

@@ -1,12 +1,15 @@
 // qsprobe: opens each of the server's three tables once and tells the operator
-// whether the database "Quillspeak Database" is set up. Changes nothing.
+// whether the database "Quillspeak Database" is set up; on PostgreSQL it then looks at
+// the cluster tables, which only cluster mode needs. Changes nothing.
 #include <iostream>
 
 #include "arguments.h"
 #include "failure_reason.h"
 #include "key_press.h"
+#include "qs/store/cluster_tables.h"
 #include "qs/store/group_info.h"
 #include "qs/store/msg_pool.h"
+#include "qs/store/odbc/connection.h"
 #include "qs/store/user_info.h"
 
 namespace {
@@ -19,6 +22,21 @@ void try_table(const char* table, qs::recordset& record)
     std::cout << "Ok." << std::endl;
 }
 
+// A cluster table that does not open is a warning, not a failure.
+void try_cluster_tables()
+{
+    qs::odbc::connection conn(qs::recordset::data_source());
+    if (conn.kind() != qs::odbc::dialect::postgresql)
+        return;
+    for (const auto& table : qs::cluster_tables) {
+        std::cout << "Trying to access table: " << table.name << "..." << std::flush;
+        if (const auto problem = qs::cluster_table_problem(conn, table))
+            std::cout << "Warning." << std::endl << qs::cluster_table_warning(table, *problem) << std::endl;
+        else
+            std::cout << "Ok." << std::endl;
+    }
+}
+
 // True when all three tables open; otherwise says which failed and why.
 bool check_tables()
 {
@@ -29,6 +47,7 @@ bool check_tables()
         try_table("userinfo", users);
         try_table("groupinfo", groups);
         try_table("msgpool", pools);
+        try_cluster_tables();
         std::cout << std::endl << "Finished" << std::endl;
         return true;
     } catch (...) {

@@ -184,6 +184,9 @@ void test_database::reset() const
 {
     for (const auto& sql : schema_statements(is_postgresql() ? "postgresql.sql" : "sqlite.sql"))
         exec(sql);
+    if (is_postgresql())
+        for (const char* table : {"sessions", "nodes"})  // sessions refer to nodes
+            exec(std::string("DELETE FROM ") + table);
     for (const char* table : {"userinfo", "groupinfo", "msgpool"})
         exec(std::string("DELETE FROM ") + table);
 }

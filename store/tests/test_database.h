@@ -11,7 +11,7 @@ class test_database {
 public:
     static test_database& get();
 
-    // Puts back the three tables, empty.
+    // Puts back the three tables, empty; on PostgreSQL also the cluster tables.
     void reset() const;
     // Runs one statement on a connection of its own.
     void exec(const std::string& sql) const;
