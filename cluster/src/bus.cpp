@@ -61,6 +61,9 @@ natsOptions* bus::make_options()
         check(natsOptions_SetServers(o, urls.data(), static_cast<int>(urls.size())), "NATS server list");
         if (!options_.name.empty())
             check(natsOptions_SetName(o, options_.name.c_str()), "NATS connection name");
+        // The publisher thread already sends in batches: the library's flusher would hold
+        // each publish up to a millisecond more.
+        check(natsOptions_SetSendAsap(o, true), "NATS send at once");
         check(natsOptions_SetMaxReconnect(o, -1), "NATS reconnection");
         check(natsOptions_SetReconnectWait(o, options_.reconnect_wait.count()), "NATS reconnection wait");
         check(natsOptions_SetRetryOnFailedConnect(o, true, &bus::on_connected, this), "NATS connect retry");
@@ -105,12 +108,12 @@ void bus::close_and_wait()
         guard.wait(callbacks_done_);
 }
 
+// Notifies under the lock: the destructor, once it sees the count at 0, destroys the
+// condition variable, which a notify after the unlock could still be using.
 void bus::callbacks_ended()
 {
-    {
-        qs::lock_guard guard(callbacks_lock_);
-        --callbacks_open_;
-    }
+    qs::lock_guard guard(callbacks_lock_);
+    --callbacks_open_;
     callbacks_done_.notify_all();
 }
 

@@ -78,21 +78,34 @@ void cluster_directory::start()
                           [this](const std::string&, const std::string& data) { on_settlement(data); });
     node_.bus().subscribe(wire::status_subject, intake,
                           [this](const std::string&, const std::string& data) { on_status(data); });
-    ticks_ = std::make_unique<timed_tasks>();
+    {
+        qs::lock_guard guard(lock_);
+        ticks_ = std::make_unique<timed_tasks>();
+    }
     sweep_later();
 }
 
+// The lanes are joined outside the intake lock: the intake lane's task may be posting.
 void cluster_directory::stop_intake()
 {
-    qs::lock_guard guard(intake_lock_);
-    open_ = false;
-    for (auto& lane : lanes_)
+    decltype(lanes_) lanes;
+    {
+        qs::lock_guard guard(intake_lock_);
+        open_ = false;
+        lanes.swap(lanes_);
+    }
+    for (auto& lane : lanes)
         lane.reset();  // the task under way ends first
 }
 
 void cluster_directory::detach()
 {
-    ticks_.reset();
+    std::unique_ptr<timed_tasks> ticks;
+    {
+        qs::lock_guard guard(lock_);
+        ticks.swap(ticks_);
+    }
+    ticks.reset();  // the sweep under way ends first; it queues no other
     qs::lock_guard guard(outbox_->lock);
     outbox_->bus = nullptr;
 }
@@ -112,6 +125,10 @@ session_handle cluster_directory::claim(const std::string& name, const database:
 {
     if (!shared([&] { return node_.directory().claim(name, node_.name(), "online"); }))
         throw qsexcpt(qsexcpt::user_online);
+    {
+        qs::lock_guard guard(holders_lock_);
+        holders_.erase(name);
+    }
     return local_.claim(name, row);
 }
 
@@ -147,12 +164,34 @@ bool cluster_directory::status_of(const std::string& name, std::string& out)
 
 // ---- Deliveries
 
+bool cluster_directory::routes_at_once(const std::string& receiver)
+{
+    return node_.bus().connected() && cached_holder(receiver).has_value();
+}
+
+std::optional<std::string> cluster_directory::cached_holder(const std::string& name)
+{
+    qs::lock_guard guard(holders_lock_);
+    const auto it = holders_.find(name);
+    if (it == holders_.end())
+        return std::nullopt;
+    return it->second;
+}
+
+void cluster_directory::forget_holders_but(const std::vector<std::string>& live)
+{
+    qs::lock_guard guard(holders_lock_);
+    std::erase_if(holders_, [&](const auto& h) { return std::find(live.begin(), live.end(), h.second) == live.end(); });
+}
+
 bool cluster_directory::route(pool_kind kind, const std::string& receiver, const std::string& entry,
                               const ack_handle& ack)
 {
     if (!node_.bus().connected())
         return false;  // stored: the holder's sweep takes it
-    const auto holder = shared([&] { return node_.directory().holder(receiver); });
+    auto holder = cached_holder(receiver);
+    if (!holder)
+        holder = shared([&] { return node_.directory().holder(receiver); });
     if (!holder || *holder == node_.name())
         return false;
     wire::delivery d{0, node_.name(), static_cast<int>(kind), receiver, entry, ack != nullptr};
@@ -248,14 +287,25 @@ void cluster_directory::status_changed(const std::string& name, const std::strin
 void cluster_directory::on_status(const std::string& data)
 {
     const auto s = wire::decode_status_change(data);
-    if (s && s->node != node_.name())
-        state_.status_event(s->name, s->contacts);
+    if (!s || s->node == node_.name())
+        return;
+    {
+        qs::lock_guard guard(holders_lock_);
+        if (s->status != "offline")
+            holders_[s->name] = s->node;
+        else if (auto it = holders_.find(s->name); it != holders_.end() && it->second == s->node)
+            holders_.erase(it);
+    }
+    state_.status_event(s->name, s->contacts);
 }
 
 // ---- The sweep
 
 void cluster_directory::sweep_later()
 {
+    qs::lock_guard guard(lock_);
+    if (!ticks_)
+        return;
     ticks_->run_at(clock::now() + sweep_every, [this] {
         sweep();
         sweep_later();
@@ -296,6 +346,7 @@ void cluster_directory::store_unanswered()
             return;
     }
     const auto live = node_.directory().live_nodes();
+    forget_holders_but(live);
     std::vector<waiting> overdue;
     {
         qs::lock_guard guard(lock_);

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -52,6 +53,7 @@ public:
     bool status_of(const std::string& name, std::string& out) override;
     bool waits() const override { return true; }
     bool route(pool_kind kind, const std::string& receiver, const std::string& entry, const ack_handle& ack) override;
+    bool routes_at_once(const std::string& receiver) override;
     void status_changed(const std::string& name, const std::string& status, const std::string& contacts) override;
 
     static constexpr std::size_t lane_count = 4;
@@ -77,6 +79,8 @@ private:
     void absorb_stored();
     void store_unanswered();
     void retry_releases();
+    std::optional<std::string> cached_holder(const std::string& name);
+    void forget_holders_but(const std::vector<std::string>& live);
 
     server_state& state_;
     cluster_node& node_;
@@ -90,6 +94,12 @@ private:
     std::vector<std::string> unreleased_ GUARDED_BY(lock_);  // releases the database refused, to retry
     bool sweep_failed_ GUARDED_BY(lock_) = false;  // said once per failing streak
 
+    // Where the users of other nodes are, as their status changes said: routes without
+    // asking the database. A stale entry costs nothing but time: the node it names
+    // stores what it gets for a user it does not hold, and the holder's sweep finds it.
+    qs::mutex holders_lock_;
+    std::unordered_map<std::string, std::string> holders_ GUARDED_BY(holders_lock_);
+
     qs::mutex intake_lock_;
     bool open_ GUARDED_BY(intake_lock_) = true;
     // The lanes, destroyed (joined) at stop_intake: intake_lane takes what comes from the
@@ -98,7 +108,7 @@ private:
     std::array<std::unique_ptr<timed_tasks>, lane_count + 2> lanes_ GUARDED_BY(intake_lock_);
     static constexpr std::size_t intake_lane = 0;
     static constexpr std::size_t status_lane = lane_count + 1;
-    std::unique_ptr<timed_tasks> ticks_;  // the sweep; ended by detach
+    std::unique_ptr<timed_tasks> ticks_ GUARDED_BY(lock_);  // the sweep, which queues its next run; ended by detach
 };
 
 } // namespace qs

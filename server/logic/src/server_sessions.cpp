@@ -118,9 +118,13 @@ bool server_state::delivers_in_memory(const std::string& receiver)
 {
     if (!accounts_.known(receiver))
         return false;
-    state_guard table(sessions_.lock());
-    const session_handle& handle = sessions_.find(receiver);
-    return handle && !handle->orphaned && !handle->closing;
+    {
+        state_guard table(sessions_.lock());
+        const session_handle& handle = sessions_.find(receiver);
+        if (handle)
+            return !handle->orphaned && !handle->closing;
+    }
+    return directory_->routes_at_once(receiver);
 }
 
 bool server_state::fetches_in_memory(const session_handle& handle, pool_kind kind)

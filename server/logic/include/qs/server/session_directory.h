@@ -46,6 +46,9 @@ public:
     {
         return false;
     }
+    // Whether route would hand an entry for receiver to another node without waiting
+    // (it knows the holder); a hint, as the directory may change meanwhile.
+    virtual bool routes_at_once(const std::string& /*receiver*/) { return false; }
     // A user's status changed to status on this node; contacts, the user's contact
     // list, are the users who hear of it. Called holding no state lock; never waits.
     virtual void status_changed(const std::string& /*name*/, const std::string& /*status*/,
