@@ -193,6 +193,20 @@ TEST_F(ClusterRoutingTest, AKilledNodesUsersAreFreedWhenItsLeaseEndsAndNothingSe
     EXPECT_EQ(texts_of(ask(*again, "getmessage")), std::vector<std::string>{"unanswered"});
 }
 
+TEST_F(ClusterRoutingTest, AStoppedNodesUsersLogInElsewhereAtOnceWithTheirMessages)
+{
+    auto a = node("a"), b = node("b");
+    add_users(b->port(), {"ann", "bob"});
+    client ann(b->port());
+    ASSERT_EQ(ann.exec("login ann pw"), "Ok.");
+    auto bob = logged_in(a->port(), "bob");
+    EXPECT_EQ(ann.exec("sendmessage bob kept"), "Ok.");
+    ASSERT_EQ(a->stop(), 0);
+    auto again = bounded_client(b->port());
+    ASSERT_EQ(ask(*again, "login bob pw"), "Ok.") << "the stop released bob";
+    EXPECT_EQ(texts_of(ask(*again, "getmessage")), std::vector<std::string>{"kept"});
+}
+
 TEST_F(ClusterRoutingTest, NodesOnTwoNatsServersJoinedByARouteAreOneCluster)
 {
     nats_server second(nats_server::joined_to{nats});

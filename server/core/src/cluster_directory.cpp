@@ -72,8 +72,10 @@ cluster_directory::~cluster_directory()
 void cluster_directory::start()
 {
     const auto intake = [this](cluster::task t) { post(intake_lane, std::move(t)); };
-    node_.bus().subscribe(wire::deliver_subject(node_.name()), intake,
-                          [this](const std::string&, const std::string& data) { on_delivery(data); });
+    for (std::size_t lane = 0; lane < lane_count; ++lane)
+        node_.bus().subscribe(wire::deliver_subject(node_.name(), lane),
+                              [this, lane](cluster::task t) { post(1 + lane, std::move(t)); },
+                              [this](const std::string&, const std::string& data) { on_delivery(data); });
     node_.bus().subscribe(wire::settled_subject(node_.name()), intake,
                           [this](const std::string&, const std::string& data) { on_settlement(data); });
     node_.bus().subscribe(wire::status_subject, intake,
@@ -201,7 +203,7 @@ bool cluster_directory::route(pool_kind kind, const std::string& receiver, const
         d.id = ++last_id_;
         waiting_.emplace(d.id, waiting{ack, *holder, kind, receiver, entry, clock::now() + answer_limit_});
     }
-    if (outbox_->publish(wire::deliver_subject(*holder), wire::encode(d)))
+    if (outbox_->publish(wire::deliver_subject(*holder, wire::lane_of(receiver, lane_count)), wire::encode(d)))
         return true;
     if (ack) {
         {
@@ -213,6 +215,8 @@ bool cluster_directory::route(pool_kind kind, const std::string& receiver, const
     return false;
 }
 
+// On the receiver's lane: into the session here (or stored), and the sender's node hears
+// once it is safe, or at once that it was refused.
 void cluster_directory::on_delivery(const std::string& data)
 {
     const auto d = wire::decode_delivery(data);
@@ -220,31 +224,28 @@ void cluster_directory::on_delivery(const std::string& data)
         log_line("Dropped a delivery from the cluster bus that could not be read.");
         return;
     }
-    post(1 + std::hash<std::string>{}(d->receiver) % lane_count, [this, d = *d] {
-        const auto kind = static_cast<pool_kind>(d.kind);
-        auto ack = d.answer ? std::make_shared<delivery_ack>(-1) : nullptr;
-        int refusal = -2;  // none
-        try {
-            state_.deliver_here(kind, d.receiver, d.entry, ack);
-        } catch (const qsexcpt& e) {
-            refusal = e.code();
-        } catch (...) {
-            refusal = -1;
-            log_line("Could not deliver an entry from node " + d.from + " to " + d.receiver + " (" +
-                     reason_of(std::current_exception()) + ").");
-        }
-        if (!ack)
-            return;
-        auto send = [box = outbox_, to = wire::settled_subject(d.from)](const wire::settlement& s) {
-            return box->publish(to, wire::encode(s));
-        };
-        if (refusal != -2) {
-            send(wire::settlement{d.id, false, refusal});
-            ack->release([](bool, int) {});
-            return;
-        }
-        ack->release([send, id = d.id](bool safe, int failure) { send(wire::settlement{id, safe, safe ? -1 : failure}); });
-    });
+    auto ack = d->answer ? std::make_shared<delivery_ack>(-1) : nullptr;
+    int refusal = -2;  // none
+    try {
+        state_.deliver_here(static_cast<pool_kind>(d->kind), d->receiver, d->entry, ack);
+    } catch (const qsexcpt& e) {
+        refusal = e.code();
+    } catch (...) {
+        refusal = -1;
+        log_line("Could not deliver an entry from node " + d->from + " to " + d->receiver + " (" +
+                 reason_of(std::current_exception()) + ").");
+    }
+    if (!ack)
+        return;
+    auto send = [box = outbox_, to = wire::settled_subject(d->from)](const wire::settlement& s) {
+        return box->publish(to, wire::encode(s));
+    };
+    if (refusal != -2) {
+        send(wire::settlement{d->id, false, refusal});
+        ack->release([](bool, int) {});
+        return;
+    }
+    ack->release([send, id = d->id](bool safe, int failure) { send(wire::settlement{id, safe, safe ? -1 : failure}); });
 }
 
 void cluster_directory::on_settlement(const std::string& data)

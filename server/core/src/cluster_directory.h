@@ -28,8 +28,8 @@ namespace qs {
 //
 // Threads: claim, release, route and status_of may wait on the database: the command
 // logic calls them off the loops (waits()). status_changed never waits. What comes from
-// the bus is handed to the intake lane, and a delivery from there to its receiver's
-// lane, so that a receiver's entries keep their order; status writes and their events
+// the bus is handed to the intake lane, but a delivery, which comes on its receiver's
+// lane's subject, to that lane, so that a receiver's entries keep their order; status writes and their events
 // run on a lane of their own, in order; the sweep on ticks_. lock_ guards the deliveries waiting for an answer, intake_lock_ the lanes.
 class cluster_directory final : public session_directory {
 public:

@@ -117,9 +117,20 @@ std::string node_token(const std::string& node)
     return token;
 }
 
-std::string deliver_subject(const std::string& node)
+std::string deliver_subject(const std::string& node, std::size_t lane)
 {
-    return "qs.node." + node_token(node) + ".deliver";
+    return "qs.node." + node_token(node) + ".deliver." + std::to_string(lane);
+}
+
+// FNV-1a: the same on every node and build.
+std::size_t lane_of(const std::string& receiver, std::size_t lanes)
+{
+    std::uint64_t h = 14695981039346656037ull;
+    for (unsigned char c : receiver) {
+        h ^= c;
+        h *= 1099511628211ull;
+    }
+    return static_cast<std::size_t>(h % lanes);
 }
 
 std::string settled_subject(const std::string& node)

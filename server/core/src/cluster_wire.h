@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -46,7 +47,10 @@ std::optional<status_change> decode_status_change(const std::string& data);
 
 // Subjects: a node's name becomes one token whatever it holds ('.', wildcards, spaces).
 std::string node_token(const std::string& node);
-std::string deliver_subject(const std::string& node);
+// Deliveries to node for receiver go to one of lanes subjects, the same for every
+// entry to receiver (so that they keep their order), whichever node sends.
+std::string deliver_subject(const std::string& node, std::size_t lane);
+std::size_t lane_of(const std::string& receiver, std::size_t lanes);
 std::string settled_subject(const std::string& node);
 inline constexpr const char* status_subject = "qs.status";
 
