@@ -139,9 +139,10 @@ std::string some_urls(FuzzedDataProvider& in)
     return joined(urls);
 }
 
+// Empty: the default, host name and port.
 bool is_name(const std::string& text)
 {
-    return qs::is_node_name(text);
+    return text.empty() || qs::is_node_name(text);
 }
 
 std::string some_name(FuzzedDataProvider& in)
