@@ -2,6 +2,10 @@
 
 #include <nats/nats.h>
 
+#include <algorithm>
+
+#include "qs/cluster/bus_frames.h"
+
 namespace qs::cluster {
 
 namespace {
@@ -26,10 +30,42 @@ struct bus::subscription {
     {
         auto* self = static_cast<subscription*>(closure);
         std::string subject = natsMsg_GetSubject(msg);
-        std::string data(natsMsg_GetData(msg), static_cast<std::size_t>(natsMsg_GetDataLength(msg)));
+        std::vector<std::string> parts;
+        split_frames({natsMsg_GetData(msg), static_cast<std::size_t>(natsMsg_GetDataLength(msg))}, parts);
         natsMsg_Destroy(msg);
-        self->to([h = self->handler, subject = std::move(subject), data = std::move(data)] { (*h)(subject, data); });
+        self->to([h = self->handler, subject = std::move(subject), parts = std::move(parts)] {
+            for (const auto& data : parts)
+                (*h)(subject, data);
+        });
     }
+};
+
+// A pulled subscription and its thread, which stop_pulling() ends: it unsubscribes,
+// which wakes the thread if it waits for a message, and joins it.
+struct bus::puller {
+    batch_handler handler;
+    natsSubscription* handle = nullptr;
+    std::atomic<bool> stopping{false};
+    std::thread thread;
+
+    void run()
+    {
+        std::vector<std::string> parts;
+        while (!stopping.load(std::memory_order_acquire)) {
+            natsMsg* msg = nullptr;
+            const natsStatus s = natsSubscription_NextMsg(&msg, handle, wake_every.count());
+            if (s == NATS_TIMEOUT || s == NATS_SLOW_CONSUMER)
+                continue;
+            if (s != NATS_OK)
+                return;  // unsubscribed, or the connection closed
+            parts.clear();
+            split_frames({natsMsg_GetData(msg), static_cast<std::size_t>(natsMsg_GetDataLength(msg))}, parts);
+            natsMsg_Destroy(msg);
+            handler(parts);
+        }
+    }
+
+    static constexpr std::chrono::milliseconds wake_every{250};  // to see stopping, should no wake come
 };
 
 bus::bus(bus_options options, sink events, status_handler status)
@@ -79,6 +115,7 @@ natsOptions* bus::make_options()
 
 bus::~bus()
 {
+    stop_pulling();
     {
         qs::lock_guard guard(lock_);
         stopping_ = true;
@@ -190,14 +227,36 @@ void bus::send_queued()
         batch.swap(queue_);
         queued_bytes_ = 0;
         guard.unlock();
-        for (const auto& m : batch) {
-            const natsStatus s = natsConnection_Publish(conn_, m.subject.c_str(), m.data.data(),
-                                                        static_cast<int>(m.data.size()));
-            if (s != NATS_OK)
-                dropped_.fetch_add(1, std::memory_order_relaxed);
-        }
+        send_batch(batch);
         guard.lock();
     }
+}
+
+// One NATS message per subject, up to batch_limit bytes each; a subject's messages
+// leave in the order they were published.
+void bus::send_batch(std::deque<outgoing>& batch)
+{
+    std::vector<outgoing> framed;  // by the subject's first appearance
+    for (auto& m : batch) {
+        auto it = std::find_if(framed.begin(), framed.end(), [&](const outgoing& f) { return f.subject == m.subject; });
+        if (it != framed.end() && it->data.size() + m.data.size() + 4 > options_.batch_limit) {
+            send_one(it->subject, it->data);
+            it->data.clear();
+        }
+        if (it == framed.end())
+            it = framed.insert(framed.end(), {std::move(m.subject), {}});
+        append_frame(it->data, m.data);
+    }
+    for (const auto& f : framed)
+        if (!f.data.empty())
+            send_one(f.subject, f.data);
+}
+
+void bus::send_one(const std::string& subject, const std::string& data)
+{
+    const natsStatus s = natsConnection_Publish(conn_, subject.c_str(), data.data(), static_cast<int>(data.size()));
+    if (s != NATS_OK)
+        dropped_.fetch_add(1, std::memory_order_relaxed);
 }
 
 // The completion callback is set before the subscription counts: once set, it is sure
@@ -217,6 +276,40 @@ void bus::subscribe(const std::string& subject, sink to, message_handler handler
     qs::lock_guard guard(callbacks_lock_);
     ++callbacks_open_;
     subscriptions_.push_back(std::move(sub));
+}
+
+// No limit on what waits in the library: the handler may wait on a database for a
+// while, and a message dropped there would be waited for in vain.
+void bus::pull(const std::string& subject, batch_handler handler)
+{
+    auto p = std::make_unique<puller>();
+    p->handler = std::move(handler);
+    check(natsConnection_SubscribeSync(&p->handle, conn_, subject.c_str()), "subscribing to " + subject);
+    const natsStatus s = natsSubscription_SetPendingLimits(p->handle, -1, -1);
+    if (s != NATS_OK) {
+        natsSubscription_Destroy(p->handle);
+        check(s, "subscribing to " + subject);
+    }
+    p->thread = std::thread([raw = p.get()] { raw->run(); });
+    qs::lock_guard guard(pullers_lock_);
+    pullers_.push_back(std::move(p));
+}
+
+void bus::stop_pulling()
+{
+    std::vector<std::unique_ptr<puller>> pullers;
+    {
+        qs::lock_guard guard(pullers_lock_);
+        pullers.swap(pullers_);
+    }
+    for (auto& p : pullers) {
+        p->stopping.store(true, std::memory_order_release);
+        natsSubscription_Unsubscribe(p->handle);
+    }
+    for (auto& p : pullers) {
+        p->thread.join();
+        natsSubscription_Destroy(p->handle);
+    }
 }
 
 bool bus::flush(std::chrono::milliseconds within)

@@ -8,11 +8,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "nats_server.h"
 #include "qs/cluster/asio_sink.h"
 #include "qs/cluster/bus.h"
+#include "qs/cluster/bus_frames.h"
 
 namespace qs::test {
 namespace {
@@ -192,6 +194,57 @@ TEST(ClusterBus, ServersJoinedByARouteCarryMessagesBetweenTheirClients)
         a.b.flush(5s);
     }
     ASSERT_FALSE(b.log.messages().empty());
+}
+
+// Publishes made while the publisher thread is busy leave as few NATS messages: the
+// puller gets them back in batches, every one once and in order, on its own thread.
+TEST(ClusterBus, APulledSubscriptionGetsEveryPublishInOrderOnItsOwnThreadUntilItStops)
+{
+    nats_server server;
+    node a(server.url()), b(server.url());
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<std::string> got;
+    std::set<std::thread::id> threads;
+    b.b.pull("qs.pulled", [&](const std::vector<std::string>& payloads) {
+        std::lock_guard guard(lock);
+        got.insert(got.end(), payloads.begin(), payloads.end());
+        threads.insert(std::this_thread::get_id());
+        changed.notify_all();
+    });
+    ASSERT_TRUE(b.b.flush(5s));
+    constexpr int count = 5000;
+    for (int i = 0; i < count; ++i)
+        ASSERT_TRUE(a.b.publish("qs.pulled", std::to_string(i)));
+    {
+        std::unique_lock guard(lock);
+        ASSERT_TRUE(changed.wait_for(guard, bound, [&] { return got.size() >= count; }));
+        for (int i = 0; i < count; ++i)
+            ASSERT_EQ(got[static_cast<std::size_t>(i)], std::to_string(i));
+        EXPECT_EQ(threads.size(), 1u);
+        EXPECT_EQ(threads.count(std::this_thread::get_id()), 0u);
+    }
+    b.b.stop_pulling();
+    ASSERT_TRUE(a.b.publish("qs.pulled", "after the stop"));
+    ASSERT_TRUE(a.b.flush(5s));
+    ASSERT_TRUE(b.b.flush(5s));
+    std::lock_guard guard(lock);
+    EXPECT_EQ(got.size(), static_cast<std::size_t>(count));
+}
+
+TEST(ClusterBusFrames, PayloadsComeBackAsTheyWentAndACutBatchIsRefused)
+{
+    std::string batch;
+    const std::vector<std::string> payloads{"", "one", std::string(70000, 'x'), std::string("\0\xff", 2)};
+    for (const auto& p : payloads)
+        cluster::append_frame(batch, p);
+    std::vector<std::string> parts;
+    ASSERT_TRUE(cluster::split_frames(batch, parts));
+    EXPECT_EQ(parts, payloads);
+    for (std::size_t cut : {std::size_t{2}, std::size_t{6}, batch.size() - 1}) {
+        parts.clear();
+        EXPECT_FALSE(cluster::split_frames(std::string_view(batch).substr(0, cut), parts)) << cut;
+    }
 }
 
 } // namespace

@@ -16,6 +16,7 @@
 
 typedef struct __natsConnection natsConnection;
 typedef struct __natsOptions natsOptions;
+typedef struct __natsMsg natsMsg;
 
 namespace qs::cluster {
 
@@ -38,22 +39,27 @@ struct bus_options {
     std::string name;               // the connection's name, as the NATS server shows it
     std::chrono::milliseconds reconnect_wait{1000};  // between attempts on the same server
     std::size_t queue_limit = 8 << 20;  // bytes of publishes waiting for the publisher thread
+    std::size_t batch_limit = 64 << 10;  // bytes of one NATS message of several publishes
 };
 
 // One connection to a NATS server, kept for ever: a server that is down at start, or
 // goes away later, is tried again until it answers, and its subscriptions come back
 // with it. NATS's own threads read the socket and run the library's callbacks; the bus
 // makes those callbacks only hand tasks to sinks, so no handler ever runs on a NATS
-// thread. Publishing goes through a queue drained by a thread of the bus, so that a
-// publish never waits, whatever the socket does.
+// thread; or, for a pulled subscription, a thread of the bus's own takes each message
+// from NATS and runs its handler. Publishing goes through a queue drained by a thread of
+// the bus, so that a publish never waits, whatever the socket does; what is queued for
+// one subject meanwhile leaves as one NATS message (bus_frames.h).
 //
 // Threads: publish(), connected() and dropped() from any thread, event loops included.
-// The constructor, subscribe(), flush() and the destructor may wait on the network:
-// never call them on an event loop.
+// The constructor, subscribe(), pull(), stop_pulling(), flush() and the destructor may
+// wait on the network: never call them on an event loop.
 class bus {
 public:
     using message_handler = std::function<void(const std::string& subject, const std::string& data)>;
     using status_handler = std::function<void(bus_status)>;
+    // The payloads that came in one NATS message, in the order they were published.
+    using batch_handler = std::function<void(const std::vector<std::string>& payloads)>;
 
     // Starts connecting and returns, connected or not (a refused connection does not
     // wait; an address that does not answer waits for the connect time-out, 2 s).
@@ -74,6 +80,14 @@ public:
     // From now on, each message on subject (NATS wildcards allowed) is handed to to as a
     // task calling handler. Lives as long as the bus. Throws bus_error.
     void subscribe(const std::string& subject, sink to, message_handler handler);
+    // From now on, what comes on subject is handed to handler on a thread of the bus's
+    // own for this subscription, one batch after another, in order: the handler may
+    // wait, and what comes meanwhile waits in the library. Until stop_pulling(). Throws
+    // bus_error.
+    void pull(const std::string& subject, batch_handler handler);
+    // Ends the pulled subscriptions: the handlers under way finish first, and none runs
+    // again. The destructor does it too.
+    void stop_pulling();
     // Waits until the server has seen everything sent so far (a round trip); false when
     // it does not answer within the time given.
     bool flush(std::chrono::milliseconds within);
@@ -84,6 +98,7 @@ public:
 
 private:
     struct subscription;
+    struct puller;
     struct outgoing {
         std::string subject;
         std::string data;
@@ -100,6 +115,8 @@ private:
     void came_up();
     void callbacks_ended();
     void send_queued();
+    void send_batch(std::deque<outgoing>& batch);
+    void send_one(const std::string& subject, const std::string& data);
     void close_and_wait();
 
     const bus_options options_;
@@ -123,6 +140,9 @@ private:
     // The connection's closed callback and each subscription's completion, still to come.
     int callbacks_open_ GUARDED_BY(callbacks_lock_) = 1;
     std::vector<std::unique_ptr<subscription>> subscriptions_ GUARDED_BY(callbacks_lock_);
+
+    qs::mutex pullers_lock_;
+    std::vector<std::unique_ptr<puller>> pullers_ GUARDED_BY(pullers_lock_);
 
     std::thread publisher_;  // last: starts once the rest exists
 };
