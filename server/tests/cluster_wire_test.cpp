@@ -1,5 +1,5 @@
 // What nodes tell each other: every field survives the trip byte for byte, a payload
-// that is not the object expected is refused, and node names stay one subject token.
+// that is not the record expected is refused, and node names stay one subject token.
 #include <gtest/gtest.h>
 
 #include "cluster_wire.h"
@@ -25,6 +25,7 @@ TEST(ClusterWire, DeliveriesSettlementsAndStatusChangesKeepEveryByte)
     EXPECT_EQ(s->id, 9u);
     EXPECT_FALSE(s->safe);
     EXPECT_EQ(s->refusal, 11);
+    EXPECT_EQ(decode_settlement(encode(settlement{3, false, -1}))->refusal, -1);
 
     const auto c = decode_status_change(encode(status_change{"b", "ann", bytes, "bob|cy"}));
     ASSERT_TRUE(c);
@@ -32,14 +33,23 @@ TEST(ClusterWire, DeliveriesSettlementsAndStatusChangesKeepEveryByte)
     EXPECT_EQ(c->contacts, "bob|cy");
 }
 
-TEST(ClusterWire, PayloadsThatAreNotTheObjectExpectedAreRefused)
+TEST(ClusterWire, PayloadsThatAreNotTheRecordExpectedAreRefused)
 {
-    for (const char* bad : {"", "[]", "{}", "not json", R"({"id":-1,"from":"a","kind":0,"receiver":"b","entry":"","answer":true})",
-                            R"({"id":1,"from":"a","kind":3,"receiver":"b","entry":"","answer":true})",
-                            R"({"id":1,"from":"a","kind":0,"receiver":"b","entry":"","answer":1})"})
-        EXPECT_FALSE(decode_delivery(bad)) << bad;
-    EXPECT_FALSE(decode_settlement(R"({"id":1,"refusal":2})"));
+    const std::string good = encode(delivery{1, "a", 0, "b", "entry", true});
+    for (std::size_t cut = 0; cut < good.size(); ++cut)
+        EXPECT_FALSE(decode_delivery(good.substr(0, cut))) << "cut at " << cut;
+    EXPECT_FALSE(decode_delivery(good + "x")) << "trailing bytes";
+    for (const auto& [at, byte] : {std::pair<std::size_t, char>{0, 'S'}, {9, 3}, {10, 2}}) {
+        std::string bad = good;
+        bad[at] = byte;  // another record, kind 3, answer 2
+        EXPECT_FALSE(decode_delivery(bad)) << at;
+    }
+    EXPECT_FALSE(decode_delivery(encode(settlement{1, true, -1})));
+    const std::string settled = encode(settlement{1, true, -1});
+    EXPECT_FALSE(decode_settlement(settled.substr(0, settled.size() - 1)));
+    EXPECT_FALSE(decode_settlement(good));
     EXPECT_FALSE(decode_status_change(R"({"node":"a","name":"b","status":"s"})"));
+    EXPECT_FALSE(decode_status_change("not json"));
 }
 
 TEST(ClusterWire, NodeNamesBecomeOneSubjectTokenAndLanesAreStable)

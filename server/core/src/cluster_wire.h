@@ -4,11 +4,12 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace qs::cluster_wire {
 
-// What the nodes of a cluster tell each other over the bus, one JSON object each, and
-// the subjects they go to. Texts are carried byte for byte.
+// What the nodes of a cluster tell each other over the bus, and the subjects they go
+// to. Texts are carried byte for byte.
 
 // An entry for a receiver whose session the addressed node holds. answer: the sending
 // node waits for a settlement (to from's settled subject) before its sender hears "Ok.".
@@ -38,6 +39,9 @@ struct status_change {
 };
 
 std::string encode(const delivery& d);
+// The same, from the sender's own strings, without copying them first.
+std::string encode_delivery(std::uint64_t id, std::string_view from, int kind, std::string_view receiver,
+                            std::string_view entry, bool answer);
 std::string encode(const settlement& s);
 std::string encode(const status_change& s);
 // Nothing when data is not such an object.
