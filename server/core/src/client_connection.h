@@ -57,6 +57,19 @@ public:
     // From any thread: stop reading; the connection ends once its commands are done.
     void shutdown() override;
 
+    // While one lives on a thread, held replies settled there leave once it ends, each
+    // connection's in one write.
+    class settle_run {
+    public:
+        settle_run();
+        ~settle_run();
+        settle_run(const settle_run&) = delete;
+        settle_run& operator=(const settle_run&) = delete;
+
+    private:
+        std::vector<std::shared_ptr<client_connection>> settled_;
+    };
+
 private:
     struct request {
         frame raw;
@@ -124,18 +137,6 @@ private:
     void reply(std::int32_t cid, const std::string& text, const std::string& command, hand_out given = {},
                bool in_order = true);
     void reply_when_safe(std::int32_t cid, const std::string& command, ack_handle ack);
-    // While one lives on a thread, held replies settled there leave once it ends, each
-    // connection's in one write.
-    class settle_run {
-    public:
-        settle_run();
-        ~settle_run();
-        settle_run(const settle_run&) = delete;
-        settle_run& operator=(const settle_run&) = delete;
-
-    private:
-        std::vector<std::shared_ptr<client_connection>> settled_;
-    };
     void settle(held_reply& slot, const std::string& text);
     void release_settled();
     void emit(std::int32_t cid, const std::string& text, const std::string& command, hand_out given, emitted& out)

@@ -7,6 +7,7 @@
 #include "qs/server/log.h"
 #include "qs/server/log_redaction.h"
 #include "qs/server/qsexcpt.h"
+#include "client_connection.h"
 
 namespace qs {
 
@@ -71,15 +72,16 @@ cluster_directory::~cluster_directory()
 
 void cluster_directory::start()
 {
-    const auto intake = [this](cluster::task t) { post(intake_lane, std::move(t)); };
     for (std::size_t lane = 0; lane < lane_count; ++lane)
-        node_.bus().subscribe(wire::deliver_subject(node_.name(), lane),
-                              [this, lane](cluster::task t) { post(1 + lane, std::move(t)); },
-                              [this](const std::string&, const std::string& data) { on_delivery(data); });
-    node_.bus().subscribe(wire::settled_subject(node_.name()), intake,
-                          [this](const std::string&, const std::string& data) { on_settlement(data); });
-    node_.bus().subscribe(wire::status_subject, intake,
-                          [this](const std::string&, const std::string& data) { on_status(data); });
+        node_.bus().pull(wire::deliver_subject(node_.name(), lane), [this](const std::vector<std::string>& batch) {
+            for (const auto& data : batch)
+                on_delivery(data);
+        });
+    node_.bus().pull(wire::settled_subject(node_.name()),
+                     [this](const std::vector<std::string>& batch) { on_settlements(batch); });
+    node_.bus().subscribe(
+        wire::status_subject, [this](cluster::task t) { post(intake_lane, std::move(t)); },
+        [this](const std::string&, const std::string& data) { on_status(data); });
     {
         qs::lock_guard guard(lock_);
         ticks_ = std::make_unique<timed_tasks>();
@@ -88,14 +90,18 @@ void cluster_directory::start()
 }
 
 // The lanes are joined outside the intake lock: the intake lane's task may be posting.
+// Only the first call stops the pulling: the node may be gone at a later one.
 void cluster_directory::stop_intake()
 {
     decltype(lanes_) lanes;
     {
         qs::lock_guard guard(intake_lock_);
+        if (!open_)
+            return;
         open_ = false;
         lanes.swap(lanes_);
     }
+    node_.bus().stop_pulling();  // the delivery or settlement under way ends first
     for (auto& lane : lanes)
         lane.reset();  // the task under way ends first
 }
@@ -196,19 +202,20 @@ bool cluster_directory::route(pool_kind kind, const std::string& receiver, const
         holder = shared([&] { return node_.directory().holder(receiver); });
     if (!holder || *holder == node_.name())
         return false;
-    wire::delivery d{0, node_.name(), static_cast<int>(kind), receiver, entry, ack != nullptr};
+    std::uint64_t id = 0;
     if (ack) {
         ack->attach();
         qs::lock_guard guard(lock_);
-        d.id = ++last_id_;
-        waiting_.emplace(d.id, waiting{ack, *holder, kind, receiver, entry, clock::now() + answer_limit_});
+        id = ++last_id_;
+        waiting_.emplace(id, waiting{ack, *holder, kind, receiver, entry, clock::now() + answer_limit_});
     }
-    if (outbox_->publish(wire::deliver_subject(*holder, wire::lane_of(receiver, lane_count)), wire::encode(d)))
+    if (outbox_->publish(wire::deliver_subject(*holder, wire::lane_of(receiver, lane_count)),
+                         wire::encode_delivery(id, node_.name(), static_cast<int>(kind), receiver, entry, ack != nullptr)))
         return true;
     if (ack) {
         {
             qs::lock_guard guard(lock_);
-            waiting_.erase(d.id);
+            waiting_.erase(id);
         }
         ack->confirm();  // undoes the attach: the caller stores the entry
     }
@@ -248,26 +255,33 @@ void cluster_directory::on_delivery(const std::string& data)
     ack->release([send, id = d->id](bool safe, int failure) { send(wire::settlement{id, safe, safe ? -1 : failure}); });
 }
 
-void cluster_directory::on_settlement(const std::string& data)
+// Each sender's connection answers the whole batch in one write.
+void cluster_directory::on_settlements(const std::vector<std::string>& batch)
 {
-    const auto s = wire::decode_settlement(data);
-    if (!s)
-        return;
-    waiting w;
+    std::vector<std::pair<wire::settlement, waiting>> settled;
+    settled.reserve(batch.size());
     {
         qs::lock_guard guard(lock_);
-        auto it = waiting_.find(s->id);
-        if (it == waiting_.end())
-            return;  // stored here already: its wait was over
-        w = std::move(it->second);
-        waiting_.erase(it);
+        for (const auto& data : batch) {
+            const auto s = wire::decode_settlement(data);
+            if (!s)
+                continue;
+            auto it = waiting_.find(s->id);
+            if (it == waiting_.end())
+                continue;  // stored here already: its wait was over
+            settled.emplace_back(*s, std::move(it->second));
+            waiting_.erase(it);
+        }
     }
-    if (s->safe)
-        w.ack->confirm();
-    else if (s->refusal < 0 || w.kind == pool_kind::group)  // a group send says "not delivered to all"
-        w.ack->withdraw();
-    else
-        w.ack->refuse(s->refusal);
+    client_connection::settle_run run;
+    for (auto& [s, w] : settled) {
+        if (s.safe)
+            w.ack->confirm();
+        else if (s.refusal < 0 || w.kind == pool_kind::group)  // a group send says "not delivered to all"
+            w.ack->withdraw();
+        else
+            w.ack->refuse(s.refusal);
+    }
 }
 
 // ---- Status

@@ -27,10 +27,13 @@ namespace qs {
 // away) into their sessions, and stores the entries whose node did not answer in time.
 //
 // Threads: claim, release, route and status_of may wait on the database: the command
-// logic calls them off the loops (waits()). status_changed never waits. What comes from
-// the bus is handed to the intake lane, but a delivery, which comes on its receiver's
-// lane's subject, to that lane, so that a receiver's entries keep their order; status writes and their events
-// run on a lane of their own, in order; the sweep on ticks_. lock_ guards the deliveries waiting for an answer, intake_lock_ the lanes.
+// logic calls them off the loops (waits()). status_changed never waits. Deliveries come
+// on the subject of their receiver's lane, and each lane's are taken in order by a
+// thread the bus pulls them on, so that a receiver's entries keep their order;
+// settlements the same way, on a subject of their own. Status events are handed to the
+// intake lane; status writes and their events run on a lane of their own, in order; the
+// sweep on ticks_. lock_ guards the deliveries waiting for an answer, intake_lock_ the
+// lanes.
 class cluster_directory final : public session_directory {
 public:
     // answer_limit: how long a delivery waits for the answer of a node that is still
@@ -56,7 +59,7 @@ public:
     bool routes_at_once(const std::string& receiver) override;
     void status_changed(const std::string& name, const std::string& status, const std::string& contacts) override;
 
-    static constexpr std::size_t lane_count = 4;
+    static constexpr std::size_t lane_count = 2;  // delivery subjects, by receiver
     static constexpr std::chrono::seconds sweep_every{1};
 
 private:
@@ -72,7 +75,7 @@ private:
 
     void post(std::size_t lane, std::function<void()> task);
     void on_delivery(const std::string& data);
-    void on_settlement(const std::string& data);
+    void on_settlements(const std::vector<std::string>& batch);
     void on_status(const std::string& data);
     void sweep_later();
     void sweep();
@@ -102,12 +105,11 @@ private:
 
     qs::mutex intake_lock_;
     bool open_ GUARDED_BY(intake_lock_) = true;
-    // The lanes, destroyed (joined) at stop_intake: intake_lane takes what comes from the
-    // bus and never waits; then lane_count lanes for deliveries, by receiver; then
-    // status_lane for status writes and their events.
-    std::array<std::unique_ptr<timed_tasks>, lane_count + 2> lanes_ GUARDED_BY(intake_lock_);
+    // The lanes, destroyed (joined) at stop_intake: intake_lane takes the status events
+    // from the bus and never waits; status_lane the status writes and their events.
+    std::array<std::unique_ptr<timed_tasks>, 2> lanes_ GUARDED_BY(intake_lock_);
     static constexpr std::size_t intake_lane = 0;
-    static constexpr std::size_t status_lane = lane_count + 1;
+    static constexpr std::size_t status_lane = 1;
     std::unique_ptr<timed_tasks> ticks_ GUARDED_BY(lock_);  // the sweep, which queues its next run; ended by detach
 };
 
