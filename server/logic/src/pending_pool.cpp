@@ -31,10 +31,10 @@ std::size_t pending_pool::size_with(const std::string& entry) const noexcept
     return size_ + (entries_.empty() ? 0 : 1) + entry.size();
 }
 
-void pending_pool::push(std::string entry, ack_handle ack)
+void pending_pool::push(std::string entry, ack_handle ack, time_point since)
 {
     size_ = size_with(entry);
-    entries_.push_back({std::move(entry), std::move(ack)});
+    entries_.push_back({std::move(entry), std::move(ack), since});
 }
 
 void pending_pool::push_stored(const std::string& text)
@@ -84,6 +84,25 @@ std::string pending_pool::unstored_text() const
     return join(stored_, entries_.size());
 }
 
+std::size_t pending_pool::unstored_until(time_point cutoff) const
+{
+    std::size_t count = 0;
+    for (auto it = std::next(entries_.begin(), static_cast<std::ptrdiff_t>(stored_));
+         it != entries_.end() && it->since <= cutoff; ++it)
+        ++count;
+    return count;
+}
+
+std::string pending_pool::unstored_text(std::size_t count) const
+{
+    return join(stored_, stored_ + count);
+}
+
+pending_pool::time_point pending_pool::oldest_unstored() const
+{
+    return std::next(entries_.begin(), static_cast<std::ptrdiff_t>(stored_))->since;
+}
+
 pending_pool::taken pending_pool::take(std::size_t room)
 {
     taken out;
@@ -123,8 +142,12 @@ std::vector<ack_handle> pending_pool::mark_all_stored()
 
 std::size_t pending_pool::begin_storing()
 {
-    const std::size_t count = entries_.size() - stored_;
-    stored_ = entries_.size();
+    return begin_storing(entries_.size() - stored_);
+}
+
+std::size_t pending_pool::begin_storing(std::size_t count)
+{
+    stored_ += count;
     return count;
 }
 

@@ -1,4 +1,5 @@
 // Messages, status and the waiting select.
+#include <algorithm>
 #include <optional>
 
 #include "qs/store/list_encoding.h"
@@ -63,7 +64,7 @@ void server_state::deliver(kind k, const std::string& receiver, const std::strin
                 throw qsexcpt(qsexcpt::message_box_full);
             if (ack)
                 ack->attach();
-            pool.push(entry, ack);
+            pool.push(entry, ack, timed_tasks::clock::now());
             pools::flag(s, k) = true;
             if (ack)  // its sender waits for it to be safe
                 schedule_spill(found, s.selecting_until[static_cast<std::size_t>(column_of(k))]);
@@ -86,15 +87,19 @@ void server_state::deliver_here(kind k, const std::string& receiver, const std::
 }
 
 // What waits only in memory is stored once nobody is expected to select it: at once
-// when no select for its kind waited lately, else spill_delay_ms from now, unless it is
-// handed out first. Called with the table lock held.
+// when no select for its kind waited lately, else once it has waited spill_delay_ms,
+// unless it is handed out first. Called with the table lock held.
 void server_state::schedule_spill(const session_handle& handle, timed_tasks::clock::time_point selecting_until)
+{
+    const auto now = timed_tasks::clock::now();
+    schedule_spill_at(handle, now < selecting_until ? now + spill_delay() : now);
+}
+
+void server_state::schedule_spill_at(const session_handle& handle, timed_tasks::clock::time_point at)
 {
     if (handle->spill_scheduled)
         return;
     handle->spill_scheduled = true;
-    const auto now = timed_tasks::clock::now();
-    const auto at = now < selecting_until ? now + std::chrono::milliseconds(config.spill_delay_ms) : now;
     spills_.run_at(at, [this, handle] {
         try {
             spill(handle);
@@ -104,10 +109,16 @@ void server_state::schedule_spill(const session_handle& handle, timed_tasks::clo
     });
 }
 
-// On the spill thread: appends every entry that waits only in memory to the stored
-// pools. Meanwhile they count as stored, so no hand-out takes them without the user
-// lock held here. Their senders hear once they are committed; when they cannot be
-// stored, those a sender waits for are taken out and the sender hears of the failure.
+std::chrono::milliseconds server_state::spill_delay()
+{
+    return std::chrono::milliseconds(config.spill_delay_ms);
+}
+
+// On the spill thread: appends the entries due to be stored (see schedule_spill) to the
+// stored pools; the younger ones get a spill of their own. Meanwhile those count as
+// stored, so no hand-out takes them without the user lock held here. Their senders hear
+// once they are committed; when they cannot be stored, those a sender waits for are
+// taken out and the sender hears of the failure.
 void server_state::spill(const session_handle& handle)
 {
     state_guard user(user_lock(handle->name));
@@ -118,13 +129,8 @@ void server_state::spill(const session_handle& handle)
         handle->spill_scheduled = false;
         if (handle->closed || handle->closing)
             return;
-        for (kind k : pools::all) {
-            pending_pool& pool = pools::pool(*handle, k);
-            const auto c = static_cast<std::size_t>(column_of(k));
-            first[c] = pool.stored();
-            chunks[c] = pool.unstored_text();
-            count[c] = pool.begin_storing();
-        }
+        begin_spill(*handle, first, count, chunks);
+        schedule_younger(handle);
     }
     if (count == std::array<std::size_t, 3>{})
         return;
@@ -149,6 +155,32 @@ void server_state::spill(const session_handle& handle)
     }
     for (auto& ack : settled)
         stored ? ack->confirm() : ack->withdraw();
+}
+
+// Every entry of a kind nobody selected lately, else those that waited spill_delay_ms.
+void server_state::begin_spill(session& s, std::array<std::size_t, 3>& first, std::array<std::size_t, 3>& count,
+                               database::pools& chunks)
+{
+    const auto now = timed_tasks::clock::now();
+    for (kind k : pools::all) {
+        pending_pool& pool = pools::pool(s, k);
+        const auto c = static_cast<std::size_t>(column_of(k));
+        const auto cutoff = now < s.selecting_until[c] ? now - spill_delay() : timed_tasks::clock::time_point::max();
+        const std::size_t due = pool.unstored_until(cutoff);
+        first[c] = pool.stored();
+        chunks[c] = pool.unstored_text(due);
+        count[c] = pool.begin_storing(due);
+    }
+}
+
+void server_state::schedule_younger(const session_handle& handle)
+{
+    auto oldest = timed_tasks::clock::time_point::max();
+    for (kind k : pools::all)
+        if (const pending_pool& pool = pools::pool(*handle, k); pool.has_unstored())
+            oldest = std::min(oldest, pool.oldest_unstored());
+    if (oldest != timed_tasks::clock::time_point::max())
+        schedule_spill_at(handle, oldest + spill_delay());
 }
 
 // One statement appends within the bound; "Ok." follows only once it is committed.

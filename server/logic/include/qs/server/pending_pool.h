@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <list>
 #include <string>
@@ -16,6 +17,8 @@ namespace qs {
 // field of its session.
 class pending_pool {
 public:
+    using time_point = std::chrono::steady_clock::time_point;
+
     // Entries taken out, to hand out or to put back.
     struct taken {
         std::vector<std::string> entries;
@@ -34,7 +37,9 @@ public:
     std::size_t stored() const noexcept { return stored_; }
     bool has_unstored() const noexcept { return stored_ < entries_.size(); }
 
-    void push(std::string entry, ack_handle ack = nullptr);
+    // since: when it came, for the storing of those that waited long enough; entries
+    // put back count as old.
+    void push(std::string entry, ack_handle ack = nullptr, time_point since = {});
     // Adds every entry of a pool text read from the database (cut at "|"), counted as
     // stored, behind the stored entries and before those kept only here; the empty text
     // adds nothing.
@@ -46,6 +51,12 @@ public:
     // The entries kept only here, and their text form.
     std::vector<std::string> unstored() const;
     std::string unstored_text() const;
+    // How many of the oldest entries kept only here came at cutoff or before, and the
+    // text form of the first count of them.
+    std::size_t unstored_until(time_point cutoff) const;
+    std::string unstored_text(std::size_t count) const;
+    // When the oldest entry kept only here came; the pool has one.
+    time_point oldest_unstored() const;
     // Removes the oldest entries whose text form fits in room characters (at least one
     // entry when the oldest alone fits, none otherwise).
     taken take(std::size_t room);
@@ -57,6 +68,8 @@ public:
     // takes them without the user's lock; finished, or undone, by the two below. Returns
     // how many.
     std::size_t begin_storing();
+    // The same for the oldest count of them.
+    std::size_t begin_storing(std::size_t count);
     // They are stored: what their senders wait for, to confirm.
     std::vector<ack_handle> stored_after(std::size_t first, std::size_t count);
     // They could not be stored: unstored again, and those a sender waits for are taken
@@ -68,6 +81,7 @@ private:
     struct entry {
         std::string text;
         ack_handle ack;
+        time_point since{};
     };
     std::string join(std::size_t first, std::size_t last) const;
 

@@ -183,7 +183,12 @@ private:
                  bool may_route = true);
     void schedule_spill(const session_handle& handle, timed_tasks::clock::time_point selecting_until)
         REQUIRES(session_table);
+    void schedule_spill_at(const session_handle& handle, timed_tasks::clock::time_point at) REQUIRES(session_table);
+    static std::chrono::milliseconds spill_delay();
     void spill(const session_handle& handle);
+    void begin_spill(session& s, std::array<std::size_t, 3>& first, std::array<std::size_t, 3>& count,
+                     database::pools& chunks) REQUIRES(session_table);
+    void schedule_younger(const session_handle& handle) REQUIRES(session_table);
     void append_stored(pool_kind kind, const std::string& receiver, const std::string& entry);
     void send(pool_kind kind, const std::string& sender, const std::string& receiver, const std::string& text,
               const ack_handle& ack);
