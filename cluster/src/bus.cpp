@@ -48,9 +48,12 @@ struct bus::puller {
     std::atomic<bool> stopping{false};
     std::thread thread;
 
+    // A message is destroyed only once its batch was handled: destroying it wakes the
+    // library's collector thread, which need not come before the handler.
     void run()
     {
         std::vector<std::string> parts;
+        std::vector<natsMsg*> msgs;
         while (!stopping.load(std::memory_order_acquire)) {
             natsMsg* msg = nullptr;
             const natsStatus s = natsSubscription_NextMsg(&msg, handle, wake_every.count());
@@ -58,10 +61,16 @@ struct bus::puller {
                 continue;
             if (s != NATS_OK)
                 return;  // unsubscribed, or the connection closed
+            do
+                msgs.push_back(msg);
+            while (natsSubscription_NextMsg(&msg, handle, 0) == NATS_OK);  // what came meanwhile joins
             parts.clear();
-            split_frames({natsMsg_GetData(msg), static_cast<std::size_t>(natsMsg_GetDataLength(msg))}, parts);
-            natsMsg_Destroy(msg);
+            for (natsMsg* m : msgs)
+                split_frames({natsMsg_GetData(m), static_cast<std::size_t>(natsMsg_GetDataLength(m))}, parts);
             handler(parts);
+            for (natsMsg* m : msgs)
+                natsMsg_Destroy(m);
+            msgs.clear();
         }
     }
 
@@ -221,6 +230,11 @@ void bus::send_queued()
             if (stopping_)
                 return;
             guard.wait(queued_);
+            // Woken by the first publish of a burst: its publisher, on the other core or
+            // this one, adds the rest meanwhile, and the burst leaves as one batch.
+            guard.unlock();
+            std::this_thread::yield();
+            guard.lock();
             continue;
         }
         std::deque<outgoing> batch;
