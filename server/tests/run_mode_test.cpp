@@ -37,6 +37,7 @@ TEST_F(RunModeTest, CommandLineWordsChooseTheModeAndTheExitStatusSaysHowItWent)
         int status;
     };
     const std::string no_service = "Running qsserverd as NT service...Error running service\n";
+    const std::string how = "qsserver: not started by systemd; to run it in a terminal: qsserver --console\n";
     const std::vector<run_case> cases = {
         {{"--help"}, usage, "", 0},
         {{"-h"}, usage, "", 0},
@@ -47,8 +48,8 @@ TEST_F(RunModeTest, CommandLineWordsChooseTheModeAndTheExitStatusSaysHowItWent)
         {{"--service", "remove"}, "", usage, 2},
         {{"--service", "install", "--user"}, "", usage, 2},
         {{"--console", "x", "y"}, "", usage, 2},
-        {{}, no_service, "", 1},
-        {{"--service"}, no_service, "", 1},
+        {{}, no_service, how, 1},
+        {{"--service"}, no_service, how, 1},
     };
     for (const auto& c : cases) {
         auto [out, status] = run_qsserver(dir.path(), c.args);

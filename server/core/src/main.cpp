@@ -227,6 +227,7 @@ int run_service()
     qs::console_text("Running qsserverd as NT service...");
     if (std::getenv("NOTIFY_SOCKET") == nullptr) {
         qs::console_line("Error running service");
+        std::cerr << "qsserver: not started by systemd; to run it in a terminal: qsserver --console\n";
         return 1;
     }
     // One qsserverd per working directory; the lock goes with the process.
