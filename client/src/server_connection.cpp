@@ -2,6 +2,7 @@
 #include "signals_for_main.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <netdb.h>
 #include <sys/socket.h>
@@ -55,6 +56,35 @@ std::string reason(int error, bool tls, std::chrono::seconds limit)
     }
 }
 
+// Why the CA file cannot be read: the system's word for it, or that it holds no
+// certificate OpenSSL could read.
+std::string unreadable(const std::string& file)
+{
+    std::FILE* f = std::fopen(file.c_str(), "r");
+    if (f == nullptr)
+        return file + " (" + std::strerror(errno) + ")";
+    std::fclose(f);
+    return file + " (no PEM certificate in it)";
+}
+
+std::optional<std::string> tls_reason(tls_failure failure, const std::string& host, const client_options& options)
+{
+    switch (failure) {
+    case tls_failure::not_tls:
+        return "The server did not answer in TLS (is that the plain port?)";
+    case tls_failure::untrusted:
+        return "The server's certificate is not trusted (use --ca FILE for a private certificate authority).";
+    case tls_failure::wrong_name:
+        return "The certificate is not valid for " + host + ".";
+    case tls_failure::ca_file:
+        return "The CA file cannot be read: " + unreadable(options.ca_file) + ".";
+    case tls_failure::none:
+    case tls_failure::other:
+        break;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 // libkel throws a bare code; each of its operations is one system call, so errno still
@@ -74,6 +104,8 @@ std::optional<std::string> connect_to_server(kelclient& kel, const std::string& 
         else
             kel.connect_tls(host.c_str(), port, options.ca_file.empty() ? nullptr : options.ca_file.c_str());
     } catch (const exception&) {
+        if (auto why = tls_reason(kel.last_tls_failure(), host, options))
+            return why;
         return reason(errno, options.tls, options.connect_timeout);
     }
     set_send_timeout(kel.handle(), std::chrono::seconds(0));

@@ -47,9 +47,36 @@ TEST_F(TlsClientTest, ACertificateTheSystemDoesNotTrustFailsTheConnect)
     pty_session term(QS_CLIENT_PATH, {"--tls"});
     answer_prompts(term);
     ASSERT_TRUE(term.expect("Connecting to 127.0.0.1:" + std::to_string(tls_port) + "...Failed.\n"
-                            "The TLS handshake or the check of the server's certificate failed.\n"));
+                            "The server's certificate is not trusted (use --ca FILE for a private "
+                            "certificate authority).\n"));
     term.type("k");
     EXPECT_EQ(term.wait_exit(), 1);
+}
+
+// Each way a TLS connect fails says what to do about it.
+TEST_F(TlsClientTest, TlsFailuresSayWhich)
+{
+    server.start();
+    const std::string tls = std::to_string(tls_port), plain = std::to_string(plain_port);
+    const std::string missing = certificates.ca() + ".missing";
+    struct failing {
+        std::vector<std::string> args;
+        std::string says;
+    };
+    const std::vector<failing> cases = {
+        {{"--tls", "127.0.0.1", plain}, "The server did not answer in TLS (is that the plain port?)\n"},
+        {{"--tls", "--ca", missing, "127.0.0.1", tls},
+         "The CA file cannot be read: " + missing + " (No such file or directory).\n"},
+        {{"--tls", "--ca", certificates.key(), "127.0.0.1", tls},
+         "The CA file cannot be read: " + certificates.key() + " (no PEM certificate in it).\n"},
+        {{"--tls", "--ca", certificates.ca(), "127.0.0.2", tls}, "The certificate is not valid for 127.0.0.2.\n"},
+    };
+    for (const auto& c : cases) {
+        pty_session term(QS_CLIENT_PATH, c.args);
+        ASSERT_TRUE(term.expect("...Failed.\n" + c.says)) << c.says;
+        term.type("k");
+        EXPECT_EQ(term.wait_exit(), 1);
+    }
 }
 
 TEST_F(TlsClientTest, HostAndPortMixWithTheTlsOptions)

@@ -85,14 +85,16 @@ void kelclient::connect(const sockaddr_in& addr)
 
 void kelclient::connect_tls(const char* host, int port, const char* ca_file)
 {
+    tls_failure_ = tls_failure::none;
     socket::connect(host, port);
-    start_daemon(std::make_shared<detail::tls_session>(handle(), host, tls_check{true, ca_file}));
+    start_daemon(std::make_shared<detail::tls_session>(handle(), host, tls_check{true, ca_file}, tls_failure_));
 }
 
 void kelclient::connect_tls_unverified(const char* host, int port)
 {
+    tls_failure_ = tls_failure::none;
     socket::connect(host, port);
-    start_daemon(std::make_shared<detail::tls_session>(handle(), host, tls_check{false, nullptr}));
+    start_daemon(std::make_shared<detail::tls_session>(handle(), host, tls_check{false, nullptr}, tls_failure_));
 }
 
 int kelclient::get_cid()

@@ -79,9 +79,10 @@ void tls_session::free_ssl::operator()(SSL* ssl) const
     ::SSL_free(ssl);
 }
 
-tls_session::tls_session(int fd, const char* host, const peer_check& check)
+tls_session::tls_session(int fd, const char* host, const peer_check& check, tls_failure& failure)
     : fd_(fd), ctx_(::SSL_CTX_new(::TLS_client_method()))
 {
+    failure = tls_failure::other;
     if (!ctx_ || host == nullptr)
         throw exception(connect_failed);
     ::SSL_CTX_set_min_proto_version(ctx_.get(), TLS1_2_VERSION);
@@ -94,16 +95,31 @@ tls_session::tls_session(int fd, const char* host, const peer_check& check)
     }
     BIO_set_fd(wire, fd_, BIO_NOCLOSE);
     ::SSL_set_bio(ssl_.get(), wire, wire);
-    check_peer(host, check);
+    check_peer(host, check, failure);
     const int wait_ms = static_cast<int>(std::chrono::milliseconds(handshake_limit).count());
-    if (retry([this] { return ::SSL_connect(ssl_.get()); }, wait_ms) <= 0)
+    if (retry([this] { return ::SSL_connect(ssl_.get()); }, wait_ms) <= 0) {
+        failure = handshake_failure();
         throw exception(connect_failed);
+    }
+    failure = tls_failure::none;
+}
+
+// A certificate that was checked and refused says why; a handshake that failed before
+// any check met something that is no TLS (or nothing within the limit).
+tls_failure tls_session::handshake_failure() const
+{
+    const long verified = ::SSL_get_verify_result(ssl_.get());
+    if (verified == X509_V_ERR_HOSTNAME_MISMATCH || verified == X509_V_ERR_IP_ADDRESS_MISMATCH)
+        return tls_failure::wrong_name;
+    if (verified != X509_V_OK)
+        return tls_failure::untrusted;
+    return tls_failure::not_tls;
 }
 
 tls_session::~tls_session() = default;
 
 // The name for SNI, and with verify the trusted CAs and the name the certificate must bear.
-void tls_session::check_peer(const char* host, const peer_check& check)
+void tls_session::check_peer(const char* host, const peer_check& check, tls_failure& failure)
 {
     const bool ip = is_ip_address(host);
     if (!ip)
@@ -115,6 +131,8 @@ void tls_session::check_peer(const char* host, const peer_check& check)
     X509_VERIFY_PARAM* param = ::SSL_get0_param(ssl_.get());
     ::X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
     const int named = ip ? ::X509_VERIFY_PARAM_set1_ip_asc(param, host) : ::SSL_set1_host(ssl_.get(), host);
+    if (loaded != 1 && check.ca_file != nullptr)
+        failure = tls_failure::ca_file;
     if (loaded != 1 || named != 1)
         throw exception(connect_failed);
     ::SSL_set_verify(ssl_.get(), SSL_VERIFY_PEER, nullptr);

@@ -5,6 +5,8 @@
 #include <memory>
 #include <mutex>
 
+#include "qs/net/tls_failure.h"
+
 typedef struct ssl_ctx_st SSL_CTX;
 typedef struct ssl_st SSL;
 
@@ -23,8 +25,9 @@ public:
 
     // Handshakes on fd, connected to host. Throws qs::exception(1) when the handshake
     // fails or takes longer than handshake_limit, and with verify when the server's
-    // certificate does not chain to a trusted CA or does not name host.
-    tls_session(int fd, const char* host, const peer_check& check);
+    // certificate does not chain to a trusted CA or does not name host; failure then
+    // says which.
+    tls_session(int fd, const char* host, const peer_check& check, tls_failure& failure);
     ~tls_session();
     tls_session(const tls_session&) = delete;
     tls_session& operator=(const tls_session&) = delete;
@@ -46,7 +49,8 @@ private:
     // socket between tries without the lock; its result, <= 0 when it failed.
     template <class Call>
     int retry(Call call, int wait_ms);
-    void check_peer(const char* host, const peer_check& check);
+    void check_peer(const char* host, const peer_check& check, tls_failure& failure);
+    tls_failure handshake_failure() const;
 
     struct free_ctx {
         void operator()(SSL_CTX* ctx) const;

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "qs/net/socket.h"
+#include "qs/net/tls_failure.h"
 
 namespace qs {
 
@@ -40,6 +41,9 @@ public:
     // TLS that takes whatever certificate the server shows: the bytes are hidden from
     // onlookers, not from whoever answers in the server's place.
     void connect_tls_unverified(const char* host, int port);
+    // Why the last connect_tls or connect_tls_unverified on this object failed in TLS;
+    // none when it succeeded or failed before TLS (errno then says why).
+    tls_failure last_tls_failure() const noexcept { return tls_failure_; }
 
     // Sends cmd as one frame and copies its reply into result the way strncpy does
     // (at most size bytes; not terminated when the reply has size bytes or more).
@@ -55,6 +59,7 @@ private:
     void start_daemon(std::shared_ptr<detail::tls_session> tls = nullptr);
 
     std::shared_ptr<detail::client_channel> channel_;
+    tls_failure tls_failure_ = tls_failure::none;  // of this object's last TLS connect; its caller's thread
 };
 
 } // namespace qs
