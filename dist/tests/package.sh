@@ -13,6 +13,7 @@ dpkg-deb --contents "$deb" >"$work/contents"
 for path in usr/bin/qsserver usr/bin/qsclient usr/bin/qsprobe usr/bin/qsadmin usr/lib/libkel.so usr/lib/libfault.so \
     usr/include/qs/net/kel.h usr/include/qs/net/kelclient.h usr/include/qs/fault/exception.h \
     usr/share/quillspeak/sqlite.sql usr/share/quillspeak/postgresql.sql usr/share/quillspeak/qsserver.conf \
+    usr/share/quillspeak/quillspeak.logrotate \
     usr/share/man/man8/qsserver.8 usr/share/man/man1/qsclient.1 usr/share/man/man8/qsprobe.8 \
     usr/share/man/man8/qsadmin.8 usr/share/quillspeak/web/index.html usr/share/quillspeak/web/js/app.js; do
     grep -q " \./$path\$" "$work/contents" || { echo "missing from the package: $path"; cat "$work/contents"; exit 1; }

@@ -59,7 +59,7 @@ TEST_F(NetworkCoreTest, ConnectionsPastTheLimitAreClosedAtOnce)
 {
     server_process server({"max_connections=2"});
     server.start();
-    ASSERT_TRUE(server.wait_for_log("Closed a connection.")) << "start's probe is gone";
+    ASSERT_TRUE(server.wait_for_log("info Closed a connection from")) << "start's probe is gone";
     raw_client a(server.port()), b(server.port());
     a.send(encode_frame(1, "ver"));
     EXPECT_EQ(a.next().text, "0.1");
@@ -122,7 +122,7 @@ TEST_F(NetworkCoreTest, RunningOutOfDescriptorsPausesAcceptingUntilSomeAreFree)
 {
     server_process server;
     server.start();
-    ASSERT_TRUE(server.wait_for_log("Closed a connection.")) << "start's probe is gone";
+    ASSERT_TRUE(server.wait_for_log("info Closed a connection from")) << "start's probe is gone";
     const rlimit tight{static_cast<rlim_t>(open_descriptors(server.pid()) + 2),
                        static_cast<rlim_t>(open_descriptors(server.pid()) + 2)};
     ASSERT_EQ(::prlimit(server.pid(), RLIMIT_NOFILE, &tight, nullptr), 0);
@@ -150,7 +150,7 @@ TEST_F(NetworkCoreTest, AServerOutOfDescriptorsStopsCleanly)
 {
     server_process server;
     server.start();
-    ASSERT_TRUE(server.wait_for_log("Closed a connection.")) << "start's probe is gone";
+    ASSERT_TRUE(server.wait_for_log("info Closed a connection from")) << "start's probe is gone";
     const auto spare_one = static_cast<rlim_t>(open_descriptors(server.pid()) + 1);
     rlimit was{};
     ASSERT_EQ(::prlimit(server.pid(), RLIMIT_NOFILE, nullptr, &was), 0);

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
+#include <regex>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <stdexcept>
@@ -125,8 +126,11 @@ server_process::server_process(const std::vector<std::string>& conf, int port) :
 {
     std::ofstream out(dir() + "/qsserver.conf");
     out << "port=" << port_ << "\nlog_path=" << dir() << "/qsserver.log\n";
-    for (const auto& line : conf)
+    for (const auto& line : conf) {
         out << line << "\n";
+        if (line.rfind("log_path=", 0) == 0)
+            log_to_standard_error_ = line == "log_path=-";
+    }
 }
 
 server_process::~server_process()
@@ -141,8 +145,8 @@ void server_process::start(const std::vector<std::string>& args, const std::vect
 {
     pid_ = spawn(dir(), "console", args, env);
     for (int attempt = 0; attempt < 500; ++attempt) {
-        // Its own log first: a port another process took meanwhile must not pass for ours.
-        if (log().find("Listening...") == std::string::npos) {
+        // Its own log (or console) first: a port another process took meanwhile must not pass for ours.
+        if (log().find("Listening...") == std::string::npos && console().find("Listening") == std::string::npos) {
             int status;
             if (::waitpid(pid_, &status, WNOHANG) == pid_) {
                 pid_ = -1;
@@ -198,7 +202,13 @@ bool server_process::wait_for_log(const std::string& text, std::chrono::seconds 
 
 std::string server_process::log() const
 {
-    return read_file(dir() + "/qsserver.log");
+    return read_file(dir() + (log_to_standard_error_ ? "/console.err" : "/qsserver.log"));
+}
+
+std::string server_process::log_texts() const
+{
+    static const std::regex prefix(R"(^\S+ (error|warning|info|debug) )", std::regex::multiline);
+    return std::regex_replace(log(), prefix, "");
 }
 
 std::string server_process::console() const

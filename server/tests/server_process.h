@@ -35,12 +35,16 @@ public:
     pid_t pid() const { return pid_; }
     const std::string& dir() const { return dir_.path(); }
     std::string log() const;
+    // The log without each line's time stamp and level. With log_path=- the log is what
+    // the server wrote on standard error.
+    std::string log_texts() const;
     std::string console() const;
 
 private:
     temp_dir dir_;
     int port_;
     pid_t pid_ = -1;
+    bool log_to_standard_error_ = false;  // log_path=-: the log is console.err
 };
 
 // Runs qsserver to its end in a folder with the arguments and environment additions;

@@ -42,6 +42,7 @@ TEST_P(SettingsFile, FollowsTheFileRules)
     EXPECT_EQ(config.sleep_ticks, c.expected.sleep_ticks);
     EXPECT_EQ(config.max_field_len, c.expected.max_field_len);
     EXPECT_EQ(config.log_path, c.expected.log_path);
+    EXPECT_EQ(config.least_log_level, c.expected.least_log_level);
     EXPECT_EQ(config.db_connections, c.expected.db_connections);
     EXPECT_EQ(config.db_timeout, c.expected.db_timeout);
     EXPECT_EQ(config.store_retry, c.expected.store_retry);
@@ -72,6 +73,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, SettingsFile, testing::Values(
     settings_case{"WindowsLineEnds", "port=7300\r\nlog_path=a.log\r\n",
                   with([](settings& s) { s.port = 7300; s.log_path = "a.log"; }), 0},
     settings_case{"EmptyLogPath", "log_path=\n", with([](settings& s) { s.log_path = ""; }), 0},
+    settings_case{"LogLevel", "log_path=-\nlog_level=warning\n",
+                  with([](settings& s) { s.log_path = "-"; s.least_log_level = log_level::warning; }), 0},
+    settings_case{"LogLevelRefused", "log_level=verbose\n", settings{}, 1},
     settings_case{"CaseAndUnknownKeys", "Port=1\nfoo=bar\nnoequals\n", settings{}, 0},
     settings_case{"OutOfRangeKeepsDefaults", "port=0\nbuff_size=10\nsleep_ticks=-1\nmax_field_len=abc\nport2=1\n",
                   settings{}, 4},

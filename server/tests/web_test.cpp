@@ -156,7 +156,7 @@ private:
 };
 
 // Waits until the log says text more often than it did before: the start's own probe
-// connection logs "Closed a connection." too.
+// connection logs "Closed a connection from ..." too.
 bool wait_for_another(const server_process& server, const std::string& text, std::size_t before)
 {
     for (int i = 0; i < 3000 && count_of(server.log(), text) <= before; ++i)
@@ -385,9 +385,9 @@ TEST_F(WebTest, ClosingTheWebSocketLogsItsUserOut)
     ws_client ws(web_port);
     EXPECT_EQ(ws.ask(1, "newuser ann pw"), reply(1, "Ok."));
     EXPECT_EQ(ws.ask(2, "login ann pw"), reply(2, "Ok."));
-    const auto closed = count_of(server.log(), "Closed a connection.");
+    const auto closed = count_of(server.log(), "info Closed a connection from");
     ws.close();
-    ASSERT_TRUE(wait_for_another(server, "Closed a connection.", closed));
+    ASSERT_TRUE(wait_for_another(server, "info Closed a connection from", closed));
     client again(port);
     EXPECT_EQ(again.exec("login ann pw"), "Ok.");
 }
@@ -398,10 +398,10 @@ TEST_F(WebTest, AWebSocketThatAnswersNoPingIsClosedAndLoggedOut)
     server.start();
     ws_client ws(web_port);  // answers pings only while it reads
     EXPECT_EQ(ws.ask(1, "newuser ann pw"), reply(1, "Ok."));
-    const auto closed = count_of(server.log(), "Closed a connection.");
+    const auto closed = count_of(server.log(), "info Closed a connection from");
     EXPECT_EQ(ws.ask(2, "login ann pw"), reply(2, "Ok."));
     ASSERT_TRUE(server.wait_for_log("Closed a WebSocket connection that did not answer its pings."));
-    ASSERT_TRUE(wait_for_another(server, "Closed a connection.", closed));
+    ASSERT_TRUE(wait_for_another(server, "info Closed a connection from", closed));
     client again(port);
     EXPECT_EQ(again.exec("login ann pw"), "Ok.");
 }
@@ -470,7 +470,7 @@ TEST_F(WebTest, AnUnfinishedMessageClosesTheWebSocket)
     EXPECT_EQ(ws.ask(2, "login ann pw"), reply(2, "Ok."));
     ws.send_part(R"({"id":3,"cmd":"getst)", false);
     EXPECT_EQ(ws.close_code(), -1);  // the socket closed, no close frame
-    ASSERT_TRUE(server.wait_for_log("Closed a connection that left a frame unfinished."));
+    ASSERT_TRUE(server.wait_for_log("that left a frame unfinished."));
     client again(port);
     std::string answer;
     for (int i = 0; i < 3000 && (answer = again.exec("login ann pw")) != "Ok."; ++i)

@@ -62,8 +62,9 @@ asio::awaitable<void> client_connection::read_loop()
     try {
         if (const auto ec = co_await stream_.handshake(limits_.unfinished_frame)) {
             const std::string kind = stream_.handshake_kind();
-            log_line(ec == asio::error::timed_out ? "Closed a connection that did not finish its " + kind + " handshake."
-                                                  : "Closed a connection whose " + kind + " handshake failed: " + ec.message());
+            const std::string closed = "Closed a connection " + interpreter_.who();
+            log_warning(ec == asio::error::timed_out ? closed + " that did not finish its " + kind + " handshake."
+                                                     : closed + " whose " + kind + " handshake failed: " + ec.message());
             throw system_error(ec);
         }
         for (;;) {
@@ -119,7 +120,7 @@ void client_connection::watch_unfinished_frame()
         self->assert_on_loop();
         if (ec || !self->watching_frame_)
             return;
-        log_line("Closed a connection that left a frame unfinished.");
+        log_warning("Closed a connection " + self->interpreter_.who() + " that left a frame unfinished.");
         self->close_socket();
     });
 }
@@ -319,7 +320,7 @@ void client_connection::finished_late(const std::shared_ptr<on_worker>& w, const
         try {
             interpreter_.state().put_back(given);
         } catch (...) {
-            log_line("Could not put back the messages of a reply that was not sent.");
+            log_error("Could not put back the messages of a reply that was not sent.");
         }
     }
     if (later)
@@ -377,7 +378,7 @@ std::string client_connection::reply_unrun(const request& r, bool still_runs)
             try {
                 state.end_session(left);
             } catch (...) {
-                log_line("Could not store the pending messages of " + left->name + " (" +
+                log_error("Could not store the pending messages of " + left->name + " (" +
                          reason_of(std::current_exception()) + "); they wait for the next login.");
             }
         });
@@ -456,6 +457,12 @@ void client_connection::reply_when_safe(std::int32_t cid, const std::string& com
 }
 
 namespace {
+
+bool is_select(const std::string& command)
+{
+    return command.rfind("select", 0) == 0 && (command.size() == 6 || command[6] == ' ');
+}
+
 // The connections whose held replies settled while this thread confirms a run of entries
 // (every entry of one select reply): each sends its settled replies once, at the end.
 thread_local std::vector<std::shared_ptr<client_connection>>* settled_now = nullptr;
@@ -564,8 +571,12 @@ void client_connection::emit_bytes(std::string& bytes, std::vector<hand_out>& gi
 // Outside write_lock_: what emit() left to do.
 void client_connection::after_emit(emitted& out)
 {
-    for (const auto& u : out.unanswered)
-        log_error_block(u.cid, u.command, u.text);
+    for (const auto& u : out.unanswered) {
+        if (is_select(u.command))  // released as its own connection ended; what it took is put back
+            log_line(log_level::debug, "Released a select of a connection that ended.");
+        else
+            log_error_block(u.cid, u.command, u.text);
+    }
     if (out.late_return)  // the end is over: nothing else will put it back
         workers_.post([self = shared_from_this()] { self->put_back_returned(); });
     if (out.too_much)
@@ -606,7 +617,7 @@ void client_connection::drop_unread()
 {
     assert_on_loop();
     if (close_socket())
-        log_line("Closed a connection that does not read its replies.");
+        log_warning("Closed a connection " + interpreter_.who() + " that does not read its replies.");
 }
 
 void client_connection::flush()
@@ -696,14 +707,15 @@ void client_connection::finish_if_done()
 // On a worker when there is anything to put back or store.
 void client_connection::end_then_close()
 {
+    std::string who = interpreter_.who();  // before the logout
     put_back_returned();
     interpreter_.end();
-    asio::post(loop_, [self = shared_from_this()] {
+    asio::post(loop_, [self = shared_from_this(), who = std::move(who)] {
         self->assert_on_loop();
         self->close_socket();
         self->worker_deadline_.cancel();  // nothing is awaited: it ends, and the loop may run out of work
         self->closed_callback_(self.get());  // gone from the count before the log says so
-        log_line("Closed a connection.");
+        log_line("Closed a connection " + who + ".");
     });
 }
 
@@ -756,7 +768,7 @@ void client_connection::put_back_returned()
             try {
                 state.put_back(*it);
             } catch (...) {
-                log_line("Could not put back the messages of a reply that was not sent.");
+                log_error("Could not put back the messages of a reply that was not sent.");
             }
         }
     };

@@ -153,7 +153,7 @@ void cluster_directory::release(const session_handle& handle)
     try {
         node_.directory().release(handle->name, node_.name());
     } catch (const std::exception& e) {
-        log_line("Could not record that " + handle->name + " logged out (" + e.what() + "); tried again each second.");
+        log_warning("Could not record that " + handle->name + " logged out (" + e.what() + "); tried again each second.");
         qs::lock_guard guard(lock_);
         unreleased_.push_back(handle->name);
     }
@@ -228,7 +228,7 @@ void cluster_directory::on_delivery(const std::string& data)
 {
     const auto d = wire::decode_delivery(data);
     if (!d) {
-        log_line("Dropped a delivery from the cluster bus that could not be read.");
+        log_warning("Dropped a delivery from the cluster bus that could not be read.");
         return;
     }
     auto ack = d->answer ? std::make_shared<delivery_ack>(-1) : nullptr;
@@ -239,7 +239,7 @@ void cluster_directory::on_delivery(const std::string& data)
         refusal = e.code();
     } catch (...) {
         refusal = -1;
-        log_line("Could not deliver an entry from node " + d->from + " to " + d->receiver + " (" +
+        log_error("Could not deliver an entry from node " + d->from + " to " + d->receiver + " (" +
                  reason_of(std::current_exception()) + ").");
     }
     if (!ack)
@@ -293,7 +293,7 @@ void cluster_directory::status_changed(const std::string& name, const std::strin
         try {
             node_.directory().set_status(name, node_.name(), status);
         } catch (const std::exception& e) {
-            log_line("Could not record the status of " + name + " (" + e.what() + ").");
+            log_warning("Could not record the status of " + name + " (" + e.what() + ").");
         }
         outbox_->publish(wire::status_subject, wire::encode(wire::status_change{node_.name(), name, status, contacts}));
     });
@@ -339,7 +339,7 @@ void cluster_directory::sweep()
         const std::string why = reason_of(std::current_exception());
         qs::lock_guard guard(lock_);
         if (!sweep_failed_)
-            log_line("The cluster sweep failed (" + why + "); it tries again each second.");
+            log_error("The cluster sweep failed (" + why + "); it tries again each second.");
         sweep_failed_ = true;
     }
 }
@@ -377,7 +377,7 @@ void cluster_directory::store_unanswered()
         }
     }
     for (auto& w : overdue) {
-        log_line("Node " + w.node + " did not answer for an entry to " + w.receiver + "; it is stored here.");
+        log_warning("Node " + w.node + " did not answer for an entry to " + w.receiver + "; it is stored here.");
         try {
             state_.deliver_here(w.kind, w.receiver, w.entry, w.ack);
             w.ack->confirm();

@@ -66,7 +66,7 @@ bool cluster_node::start(std::string& why)
         return false;
     }
     if (!bus_->connected())
-        log_line("The cluster bus (" + joined(options_.urls) + ") does not answer yet; node " + options_.name +
+        log_warning("The cluster bus (" + joined(options_.urls) + ") does not answer yet; node " + options_.name +
                  " joins it when it does.");
     return true;
 }
@@ -78,7 +78,7 @@ void cluster_node::on_bus(cluster::bus_status s)
         log_line("Node " + options_.name + " joined the cluster bus (" + joined(options_.urls) + ").");
         break;
     case cluster::bus_status::gone:
-        log_line("The cluster bus is gone; this node carries on alone until it is back.");
+        log_warning("The cluster bus is gone; this node carries on alone until it is back.");
         break;
     case cluster::bus_status::back:
         log_line("The cluster bus is back.");
@@ -108,7 +108,7 @@ void cluster_node::renew()
         renewal_failed_ = false;
     } catch (const db_error& e) {
         if (!renewal_failed_)
-            log_line("Could not renew the lease of node " + options_.name + " (SQLSTATE " + e.sqlstate() + "): " +
+            log_warning("Could not renew the lease of node " + options_.name + " (SQLSTATE " + e.sqlstate() + "): " +
                      e.what());
         renewal_failed_ = true;
     }
@@ -119,9 +119,9 @@ void cluster_node::renew()
 // users now, and the node starts again from no sessions.
 void cluster_node::reregister()
 {
-    log_line("The lease of node " + options_.name + " had run out; registering it again.");
+    log_warning("The lease of node " + options_.name + " had run out; registering it again.");
     if (!directory_.register_node(options_.name, options_.lease))
-        log_line("Another live node is named " + options_.name + "; node_name must be unique in the cluster.");
+        log_error("Another live node is named " + options_.name + "; node_name must be unique in the cluster.");
 }
 
 void cluster_node::stop()
@@ -145,7 +145,7 @@ void cluster_node::release()
     try {
         directory_.release_node(options_.name);
     } catch (const db_error& e) {
-        log_line("Could not release node " + options_.name + " (SQLSTATE " + e.sqlstate() + "): " + e.what() +
+        log_warning("Could not release node " + options_.name + " (SQLSTATE " + e.sqlstate() + "): " + e.what() +
                  "; its lease runs out by itself.");
     }
 }

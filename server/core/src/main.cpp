@@ -27,12 +27,14 @@ namespace {
 
 std::atomic<bool> running{false};  // set by run_server, cleared by stop_server
 
+// SIGINT and SIGTERM stop the server; SIGHUP reopens the log (after log rotation).
 sigset_t stop_signals()
 {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
     return set;
 }
 
@@ -55,14 +57,18 @@ void print_usage(std::ostream& out)
         << std::flush;
 }
 
-// Looks for SIGINT or SIGTERM every sleep_ticks milliseconds while running.
+// Looks for SIGINT or SIGTERM every sleep_ticks milliseconds while running; SIGHUP
+// reopens the log.
 void wait_for_stop()
 {
     const sigset_t set = stop_signals();
     const long ms = qs::config.sleep_ticks;
     const timespec tick{ms / 1000, (ms % 1000) * 1000000L};
     while (running) {
-        if (sigtimedwait(&set, nullptr, &tick) > 0)
+        const int signal = sigtimedwait(&set, nullptr, &tick);
+        if (signal == SIGHUP)
+            qs::reopen_log();
+        else if (signal > 0)
             running = false;
     }
 }
@@ -112,7 +118,7 @@ void merge_recovery(qs::server_state& state)
         if (const auto merged = state.merge_recovery(); merged > 0)
             qs::log_line("Stored " + std::to_string(merged) + " pending messages kept by the last stop.");
     } catch (const std::exception& e) {
-        qs::log_line(std::string("Could not store the messages kept by the last stop: ") + e.what() +
+        qs::log_error(std::string("Could not store the messages kept by the last stop: ") + e.what() +
                      "; they stay for the next start.");
     }
 }
@@ -161,7 +167,7 @@ bool join_cluster(qs::server_state& state, const std::string& database, cluster_
         }
         node.reset();
     }
-    qs::log_line("Cannot start: " + why + ".");
+    qs::log_error("Cannot start: " + why + ".");
     std::cerr << "qsserver: " << why << std::endl;
     qs::close_log();
     return false;
@@ -184,12 +190,16 @@ int run_server(bool as_service)
         print_banner();
     std::vector<std::string> notices;
     const auto complaints = qs::read_settings("qsserver.conf", &notices);
+    qs::set_log_level(qs::config.least_log_level);
     qs::open_log(qs::config.log_path);
-    for (const auto& lines : {complaints, notices})
-        for (const auto& line : lines) {
-            qs::log_line(line);
-            qs::console_line(line);
-        }
+    for (const auto& line : complaints) {
+        qs::log_warning(line);
+        qs::console_line(line);
+    }
+    for (const auto& line : notices) {
+        qs::log_line(line);
+        qs::console_line(line);
+    }
     qs::store_codes::set_max_field_len(qs::config.max_field_len);
     qs::server_state state(state_options());
     std::string database;

@@ -158,7 +158,7 @@ asio::awaitable<void> network::impl::accept_loop(asio::ip::tcp::acceptor& from, 
             break;
         if (out_of_descriptors(ec)) {  // pause instead of spinning; users go on being served
             if (!paused)
-                log_line("Out of file descriptors: accepting pauses.");
+                log_warning("Out of file descriptors: accepting pauses.");
             paused = true;
             asio::steady_timer wait(from.get_executor(), std::chrono::milliseconds(100));
             co_await wait.async_wait(asio::redirect_error(asio::use_awaitable, ec));
@@ -170,7 +170,6 @@ asio::awaitable<void> network::impl::accept_loop(asio::ip::tcp::acceptor& from, 
     }
     if (tls != nullptr || web)
         co_return;
-    log_line("");
     log_line("Listen-proc stopped.");
 }
 
@@ -191,7 +190,7 @@ void network::impl::adopt(asio::ip::tcp::socket socket, asio::io_context& loop, 
         return;  // closed at once
     if (connections.size() >= static_cast<std::size_t>(config.max_connections)) {
         if (!refusing)
-            log_line("Too many connections (" + std::to_string(connections.size()) + "): new ones are closed.");
+            log_warning("Too many connections (" + std::to_string(connections.size()) + "): new ones are closed.");
         refusing = true;
         return;
     }

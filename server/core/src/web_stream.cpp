@@ -119,7 +119,7 @@ private:
     // Closes with code and why, then ends the reading.
     asio::awaitable<void> refuse(websocket::close_code code, const std::string& why)
     {
-        log_line("Closed a WebSocket connection: " + why + ".");
+        log_warning("Closed a WebSocket connection: " + why + ".");
         error_code ec;
         co_await ws_.async_close(websocket::close_reason(code, why), asio::redirect_error(asio::use_awaitable, ec));
         throw system_error(websocket::error::closed);
@@ -142,7 +142,7 @@ private:
             unanswered_ = 0;
         heard_ = false;
         if (unanswered_ >= 2) {
-            log_line("Closed a WebSocket connection that did not answer its pings.");
+            log_warning("Closed a WebSocket connection that did not answer its pings.");
             error_code ignored;
             tcp().close(ignored);
             return;
@@ -165,7 +165,7 @@ private:
         unfinished_timer_.async_wait([this, alive = std::weak_ptr<void>(alive_)](error_code ec) {
             if (ec || alive.expired() || !watching_unfinished_)
                 return;
-            log_line("Closed a connection that left a frame unfinished.");
+            log_warning("Closed a connection that left a frame unfinished.");
             error_code ignored;
             tcp().close(ignored);
         });

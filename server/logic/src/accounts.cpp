@@ -95,7 +95,7 @@ void accounts::replace_with_hash(const std::string& name, const std::string& sto
             });
         });
     } catch (...) {
-        log_line("Could not store the password of " + name + " as a hash; it stays as it was.");
+        log_warning("Could not store the password of " + name + " as a hash; it stays as it was.");
     }
 }
 

@@ -56,9 +56,15 @@ void command_interpreter::end()
     try {
         state_.end_session(h);
     } catch (...) {
-        log_line("Could not store the pending messages of " + h->name + " (" + reason_of(std::current_exception()) +
+        log_error("Could not store the pending messages of " + h->name + " (" + reason_of(std::current_exception()) +
                  "); they wait for the next login.");
     }
+}
+
+std::string command_interpreter::who()
+{
+    const session_handle user = current();
+    return "from " + peer_ + (user ? " (" + user->name + ")" : "");
 }
 
 } // namespace qs

@@ -173,7 +173,7 @@ session_handle command_interpreter::select_target(const args_t& args, std::strin
 void command_interpreter::login(const args_t& a, std::string& r)
 {
     if (login_attempt(a[1]).refused) {
-        log_line("Refused a login for " + printable(a[1]) + " from " + peer_ + ": too many failed logins.");
+        log_warning("Refused a login for " + printable(a[1]) + " from " + peer_ + ": too many failed logins.");
         attempt_.reset();
         throw qsexcpt(qsexcpt::too_many_failed_logins);
     }
@@ -183,7 +183,7 @@ void command_interpreter::login(const args_t& a, std::string& r)
     } catch (const qsexcpt& e) {
         const bool failed = e.code() == qsexcpt::invalid_password || e.code() == qsexcpt::invalid_username;
         if (failed)
-            log_line("Failed login for " + printable(a[1]) + " from " + peer_ + ".");
+            log_warning("Failed login for " + printable(a[1]) + " from " + peer_ + ".");
         end_login_attempt(failed);
         throw;
     } catch (...) {

@@ -129,7 +129,7 @@ void log_error_block(std::int32_t cid, const std::string& command, const std::st
                                    "cmd:\t" + redacted_command(command), "result:\t" + redacted_reply(command, result)};
     if (!why.empty())
         lines.push_back("why:\t" + why);
-    log_lines(lines);
+    log_lines(log_level::error, lines);
 }
 
 } // namespace qs

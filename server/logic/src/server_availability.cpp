@@ -15,7 +15,7 @@ server_state::~server_state()
 void server_state::availability_changed(bool available, const db_error& why)
 {
     if (!available) {
-        log_line("The database is not available (SQLSTATE " + why.sqlstate() + "): " + one_line(why.what()));
+        log_error("The database is not available (SQLSTATE " + why.sqlstate() + "): " + one_line(why.what()));
         return;
     }
     log_line("The database is available again.");
@@ -40,9 +40,9 @@ void server_state::store_orphans()
         } catch (const qsexcpt& e) {
             if (e.code() == qsexcpt::database_unavailable)
                 return;
-            log_line("Could not store the pending messages of " + handle->name + ": " + e.message);
+            log_error("Could not store the pending messages of " + handle->name + ": " + e.message);
         } catch (const std::exception& e) {
-            log_line("Could not store the pending messages of " + handle->name + ": " + e.what());
+            log_error("Could not store the pending messages of " + handle->name + ": " + e.what());
         }
     }
 }

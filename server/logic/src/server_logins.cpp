@@ -76,7 +76,7 @@ void server_state::logout(const session_handle& handle)
         if (e.code() != qsexcpt::database_unavailable)
             throw;
         leave_orphaned(handle);
-        log_line("Could not store the pending messages of " + handle->name +
+        log_error("Could not store the pending messages of " + handle->name +
                  " now; they are stored when the database is back.");
     }
 }

@@ -104,7 +104,7 @@ void server_state::schedule_spill_at(const session_handle& handle, timed_tasks::
         try {
             spill(handle);
         } catch (const std::exception& e) {
-            log_line("Could not store the pending messages of " + handle->name + ": " + e.what());
+            log_error("Could not store the pending messages of " + handle->name + ": " + e.what());
         }
     });
 }
@@ -140,7 +140,7 @@ void server_state::spill(const session_handle& handle)
         with_db(db_, [&](database& d) { d.append_unbounded(handle->name, chunks); });
         stored = true;
     } catch (...) {
-        log_line("Could not store the pending messages of " + handle->name + " (" +
+        log_error("Could not store the pending messages of " + handle->name + " (" +
                  reason_of(std::current_exception()) + "); their senders are told.");
     }
     {
@@ -291,7 +291,7 @@ void server_state::hand_out_stored(kind k, const std::string& name, const std::s
             if (d.replace_if(c, name, now, after.empty() ? rest : after + "|" + rest))
                 return;
         }
-        log_line("The stored messages of " + name + " changed while they were handed out; they stay stored.");
+        log_warning("The stored messages of " + name + " changed while they were handed out; they stay stored.");
     });
 }
 

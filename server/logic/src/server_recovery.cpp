@@ -52,7 +52,7 @@ std::size_t server_state::store_all()
                 logout_with_retry(handle);
                 continue;
             } catch (...) {
-                log_line("Could not store the pending messages of " + handle->name + ": " +
+                log_error("Could not store the pending messages of " + handle->name + ": " +
                          reason_of(std::current_exception()));
             }
         }
@@ -70,9 +70,9 @@ std::size_t server_state::store_all()
         log_line("Wrote " + std::to_string(left.size()) + " pending messages to " + options_.recovery_file +
                  "; the next start stores them.");
     } catch (const std::exception& e) {
-        log_line(std::string("Could not write the recovery file: ") + e.what() + "; the messages follow.");
+        log_error(std::string("Could not write the recovery file: ") + e.what() + "; the messages follow.");
         for (const auto& e : left)
-            log_line(e.user + ": " + e.entry);
+            log_error(e.user + ": " + e.entry);
     }
     return left.size();
 }
@@ -82,7 +82,7 @@ std::size_t server_state::merge_recovery()
     std::size_t bad_lines = 0;
     auto entries = read_recovery(options_.recovery_file, bad_lines);
     if (bad_lines > 0)
-        log_line(std::to_string(bad_lines) + " unreadable lines of " + options_.recovery_file + " were skipped.");
+        log_warning(std::to_string(bad_lines) + " unreadable lines of " + options_.recovery_file + " were skipped.");
     std::vector<std::string> users;  // in the order they first appear
     std::map<std::string, database::pools> chunks;
     for (const auto& e : entries) {

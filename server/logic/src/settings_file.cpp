@@ -39,7 +39,8 @@ std::map<std::string, std::string> read_pairs(const std::string& file_name)
 }
 
 const char* const text_keys[] = {"bind_address",     "log_path", "tls_certificate", "tls_private_key",
-                                 "password_storage", "web_root", "web_origins", "cluster_url", "node_name"};
+                                 "password_storage", "web_root", "web_origins", "cluster_url", "node_name",
+                                 "log_level"};
 
 // The whole value: a NUL may not end an address early.
 bool is_ip_address(const std::string& text)
@@ -146,6 +147,8 @@ std::vector<std::string> read_settings(const std::string& file_name, std::vector
             complaints.push_back("Setting bind_address=" + it->second + " is no IP address; using " +
                                  defaults.bind_address + ".");
     }
+    if (auto it = pairs.find("log_level"); it != pairs.end() && !parse_log_level(it->second, config.least_log_level))
+        complaints.push_back("Setting log_level=" + it->second + " is none of error, warning, info, debug; using info.");
     if (auto it = pairs.find("password_storage"); it != pairs.end()) {
         if (it->second == "plain" || it->second == "hashed")
             config.hashed_passwords = it->second == "hashed";

@@ -30,9 +30,9 @@ void released()
             try {
                 callback();
             } catch (const std::exception& e) {
-                log_line(std::string("A completion failed: ") + e.what());
+                log_error(std::string("A completion failed: ") + e.what());
             } catch (...) {
-                log_line("A completion failed.");
+                log_error("A completion failed.");
             }
         }
     }

@@ -47,9 +47,9 @@ void timed_tasks::work()
         try {
             task();
         } catch (const std::exception& e) {
-            log_line(std::string("A timed task failed: ") + e.what());
+            log_error(std::string("A timed task failed: ") + e.what());
         } catch (...) {
-            log_line("A timed task failed.");
+            log_error("A timed task failed.");
         }
         guard.lock();
     }

@@ -45,6 +45,8 @@ public:
     bool logged_in() { return current() != nullptr; }
     // The peer's address, for the log and for counting failed logins.
     void set_peer(std::string address) { peer_ = std::move(address); }
+    // For the log: "from ADDRESS", and the user logged in, if any: "from ADDRESS (NAME)".
+    std::string who();
     // How long the command must wait before it runs: a login reserves its attempt in the
     // throttle and waits for its turn; everything else runs at once.
     std::chrono::steady_clock::duration wait_before(const std::vector<std::string>& args);

@@ -5,6 +5,8 @@
 #include <thread>
 #include <vector>
 
+#include "qs/server/log.h"
+
 namespace qs {
 
 // The server's settings with their defaults. Filled once by the main thread
@@ -23,7 +25,8 @@ struct settings {
     int frame_timeout = 30;       // seconds a frame may stay unfinished before its connection closes
     int spill_delay_ms = 1000;  // how long a message may wait only in memory before it is stored
     int store_retry = 20;    // seconds stop keeps trying to store messages
-    std::string log_path = "qsserver.log";
+    std::string log_path = "qsserver.log";  // "-": standard error
+    log_level least_log_level = log_level::info;  // log_level: the least severe level logged
     bool hashed_passwords = false;  // password_storage=hashed: Argon2id hashes, no getpassword
     int tls_port = 0;             // a second port speaking TLS; 0: none
     std::string tls_certificate;  // PEM: the server's certificate, then any intermediates
