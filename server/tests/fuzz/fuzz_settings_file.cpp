@@ -17,6 +17,7 @@
 #include "memory_file.h"
 #include "qs/net/frame.h"
 #include "qs/server/cluster_address.h"
+#include "qs/server/log.h"
 #include "qs/server/settings.h"
 #include "qs/server/settings_file.h"
 #include "qs/server/web_origin.h"
@@ -88,6 +89,23 @@ std::string some_address(FuzzedDataProvider& in)
 std::string some_storage(FuzzedDataProvider& in)
 {
     return in.ConsumeBool() ? "hashed" : "plain";
+}
+
+constexpr const char* level_names[] = {"error", "warning", "info", "debug"};
+
+bool is_level(const std::string& text)
+{
+    return std::find(std::begin(level_names), std::end(level_names), text) != std::end(level_names);
+}
+
+std::string some_level(FuzzedDataProvider& in)
+{
+    return in.PickValueInArray(level_names);
+}
+
+std::string name_of(qs::log_level level)
+{
+    return level_names[static_cast<int>(level)];
 }
 
 bool is_origin_list(const std::string& text)
@@ -167,6 +185,7 @@ const checked_key checked_keys[] = {
     {"web_origins", is_origin_list, some_origins},
     {"cluster_url", is_url_list, some_urls},
     {"node_name", is_name, some_name},
+    {"log_level", is_level, some_level},
 };
 
 // The value a checked key left in the settings, as the file would spell it.
@@ -180,6 +199,8 @@ std::string value_of(const qs::settings& values, std::string_view key)
         return joined(values.cluster_urls);
     if (key == "node_name")
         return values.node_name;
+    if (key == "log_level")
+        return name_of(values.least_log_level);
     return values.hashed_passwords ? "hashed" : "plain";
 }
 
@@ -193,6 +214,8 @@ void set_value_of(qs::settings& values, std::string_view key, const std::string&
         values.cluster_urls = *qs::parse_cluster_urls(value);
     else if (key == "node_name")
         values.node_name = value;
+    else if (key == "log_level")
+        qs::parse_log_level(value, values.least_log_level);
     else
         values.hashed_passwords = value == "hashed";
 }
