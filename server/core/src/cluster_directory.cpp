@@ -311,7 +311,7 @@ void cluster_directory::on_status(const std::string& data)
         else if (auto it = holders_.find(s->name); it != holders_.end() && it->second == s->node)
             holders_.erase(it);
     }
-    state_.status_event(s->name, s->contacts);
+    state_.remote_status_event(s->name, s->status, s->contacts);
 }
 
 // ---- The sweep

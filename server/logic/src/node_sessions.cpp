@@ -42,4 +42,20 @@ std::vector<session_handle> node_sessions::orphans()
     return out;
 }
 
+std::string node_sessions::status_for_event(const std::string& name)
+{
+    if (const session_handle& here = find(name))
+        return here->status;
+    const auto it = remote_statuses_.find(name);
+    return it == remote_statuses_.end() ? std::string() : it->second;
+}
+
+void node_sessions::remember_remote_status(const std::string& name, const std::string& status)
+{
+    if (status == "offline")
+        remote_statuses_.erase(name);
+    else
+        remote_statuses_[name] = status;
+}
+
 } // namespace qs

@@ -79,10 +79,22 @@ void server_state::publish_status(const session_handle& handle, const std::strin
 
 void server_state::status_event(const std::string& name, const std::string& contacts)
 {
+    status_event(name, contacts, nullptr);
+}
+
+void server_state::remote_status_event(const std::string& name, const std::string& status, const std::string& contacts)
+{
+    status_event(name, contacts, &status);
+}
+
+void server_state::status_event(const std::string& name, const std::string& contacts, const std::string* remote)
+{
     const std::string event = "getstatus " + name;
     due_list due;
     {
         state_guard table(sessions_.lock());
+        if (remote != nullptr)
+            sessions_.remember_remote_status(name, *remote);
         for (const auto& contact : split_list(contacts)) {
             if (const session_handle& other = sessions_.find(contact))
                 waiters_.push_event(other, event, due);

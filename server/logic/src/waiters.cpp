@@ -189,10 +189,7 @@ void waiters::take_sections(session& s, unsigned wanted, std::string& reply,
         return;
     while (!s.events.empty()) {
         const std::string& event = s.events.front();
-        std::string status;
-        if (const session_handle& other = sessions_.find(event.substr(10)))
-            status = other->status;
-        const std::string section = event + ": " + status;
+        const std::string section = event + ": " + sessions_.status_for_event(event.substr(10));
         if (section.size() > limit) {  // can never be sent
             s.events.pop_front();
             continue;

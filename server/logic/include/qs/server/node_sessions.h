@@ -38,6 +38,13 @@ public:
     // same name has taken its place.
     void erase(const session_handle& handle) REQUIRES(session_table);
 
+    // Called with the table lock held: the status a status event about name reads: its
+    // session's here, else the one its node last announced, else "" (offline).
+    std::string status_for_event(const std::string& name) REQUIRES(session_table);
+    // Called with the table lock held: name, held by another node, announced status
+    // ("offline": it is gone).
+    void remember_remote_status(const std::string& name, const std::string& status) REQUIRES(session_table);
+
     // Takes the table lock.
     session_handle find_now(const std::string& name);
     std::vector<session_handle> all();
@@ -46,6 +53,7 @@ public:
 private:
     table_mutex lock_;
     std::map<std::string, session_handle> sessions_ GUARDED_BY(session_table);
+    std::map<std::string, std::string> remote_statuses_ GUARDED_BY(session_table);  // users of other nodes
     static inline const session_handle none_;  // what find() gives for a name not here
 };
 

@@ -117,8 +117,10 @@ public:
     // An entry another node routed here: into the receiver's session on this node, else
     // stored. Never routes again. May wait on the user lock and the database.
     void deliver_here(pool_kind kind, const std::string& receiver, const std::string& entry, const ack_handle& ack);
-    // The status of name changed on another node: its contacts logged in here hear.
+    // The status of name changed: its contacts logged in here hear.
     void status_event(const std::string& name, const std::string& contacts);
+    // The same for name on another node, which announced status: the events read it.
+    void remote_status_event(const std::string& name, const std::string& status, const std::string& contacts);
     // Entries stored for name behind those its session here knows of (appended by
     // another node, or while the bus was away) join the session; stored_lengths, the
     // lengths of the three stored pools as the caller read them, spares the reading when
@@ -181,6 +183,7 @@ private:
     std::chrono::steady_clock::time_point stop_deadline() const;
     void deliver(pool_kind kind, const std::string& receiver, const std::string& entry, const ack_handle& ack,
                  bool may_route = true);
+    void status_event(const std::string& name, const std::string& contacts, const std::string* remote);
     void schedule_spill(const session_handle& handle, timed_tasks::clock::time_point selecting_until)
         REQUIRES(session_table);
     void schedule_spill_at(const session_handle& handle, timed_tasks::clock::time_point at) REQUIRES(session_table);
