@@ -32,7 +32,7 @@ void read_rest(command_line& cl, const std::vector<std::string>& rest)
         else
             cl.operands.push_back(arg);
     }
-    if (cl.operands.size() != cl.what->operands)
+    if (cl.operands.size() != cl.what->operands && !(cl.what->operand_optional && cl.operands.empty()))
         throw usage_error(std::string(cl.what->name) + " takes " + (cl.what->operands == 0 ? "no operand" : "one operand"));
 }
 
@@ -63,6 +63,9 @@ void print_usage(std::ostream& out)
            "  check                    whether the three tables open with every column; on\n"
            "                           PostgreSQL also the cluster tables (a warning)\n"
            "  backup FILE              copy a SQLite database to FILE, a new file\n"
+           "  stats [HOST:PORT]        a running server's figures from its metrics port\n"
+           "                           (default: metrics_address and metrics_port of\n"
+           "                           ./qsserver.conf), then the database's totals\n"
            "  -h, --help; -V, --version\n"
            "\n"
            "The password is typed twice on a terminal, else read as one line of input;\n"

@@ -8,6 +8,8 @@
 #include "admin_error.h"
 #include "command_line.h"
 #include "listings.h"
+#include "live_figures.h"
+#include "metrics_scrape.h"
 #include "node_listing.h"
 #include "password_hash.h"
 #include "password_input.h"
@@ -87,6 +89,32 @@ void backup(const command_line& cl)
     std::cout << "Copied the database to " << cl.operands[0] << "." << std::endl;
 }
 
+// The live figures first, when a metrics port is named or set; the database's totals
+// even when the port cannot be read, which then fails the command.
+void stats(const command_line& cl)
+{
+    const metrics_endpoint at = cl.operands.empty() ? endpoint_from_conf("qsserver.conf") : parse_endpoint(cl.operands[0]);
+    std::string unread;
+    if (at.port == 0) {
+        std::cout << "No live figures: metrics_port is not set in ./qsserver.conf.\n";
+    } else {
+        try {
+            const auto samples = parse_samples(fetch_metrics(at));
+            std::cout << "Server (metrics port " << at.host << ":" << at.port << "):\n";
+            print_live_figures(samples, std::cout);
+        } catch (const failure& e) {
+            unread = e.what();
+            std::cout << "No live figures: " << unread << ".\n";
+        }
+    }
+    auto conn = connect();
+    std::cout << "Database:\n";
+    print_totals(conn, std::cout);
+    std::cout << std::flush;
+    if (!unread.empty())
+        throw failure(unread);
+}
+
 void help(const command_line&)
 {
     print_usage(std::cout);
@@ -97,7 +125,7 @@ void version(const command_line&)
     std::cout << "qsadmin (Quillspeak) " QS_VERSION << std::endl;
 }
 
-constexpr std::array<command, 10> commands{{
+constexpr std::array<command, 11> commands{{
     {"adduser", 1, true, adduser},
     {"passwd", 1, true, passwd},
     {"users", 0, false, users},
@@ -106,6 +134,7 @@ constexpr std::array<command, 10> commands{{
     {"nodes", 0, false, nodes},
     {"check", 0, false, check},
     {"backup", 1, false, backup},
+    {"stats", 1, false, stats, true},
     {"--help", 0, false, help},
     {"--version", 0, false, version},
 }};

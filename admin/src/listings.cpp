@@ -85,6 +85,22 @@ void list_groups(odbc::connection& conn, std::ostream& out)
         out << name << ": " << line << '\n';
 }
 
+void print_totals(odbc::connection& conn, std::ostream& out)
+{
+    std::size_t users = 0;
+    std::size_t groups = 0;
+    user_info u(&conn);
+    for_each_row(u, [&] { ++users; });
+    group_info g(&conn);
+    for_each_row(g, [&] { ++groups; });
+    pool_counts stored{};
+    for (const auto& [name, c] : stored_counts(conn))
+        for (std::size_t i = 0; i < stored.size(); ++i)
+            stored[i] += c[i];
+    out << "  users: " << users << ", groups: " << groups << "\n"
+        << "  stored messages: " << stored[0] << " personal, " << stored[1] << " group, " << stored[2] << " custom\n";
+}
+
 void show_group(odbc::connection& conn, const std::string& name, std::ostream& out)
 {
     group_info g(&conn);

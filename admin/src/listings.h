@@ -17,4 +17,7 @@ void list_groups(odbc::connection& conn, std::ostream& out);
 // "members: A, B" and "masters: A" of one group; throws failure when there is none.
 void show_group(odbc::connection& conn, const std::string& name, std::ostream& out);
 
+// "  users: U, groups: G" and "  stored messages: P personal, G group, C custom".
+void print_totals(odbc::connection& conn, std::ostream& out);
+
 } // namespace qs::admin

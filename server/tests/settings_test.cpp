@@ -59,6 +59,8 @@ TEST_P(SettingsFile, FollowsTheFileRules)
     EXPECT_EQ(config.cluster_urls, c.expected.cluster_urls);
     EXPECT_EQ(config.node_name, c.expected.node_name);
     EXPECT_EQ(config.node_lease, c.expected.node_lease);
+    EXPECT_EQ(config.metrics_port, c.expected.metrics_port);
+    EXPECT_EQ(config.metrics_address, c.expected.metrics_address);
     EXPECT_EQ(complaints.size(), c.complaints);
 }
 
@@ -116,6 +118,11 @@ INSTANTIATE_TEST_SUITE_P(Cases, SettingsFile, testing::Values(
     settings_case{"NodeNameTooLong", "node_name=" + std::string(65, 'n') + "\nnode_lease=3601\n", settings{}, 2},
     settings_case{"BindAddresses", "bind_address=::1\n", with([](settings& s) { s.bind_address = "::1"; }), 0},
     settings_case{"BindAddressNoAddress", "bind_address=localhost\n", settings{}, 1},
+    settings_case{"MetricsPortAndAddress", "metrics_port=9464\nmetrics_address=::1\n", with([](settings& s) {
+                      s.metrics_port = 9464;
+                      s.metrics_address = "::1";
+                  }), 0},
+    settings_case{"MetricsSettingsRefused", "metrics_port=65536\nmetrics_address=localhost\n", settings{}, 2},
     settings_case{"HashedPasswords", "password_storage=hashed\n", with([](settings& s) { s.hashed_passwords = true; }), 0},
     settings_case{"UnknownPasswordStorage", "password_storage=hashed\npassword_storage=Hashed\n", settings{}, 1},
     settings_case{"DatabaseSettingsOutOfRange", "db_connections=65\ndb_timeout=0\nstore_retry=-1\n", settings{}, 3},
@@ -125,11 +132,12 @@ INSTANTIATE_TEST_SUITE_P(Cases, SettingsFile, testing::Values(
                   with([](settings& s) { s.port = 7500; s.log_path = std::string(1014, 'l'); s.backlog = 5; }), 0}),
     [](const testing::TestParamInfo<settings_case>& info) { return std::string(info.param.name); });
 
+// Comment lines, settings left out as in the shipped qsserver.conf included, say nothing.
 TEST(SettingsNotices, UnknownKeysAndSpacesAroundTheSignAreSaid)
 {
     temp_dir dir;
     const std::string path = dir.path() + "/qsserver.conf";
-    std::ofstream(path) << "port = 7313\nfoo=bar\nmax_field_len=4096\nPort=1\n";
+    std::ofstream(path) << "port = 7313\nfoo=bar\nmax_field_len=4096\nPort=1\n#port=7000\n# a=b\n";
     config = settings{};
     std::vector<std::string> notices;
     testing::internal::CaptureStdout();

@@ -89,7 +89,10 @@ connection_pool::lease connection_pool::take(bool probing)
             break;
         if (!refusal.empty())
             throw db_error(last_failure_.sqlstate(), refusal);
-        if (guard.wait_until(freed_, deadline) == std::cv_status::timeout)
+        ++waiting_;
+        const auto woken = guard.wait_until(freed_, deadline);
+        --waiting_;
+        if (woken == std::cv_status::timeout)
             throw db_error("HYT00", "no database connection became free in time");
     }
     slots_[index].busy = true;
@@ -129,6 +132,16 @@ void connection_pool::open_slot(std::size_t index)
     }
 }
 
+connection_pool::usage connection_pool::in_use()
+{
+    qs::lock_guard guard(lock_);
+    usage u;
+    u.waiting = waiting_;
+    for (const auto& s : slots_)
+        u.in_use += s.busy ? 1 : 0;
+    return u;
+}
+
 void connection_pool::give_back(std::size_t index, bool broken)
 {
     std::unique_ptr<pooled_connection> closing;
@@ -152,6 +165,8 @@ db_error connection_pool::failure_of(lease& l, const db_error& e)
     const bool lost = e.is_connection_lost() || l->conn().is_dead();
     if (lost)
         l.discard();
+    if ((e.sqlstate() == "HYT00" || e.sqlstate() == "HYT01") && !l->conn().was_cut())  // a cut one counted already
+        timeouts_.fetch_add(1, std::memory_order_relaxed);
     db_error out = lost && !e.is_connection_lost() ? db_error("08S01", e.what()) : e;
     if (out.is_unavailable())
         failed(out, l.taken_at());
@@ -245,6 +260,7 @@ void connection_pool::cut_overdue()
                 continue;
             if (s.open && !s.open->conn().was_cut() && s.open->conn().waiting_since(since) && now - since > limit) {
                 s.open->conn().cut();
+                timeouts_.fetch_add(1, std::memory_order_relaxed);
                 overdue.emplace_back(db_error("HYT00", "no answer from the database within " + seconds +
                                                            " s; the connection is given up"),
                                      since);

@@ -22,10 +22,10 @@
 
 namespace qs {
 
-client_connection::client_connection(connection_stream stream, asio::io_context& loop, server_state& state,
-                                     worker_pool& workers, asio::thread_pool& hashing, const limits& limits,
-                                     std::function<void(client_connection*)> closed)
-    : stream_(std::move(stream)), loop_(loop.get_executor()), direct_fd_(stream_.plain_descriptor()), workers_(workers),
+client_connection::client_connection(connection_stream stream, transport kind, asio::io_context& loop,
+                                     server_state& state, worker_pool& workers, asio::thread_pool& hashing,
+                                     const limits& limits, std::function<void(client_connection*)> closed)
+    : counted_(kind), stream_(std::move(stream)), loop_(loop.get_executor()), direct_fd_(stream_.plain_descriptor()), workers_(workers),
       hashing_(hashing), limits_(limits), closed_callback_(std::move(closed)), interpreter_(state), frames_(max_frame_size)
 {
     interpreter_.set_peer(stream_.peer_address());
@@ -450,7 +450,8 @@ void client_connection::reply_when_safe(std::int32_t cid, const std::string& com
     }
     // A send may settle after the connection, and the network, are gone (at stop): then
     // nobody hears.
-    ack->release([weak = weak_from_this(), slot](bool safe, int failure) {
+    ack->release([weak = weak_from_this(), slot, word = command.substr(0, command.find(' '))](bool safe, int failure) {
+        command_interpreter::count(word, safe ? command_result::ok : command_interpreter::result_of(failure));
         if (auto self = weak.lock())
             self->settle(*slot, safe ? "Ok." : qsexcpt(failure).message);
     });
@@ -714,7 +715,8 @@ void client_connection::end_then_close()
         self->assert_on_loop();
         self->close_socket();
         self->worker_deadline_.cancel();  // nothing is awaited: it ends, and the loop may run out of work
-        self->closed_callback_(self.get());  // gone from the count before the log says so
+        self->counted_.release();
+        self->closed_callback_(self.get());  // gone from the counts before the log says so
         log_line("Closed a connection " + who + ".");
     });
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "qs/server/command_interpreter.h"
+#include "qs/server/server_metrics.h"
 #include "qs/net/frame.h"
 #include "qs/sync/debug_assert.h"
 #include "qs/sync/mutex.h"
@@ -49,7 +50,7 @@ public:
         std::chrono::milliseconds worker_deadline{11000};
     };
 
-    client_connection(connection_stream stream, asio::io_context& loop, server_state& state,
+    client_connection(connection_stream stream, transport kind, asio::io_context& loop, server_state& state,
                       worker_pool& workers, asio::thread_pool& hashing, const limits& limits,
                       std::function<void(client_connection*)> closed);
 
@@ -156,6 +157,7 @@ private:
     // analysis has no "written under both, read under either".
     bool ending_seen_on_loop() const REQUIRES(loop_thread_) NO_THREAD_SAFETY_ANALYSIS { return ending_; }
 
+    connection_count counted_;  // until it closes; released on the loop
     connection_stream stream_ GUARDED_BY(loop_thread_);
     const asio::io_context::executor_type loop_;     // the event loop the socket belongs to
     [[no_unique_address]] thread_role loop_thread_;  // held by code running on loop_

@@ -11,8 +11,10 @@
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket/rfc6455.hpp>
+#include <optional>
 #include <variant>
 
+#include "qs/server/server_metrics.h"
 #include "qs/server/web_origin.h"
 #include "qs/sync/debug_assert.h"
 #include "qs/sync/thread_role.h"
@@ -56,7 +58,8 @@ std::string_view path_of(std::string_view target)
 class http_session final : public served_connection, public std::enable_shared_from_this<http_session> {
 public:
     http_session(asio::ip::tcp::socket socket, asio::ssl::context* tls, const web_site& site, http_hooks hooks)
-        : loop_(*socket.get_executor().target<asio::io_context::executor_type>()), site_(site),
+        : counted_(site.metrics ? std::nullopt : std::optional(tls ? transport::https : transport::http)),
+          loop_(*socket.get_executor().target<asio::io_context::executor_type>()), site_(site),
           hooks_(std::move(hooks)), timer_(socket.get_executor()), stream_(make_stream(std::move(socket), tls))
     {
     }
@@ -160,7 +163,7 @@ private:
                 co_return;
             }
             request& req = parser.get();
-            if (path_of(req.target()) == "/ws" && beast::websocket::is_upgrade(req)) {
+            if (path_of(req.target()) == "/ws" && beast::websocket::is_upgrade(req) && !site_.metrics) {
                 if (may_upgrade(req, tls)) {
                     unwatch();
                     upgraded_ = true;
@@ -213,7 +216,7 @@ private:
         return text_response(http::status::bad_request, "Bad request\n", version, "");
     }
 
-    response respond(const request& req) const
+    response respond(const request& req) REQUIRES(loop_thread_)
     {
         const std::string_view host = host_of(req);
         if (req.method() != http::verb::get && req.method() != http::verb::head) {
@@ -226,6 +229,8 @@ private:
             return head_only(req, text_response(up ? http::status::ok : http::status::service_unavailable,
                                                 up ? "ok\n" : "database unavailable\n", req.version(), host));
         }
+        if (site_.metrics)
+            return head_only(req, metrics_response(req));
         if (path_of(req.target()) == "/ws") {
             response res = text_response(http::status::upgrade_required, "WebSocket only\n", req.version(), host);
             res.set(http::field::upgrade, "websocket");
@@ -242,6 +247,18 @@ private:
         return head_only(req, std::move(res));
     }
 
+    // The metrics port: /metrics, and nothing else. The text lives in the session until
+    // the next request.
+    response metrics_response(const request& req) REQUIRES(loop_thread_)
+    {
+        if (path_of(req.target()) != "/metrics")
+            return text_response(http::status::not_found, "Not found\n", req.version(), host_of(req));
+        metrics_text_ = site_.metrics();
+        response res = text_response(http::status::ok, metrics_text_, req.version(), host_of(req));
+        res.set(http::field::content_type, "text/plain; version=0.0.4; charset=utf-8");
+        return res;
+    }
+
     // HEAD: the same headers, Content-Length included, and no body.
     static response head_only(const request& req, response res)
     {
@@ -250,6 +267,7 @@ private:
         return res;
     }
 
+    const connection_count counted_;  // a web connection while it lives; not a scrape
     [[no_unique_address]] thread_role loop_thread_;  // held by code running on loop_
     const asio::io_context::executor_type loop_;
     const web_site& site_;  // outlives every session
@@ -260,6 +278,7 @@ private:
     bool watching_ GUARDED_BY(loop_thread_) = false;
     bool stopping_ GUARDED_BY(loop_thread_) = false;
     bool upgraded_ GUARDED_BY(loop_thread_) = false;  // the stream went to a client connection
+    std::string metrics_text_ GUARDED_BY(loop_thread_);  // the body of the last /metrics answer
 };
 
 } // namespace

@@ -22,6 +22,9 @@ struct web_site {
     std::vector<std::string> origins;  // web_origins: other pages that may open the WebSocket
     std::chrono::seconds exchange_limit{30};  // frame_timeout: a request read and answered within it
     server_state* state = nullptr;            // for /healthz
+    // Set on the metrics port's site only: the text /metrics answers, made per request.
+    // That site serves /metrics and /healthz, no files and no WebSocket.
+    std::function<std::string()> metrics;
 };
 
 // What an HTTP session tells its network, on the session's event loop.

@@ -13,6 +13,7 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/thread_pool.hpp>
 #include <boost/asio/use_awaitable.hpp>
+#include <atomic>
 #include <condition_variable>
 #include <sys/resource.h>
 #include <system_error>
@@ -29,6 +30,7 @@
 #include "qs/sync/thread_role.h"
 #include "client_connection.h"
 #include "http_session.h"
+#include "metrics_page.h"
 #include "tls_context.h"
 #include "web_files.h"
 #include "worker_pool.h"
@@ -56,18 +58,19 @@ bool out_of_descriptors(const error_code& ec)
 
 // Binds and listens on port, logging what it does and how it went; why says which
 // port failed.
-bool listen_on(asio::ip::tcp::acceptor& acceptor, int port, const std::string& doing, std::string& why)
+bool listen_on(asio::ip::tcp::acceptor& acceptor, int port, const std::string& doing, std::string& why,
+               const std::string& address = config.bind_address)
 {
     log_text(doing);
     try {
-        const asio::ip::tcp::endpoint at(asio::ip::make_address(config.bind_address), static_cast<unsigned short>(port));
+        const asio::ip::tcp::endpoint at(asio::ip::make_address(address), static_cast<unsigned short>(port));
         acceptor.open(at.protocol());
         acceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true));
         acceptor.bind(at);
         acceptor.listen(config.backlog > 0 ? config.backlog : asio::socket_base::max_listen_connections);
     } catch (const std::exception&) {
         log_line("Failed.");
-        why = "cannot listen on " + config.bind_address + " port " + std::to_string(port) + " (is it in use?)";
+        why = "cannot listen on " + address + " port " + std::to_string(port) + " (is it in use?)";
         return false;
     }
     log_line("Ok.");
@@ -85,14 +88,39 @@ struct event_loop {
     // use, which may come when the process is out of descriptors.
     asio::steady_timer timers_ready{io};
     std::thread thread;
+    // The tick that measures how late the loop runs; loop-only but lag.
+    asio::steady_timer lag_timer{io};
+    bool lag_stopped = false;
+    std::atomic<std::int64_t> lag_us{0};  // how late the last tick ran; any thread reads
 };
+
+namespace {
+
+constexpr auto lag_tick = std::chrono::milliseconds(500);
+
+// On the loop's thread: the next tick, and how late this one ran.
+void watch_lag(event_loop& loop)
+{
+    const auto due = std::chrono::steady_clock::now() + lag_tick;
+    loop.lag_timer.expires_at(due);
+    loop.lag_timer.async_wait([&loop, due](const error_code& ec) {
+        if (ec || loop.lag_stopped)
+            return;
+        const auto late = std::chrono::steady_clock::now() - due;
+        loop.lag_us.store(std::chrono::duration_cast<std::chrono::microseconds>(late).count(), std::memory_order_relaxed);
+        watch_lag(loop);
+    });
+}
+
+} // namespace
 
 struct network::impl {
     explicit impl(server_state& s)
         : state(s), workers(static_cast<std::size_t>(std::max(1, config.db_connections))),
           hashing(password_work::pool_threads),
           loops(static_cast<std::size_t>(std::max(1, config.io_threads))), acceptor(loops[0].io),
-          tls_acceptor(loops[0].io), http_acceptor(loops[0].io), https_acceptor(loops[0].io)
+          tls_acceptor(loops[0].io), http_acceptor(loops[0].io), https_acceptor(loops[0].io),
+          metrics_acceptor(loops[0].io)
     {
     }
 
@@ -105,10 +133,13 @@ struct network::impl {
     bool start_loops(std::string& why);
     bool listen(std::string& why) REQUIRES(accept_thread);
     bool listen_web(std::string& why) REQUIRES(accept_thread);
-    asio::awaitable<void> accept_loop(asio::ip::tcp::acceptor& from, asio::ssl::context* tls, bool web);
+    bool listen_metrics(std::string& why) REQUIRES(accept_thread);
+    asio::awaitable<void> accept_loop(asio::ip::tcp::acceptor& from, asio::ssl::context* tls, const web_site* web);
     asio::io_context& next_loop() REQUIRES(accept_thread);
-    void adopt(asio::ip::tcp::socket socket, asio::io_context& loop, asio::ssl::context* tls, bool web);
-    void upgrade(served_connection* from, web_upgrade_ptr up, asio::io_context& loop);
+    void adopt(asio::ip::tcp::socket socket, asio::io_context& loop, asio::ssl::context* tls, const web_site* web);
+    void upgrade(served_connection* from, web_upgrade_ptr up, asio::io_context& loop, transport kind);
+    std::string metrics_text();
+    void stop_lag_ticks();
     void forget(served_connection* c);
     void close_acceptors();
 
@@ -121,12 +152,14 @@ struct network::impl {
     asio::ip::tcp::acceptor tls_acceptor GUARDED_BY(accept_thread);  // open when tls_port is set
     asio::ip::tcp::acceptor http_acceptor GUARDED_BY(accept_thread);   // open when http_port is set
     asio::ip::tcp::acceptor https_acceptor GUARDED_BY(accept_thread);  // open when https_port is set
+    asio::ip::tcp::acceptor metrics_acceptor GUARDED_BY(accept_thread);  // open when metrics_port is set
     std::size_t next GUARDED_BY(accept_thread) = 0;  // the loop the next connection goes to
     // Set by start() before accepting begins, read-only then.
     bool accepting = false;
     std::unique_ptr<asio::ssl::context> tls;
     client_connection::limits limits{};
     web_site site;  // the page, when http_port or https_port is set
+    web_site metrics_site;  // /metrics, when metrics_port is set
 
     // Taken by every loop (adopt on the first, forget on each connection's own) and by stop().
     mutex lock;
@@ -146,7 +179,8 @@ network::~network()
 }
 
 // One per listening socket; tls is null on the plain ports; web on the HTTP ones.
-asio::awaitable<void> network::impl::accept_loop(asio::ip::tcp::acceptor& from, asio::ssl::context* tls, bool web)
+asio::awaitable<void> network::impl::accept_loop(asio::ip::tcp::acceptor& from, asio::ssl::context* tls,
+                                                const web_site* web)
 {
     assert_accepting();
     bool paused = false;
@@ -168,7 +202,7 @@ asio::awaitable<void> network::impl::accept_loop(asio::ip::tcp::acceptor& from, 
         if (!ec)
             adopt(std::move(socket), loop, tls, web);
     }
-    if (tls != nullptr || web)
+    if (tls != nullptr || web != nullptr)
         co_return;
     log_line("Listen-proc stopped.");
 }
@@ -183,7 +217,8 @@ asio::io_context& network::impl::next_loop()
 }
 
 // Every port counts against max_connections together.
-void network::impl::adopt(asio::ip::tcp::socket socket, asio::io_context& loop, asio::ssl::context* tls, bool web)
+void network::impl::adopt(asio::ip::tcp::socket socket, asio::io_context& loop, asio::ssl::context* tls,
+                          const web_site* web)
 {
     qs::lock_guard guard(lock);
     if (stopping)
@@ -197,29 +232,32 @@ void network::impl::adopt(asio::ip::tcp::socket socket, asio::io_context& loop, 
     refusing = false;
     error_code ignored;
     socket.set_option(asio::ip::tcp::no_delay(true), ignored);
-    if (web) {
-        http_hooks hooks{[this, &loop](served_connection* from, web_upgrade_ptr up) { upgrade(from, std::move(up), loop); },
+    if (web != nullptr) {
+        const transport kind = tls ? transport::wss : transport::ws;
+        http_hooks hooks{[this, &loop, kind](served_connection* from, web_upgrade_ptr up) {
+                             upgrade(from, std::move(up), loop, kind);
+                         },
                          [this](served_connection* done) { forget(done); }};
-        auto session = start_http_session(std::move(socket), tls, site, std::move(hooks));
+        auto session = start_http_session(std::move(socket), tls, *web, std::move(hooks));
         connections.emplace(session.get(), std::move(session));
         return;
     }
     auto stream = tls ? connection_stream(std::move(socket), *tls) : connection_stream(std::move(socket));
-    auto c = std::make_shared<client_connection>(std::move(stream), loop, state, workers, hashing, limits,
+    auto c = std::make_shared<client_connection>(std::move(stream), tls ? transport::tls : transport::tcp, loop, state, workers, hashing, limits,
                                                  [this](client_connection* done) { forget(done); });
     connections.emplace(c.get(), c);
     c->start();
 }
 
 // On the HTTP session's loop: a client connection takes its place (and its count).
-void network::impl::upgrade(served_connection* from, web_upgrade_ptr up, asio::io_context& loop)
+void network::impl::upgrade(served_connection* from, web_upgrade_ptr up, asio::io_context& loop, transport kind)
 {
     qs::lock_guard guard(lock);
     connections.erase(from);
     if (stopping)
         return;  // closed at once
     auto stream = connection_stream(web_stream(std::move(up), std::chrono::seconds(config.ws_ping), limits.unfinished_frame));
-    auto c = std::make_shared<client_connection>(std::move(stream), loop, state, workers, hashing, limits,
+    auto c = std::make_shared<client_connection>(std::move(stream), kind, loop, state, workers, hashing, limits,
                                                  [this](client_connection* done) { forget(done); });
     connections.emplace(c.get(), c);
     c->start();
@@ -235,6 +273,7 @@ void network::impl::close_acceptors()
         tls_acceptor.close(ignored);
         http_acceptor.close(ignored);
         https_acceptor.close(ignored);
+        metrics_acceptor.close(ignored);
         qs::lock_guard guard(lock);
         listening = false;
         changed.notify_all();
@@ -267,7 +306,39 @@ bool network::impl::listen(std::string& why)
     }
     if (config.tls_port != 0 && !listen_on(tls_acceptor, config.tls_port, "initializing TLS socket...", why))
         return false;
-    return listen_web(why) && listen_on(acceptor, config.port, "initializing socket...", why);
+    return listen_web(why) && listen_metrics(why) && listen_on(acceptor, config.port, "initializing socket...", why);
+}
+
+// The metrics port, on metrics_address, when it is set.
+bool network::impl::listen_metrics(std::string& why)
+{
+    assert_accepting();
+    if (config.metrics_port == 0)
+        return true;
+    metrics_site.exchange_limit = std::chrono::seconds(config.frame_timeout);
+    metrics_site.state = &state;
+    metrics_site.metrics = [this] { return metrics_text(); };
+    return listen_on(metrics_acceptor, config.metrics_port, "initializing metrics socket...", why,
+                     config.metrics_address);
+}
+
+// On the loop that serves the scrape.
+std::string network::impl::metrics_text()
+{
+    std::vector<std::chrono::microseconds> lags;
+    for (const auto& loop : loops)
+        lags.emplace_back(loop.lag_us.load(std::memory_order_relaxed));
+    return metrics_page(state, lags);
+}
+
+// Each loop's tick ends on its own thread; a tick already due sees lag_stopped.
+void network::impl::stop_lag_ticks()
+{
+    for (auto& loop : loops)
+        asio::post(loop.io, [&loop] {
+            loop.lag_stopped = true;
+            loop.lag_timer.cancel();
+        });
 }
 
 // The page's files, then the HTTP and HTTPS ports, when either is set.
@@ -313,20 +384,22 @@ bool network::start(std::string& why)
     n.accepting = true;
     asio::co_spawn(first, [&n] {
         n.assert_accepting();
-        return n.accept_loop(n.acceptor, nullptr, false);
+        return n.accept_loop(n.acceptor, nullptr, nullptr);
     }, asio::detached);
-    const auto accept_on = [&n, &first](asio::ip::tcp::acceptor& from, asio::ssl::context* tls, bool web) {
+    const auto accept_on = [&n, &first](asio::ip::tcp::acceptor& from, asio::ssl::context* tls, const web_site* web) {
         asio::co_spawn(first, [&n, &from, tls, web] {
             n.assert_accepting();
             return n.accept_loop(from, tls, web);
         }, asio::detached);
     };
     if (config.tls_port != 0)
-        accept_on(n.tls_acceptor, n.tls.get(), false);
+        accept_on(n.tls_acceptor, n.tls.get(), nullptr);
     if (config.http_port != 0)
-        accept_on(n.http_acceptor, nullptr, true);
+        accept_on(n.http_acceptor, nullptr, &n.site);
     if (config.https_port != 0)
-        accept_on(n.https_acceptor, n.tls.get(), true);
+        accept_on(n.https_acceptor, n.tls.get(), &n.site);
+    if (config.metrics_port != 0)
+        accept_on(n.metrics_acceptor, nullptr, &n.metrics_site);
     return true;
 }
 
@@ -335,11 +408,13 @@ bool network::start(std::string& why)
 bool network::impl::start_loops(std::string& why)
 {
     try {
-        for (auto& loop : loops)
+        for (auto& loop : loops) {
+            asio::post(loop.io, [&loop] { watch_lag(loop); });
             loop.thread = std::thread([&loop] {
                 mark_event_loop_thread();
                 loop.io.run();
             });
+        }
     } catch (const std::system_error& e) {
         why = std::string("cannot start the event-loop threads (") + e.what() + ")";
         return false;
@@ -368,6 +443,7 @@ void network::stop()
     guard.unlock();
     n.hashing.join();
     n.workers.join();
+    n.stop_lag_ticks();
     for (auto& loop : n.loops)
         loop.keep_running.reset();
     for (auto& loop : n.loops)

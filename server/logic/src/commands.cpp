@@ -3,6 +3,7 @@
 
 #include "qs/server/log.h"
 #include "qs/server/qsexcpt.h"
+#include "qs/server/server_metrics.h"
 
 namespace qs {
 
@@ -114,21 +115,55 @@ void command_interpreter::run_command(const args_t& args, std::string& result)
     const command* cmd = args.empty() ? nullptr : find(args[0]);
     if (cmd == nullptr) {
         result = "Unknown command.";
+        count(nullptr, command_result::refused);
         return;
     }
-    if (refused(*cmd, args, result))
+    if (refused(*cmd, args, result)) {
+        count(cmd, command_result::refused);
         return;
+    }
     try {
         (this->*cmd->run)(args, result);
+        if (later_ == nullptr || !*later_)  // a held send counts once it settles
+            count(cmd, command_result::ok);
     } catch (const qsexcpt& e) {
+        count(cmd, result_of(e.code()));
         if (!cmd->swallow_all)
             result = e.message;
     } catch (const would_block&) {
         throw;
     } catch (...) {
+        count(cmd, command_result::failed);
         if (!cmd->swallow_all)
             throw;
     }
+}
+
+void command_interpreter::count(const command* cmd, command_result r)
+{
+    const std::size_t slot = cmd == nullptr ? server_metrics::command_slots - 1
+                                            : static_cast<std::size_t>(cmd - commands().data());
+    add_one(metrics().commands[slot][static_cast<std::size_t>(r)]);
+}
+
+void command_interpreter::count(const std::string& keyword, command_result r)
+{
+    count(find(keyword), r);
+}
+
+command_result command_interpreter::result_of(int refusal_code)
+{
+    return refusal_code == qsexcpt::database_unavailable || refusal_code == qsexcpt::not_saved
+               ? command_result::failed
+               : command_result::refused;
+}
+
+std::vector<std::string> command_interpreter::keywords()
+{
+    std::vector<std::string> out;
+    for (const auto& c : commands())
+        out.push_back(c.keyword);
+    return out;
 }
 
 bool command_interpreter::may_hash(const args_t& args)
@@ -174,6 +209,7 @@ void command_interpreter::login(const args_t& a, std::string& r)
 {
     if (login_attempt(a[1]).refused) {
         log_warning("Refused a login for " + printable(a[1]) + " from " + peer_ + ": too many failed logins.");
+        add_one(metrics().logins_throttled);
         attempt_.reset();
         throw qsexcpt(qsexcpt::too_many_failed_logins);
     }
@@ -182,8 +218,10 @@ void command_interpreter::login(const args_t& a, std::string& r)
         handle = state_.login(a[1], a[2], work_);
     } catch (const qsexcpt& e) {
         const bool failed = e.code() == qsexcpt::invalid_password || e.code() == qsexcpt::invalid_username;
-        if (failed)
+        if (failed) {
             log_warning("Failed login for " + printable(a[1]) + " from " + peer_ + ".");
+            add_one(metrics().login_failures);
+        }
         end_login_attempt(failed);
         throw;
     } catch (...) {
@@ -374,7 +412,7 @@ void command_interpreter::getpassword(const args_t& a, std::string& r)
 
 void command_interpreter::ver(const args_t&, std::string& r)
 {
-    r = "0.1";
+    r = version;
 }
 
 } // namespace qs

@@ -23,6 +23,19 @@ session_handle node_sessions::find_now(const std::string& name)
     return find(name);
 }
 
+node_sessions::census node_sessions::count()
+{
+    census c;
+    state_guard table(lock_);
+    for (const auto& [name, handle] : sessions_) {
+        if (handle->orphaned)
+            continue;
+        ++c.users;
+        c.parked_selects += handle->parked.size();
+    }
+    return c;
+}
+
 std::vector<session_handle> node_sessions::all()
 {
     std::vector<session_handle> out;

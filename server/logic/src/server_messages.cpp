@@ -6,6 +6,7 @@
 #include "qs/server/log.h"
 #include "qs/server/log_redaction.h"
 #include "qs/server/message_entry.h"
+#include "qs/server/server_metrics.h"
 #include "qs/server/server_state.h"
 #include "qs/server/settings.h"
 #include "qs/store/store_codes.h"
@@ -24,18 +25,25 @@ std::size_t max_pool()
     return static_cast<std::size_t>(config.max_field_len);
 }
 
+// A message not taken, counted.
+qsexcpt refusal(int code)
+{
+    add_one(metrics().messages_refused);
+    return qsexcpt(code);
+}
+
 // Pools and select replies are '|'-separated: a text holding one would forge entries.
 void refuse_separator(const std::string& text)
 {
     if (text.find('|') != std::string::npos)
-        throw qsexcpt(qsexcpt::text_has_bar);
+        throw refusal(qsexcpt::text_has_bar);
 }
 
 // An entry must fit a select reply with its section label, and a pool.
 void check_entry(kind k, const std::string& entry)
 {
     if (std::string(pools::label(k)).size() + entry.size() > server_state::reply_limit() || entry.size() > max_pool())
-        throw qsexcpt(qsexcpt::message_too_long);
+        throw refusal(qsexcpt::message_too_long);
 }
 
 void record(server_state::hand_out* given, const session_handle& handle, kind k, const pending_pool::taken& taken)
@@ -61,10 +69,11 @@ void server_state::deliver(kind k, const std::string& receiver, const std::strin
             session& s = *found;
             pending_pool& pool = pools::pool(s, k);
             if (pool.size_with(entry) > max_pool())
-                throw qsexcpt(qsexcpt::message_box_full);
+                throw refusal(qsexcpt::message_box_full);
             if (ack)
                 ack->attach();
             pool.push(entry, ack, timed_tasks::clock::now());
+            add_one(metrics().messages_delivered);
             pools::flag(s, k) = true;
             if (ack)  // its sender waits for it to be safe
                 schedule_spill(found, s.selecting_until[static_cast<std::size_t>(column_of(k))]);
@@ -188,9 +197,12 @@ void server_state::append_stored(kind k, const std::string& receiver, const std:
 {
     const auto result = with_db(db_, [&](database& d) { return d.append(column_of(k), receiver, entry, max_pool()); });
     if (result == database::append_result::full)
-        throw qsexcpt(qsexcpt::message_box_full);
-    if (result == database::append_result::no_row)
+        throw refusal(qsexcpt::message_box_full);
+    if (result == database::append_result::no_row) {
+        add_one(metrics().messages_refused);
         throw exception(store_codes::no_such_user);
+    }
+    add_one(metrics().messages_stored);
 }
 
 void server_state::send(kind k, const std::string& sender, const std::string& receiver, const std::string& text,
@@ -200,7 +212,7 @@ void server_state::send(kind k, const std::string& sender, const std::string& re
     const std::string entry = message_entry(sender, text, time_stamp());
     check_entry(k, entry);
     if (!accounts_.user_exists(receiver))
-        throw qsexcpt(qsexcpt::invalid_username);
+        throw refusal(qsexcpt::invalid_username);
     deliver(k, receiver, entry, ack);
 }
 

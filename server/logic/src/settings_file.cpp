@@ -40,7 +40,7 @@ std::map<std::string, std::string> read_pairs(const std::string& file_name)
 
 const char* const text_keys[] = {"bind_address",     "log_path", "tls_certificate", "tls_private_key",
                                  "password_storage", "web_root", "web_origins", "cluster_url", "node_name",
-                                 "log_level"};
+                                 "log_level",        "metrics_address"};
 
 // The whole value: a NUL may not end an address early.
 bool is_ip_address(const std::string& text)
@@ -90,7 +90,7 @@ void notice_unknown_keys(const std::map<std::string, std::string>& pairs, const 
 {
     const auto is_known = [&](const std::string& key) { return std::find(known.begin(), known.end(), key) != known.end(); };
     for (const auto& [key, value] : pairs) {
-        if (is_known(key))
+        if (is_known(key) || key.starts_with('#'))  // a comment, such as a setting left out
             continue;
         if (is_known(trimmed(key)))
             notices.push_back("Setting '" + key + "=" + value + "' is ignored: no spaces around '=' (" + trimmed(key) +
@@ -124,6 +124,7 @@ std::vector<std::string> read_settings(const std::string& file_name, std::vector
         {"https_port", &settings::https_port, 0, 65535},
         {"ws_ping", &settings::ws_ping, 1, 3600},
         {"node_lease", &settings::node_lease, 3, 3600},
+        {"metrics_port", &settings::metrics_port, 0, 65535},
     };
     for (const auto& n : numbers) {
         auto it = pairs.find(n.key);
@@ -146,6 +147,13 @@ std::vector<std::string> read_settings(const std::string& file_name, std::vector
         else
             complaints.push_back("Setting bind_address=" + it->second + " is no IP address; using " +
                                  defaults.bind_address + ".");
+    }
+    if (auto it = pairs.find("metrics_address"); it != pairs.end()) {
+        if (is_ip_address(it->second))
+            config.metrics_address = it->second;
+        else
+            complaints.push_back("Setting metrics_address=" + it->second + " is no IP address; using " +
+                                 defaults.metrics_address + ".");
     }
     if (auto it = pairs.find("log_level"); it != pairs.end() && !parse_log_level(it->second, config.least_log_level))
         complaints.push_back("Setting log_level=" + it->second + " is none of error, warning, info, debug; using info.");

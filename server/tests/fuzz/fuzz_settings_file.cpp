@@ -49,6 +49,8 @@ const numeric_key numeric_keys[] = {
     {"https_port", &qs::settings::https_port, 0, 65535},
     {"ws_ping", &qs::settings::ws_ping, 1, 3600},
     {"node_lease", &qs::settings::node_lease, 3, 3600},
+    {"spill_delay_ms", &qs::settings::spill_delay_ms, 0, 60000},
+    {"metrics_port", &qs::settings::metrics_port, 0, 65535},
 };
 
 struct text_key {
@@ -181,6 +183,7 @@ struct checked_key {
 
 const checked_key checked_keys[] = {
     {"bind_address", is_ip_address, some_address},
+    {"metrics_address", is_ip_address, some_address},
     {"password_storage", is_storage, some_storage},
     {"web_origins", is_origin_list, some_origins},
     {"cluster_url", is_url_list, some_urls},
@@ -193,6 +196,8 @@ std::string value_of(const qs::settings& values, std::string_view key)
 {
     if (key == "bind_address")
         return values.bind_address;
+    if (key == "metrics_address")
+        return values.metrics_address;
     if (key == "web_origins")
         return joined(values.web_origins);
     if (key == "cluster_url")
@@ -208,6 +213,8 @@ void set_value_of(qs::settings& values, std::string_view key, const std::string&
 {
     if (key == "bind_address")
         values.bind_address = value;
+    else if (key == "metrics_address")
+        values.metrics_address = value;
     else if (key == "web_origins")
         values.web_origins = *qs::parse_origin_list(value);
     else if (key == "cluster_url")

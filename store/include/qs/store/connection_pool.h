@@ -123,6 +123,14 @@ public:
 
     // Statements run on the pool's connections since it was made.
     std::uint64_t statements() const noexcept { return statements_.load(std::memory_order_relaxed); }
+    // Statements that ran past the time-out (the driver's, or cut by the watchdog).
+    std::uint64_t timeouts() const noexcept { return timeouts_.load(std::memory_order_relaxed); }
+    // Takes the pool's lock: connections borrowed now, and threads waiting to borrow one.
+    struct usage {
+        std::size_t in_use = 0;
+        std::size_t waiting = 0;
+    };
+    usage in_use();
     const pool_options& options() const noexcept { return options_; }
 
 private:
@@ -148,9 +156,11 @@ private:
 
     const pool_options options_;
     std::atomic<std::uint64_t> statements_{0};
+    std::atomic<std::uint64_t> timeouts_{0};
     qs::mutex lock_;
     std::condition_variable freed_;  // a slot stopped being busy
     std::vector<slot> slots_ GUARDED_BY(lock_);  // a busy slot's connection is its borrower's
+    std::size_t waiting_ GUARDED_BY(lock_) = 0;  // borrowers waiting for a slot to be freed
     db_error last_failure_ GUARDED_BY(lock_){"08001", "no connection yet"};
     circuit_breaker breaker_;  // thread-safe itself
 

@@ -8,6 +8,7 @@
 
 #include "qs/server/login_throttle.h"
 #include "qs/server/password_work.h"
+#include "qs/server/server_metrics.h"
 #include "qs/server/server_state.h"
 
 namespace qs {
@@ -66,11 +67,20 @@ public:
     // A command answered without being run: a login takes back the attempt it reserved.
     void not_run(const std::vector<std::string>& args);
 
+    // Metrics. The command words in the order of their slots (unknown words: the slot
+    // after); a command's end counted by its word (a held send's once it settles); the
+    // class of a refusal's code.
+    static std::vector<std::string> keywords();
+    static constexpr const char* version = "0.1";  // what ver answers
+    static void count(const std::string& keyword, command_result r);
+    static command_result result_of(int refusal_code);
+
 private:
     using args_t = std::vector<std::string>;
     struct command;
     static const std::vector<command>& commands();
     static const command* find(const std::string& keyword);
+    static void count(const command* cmd, command_result r);
     bool refused(const command& cmd, const args_t& args, std::string& result);
     void run_command(const args_t& args, std::string& result);
 

@@ -45,6 +45,12 @@ public:
     // ("offline": it is gone).
     void remember_remote_status(const std::string& name, const std::string& status) REQUIRES(session_table);
 
+    // Takes the table lock: the users logged in here, and the selects parked in their sessions.
+    struct census {
+        std::size_t users = 0;
+        std::size_t parked_selects = 0;
+    };
+    census count();
     // Takes the table lock.
     session_handle find_now(const std::string& name);
     std::vector<session_handle> all();

@@ -165,6 +165,8 @@ public:
 
     // Statements run on the database since the start (for tests and figures).
     std::uint64_t statements_run() const noexcept { return db_.pool().statements(); }
+    // The database connections, for their figures.
+    connection_pool& database_pool() const noexcept { return db_.pool(); }
     // The most text one reply may carry: min(buff_size, 1024) - 5.
     static std::size_t reply_limit();
     static constexpr std::size_t event_cap = waiters::event_cap;

@@ -39,6 +39,8 @@ struct settings {
     std::vector<std::string> cluster_urls;  // the NATS servers of a cluster; empty: a single node
     std::string node_name;                  // unique in the cluster; empty: host name and port
     int node_lease = 10;                    // seconds a node counts as live after its last renewal
+    int metrics_port = 0;                       // /metrics in the Prometheus text format; 0: none
+    std::string metrics_address = "127.0.0.1";  // the address metrics_port listens on
 };
 
 extern settings config;
