@@ -436,7 +436,7 @@ private:
     void put_ignored(const std::string& key)
     {
         const std::string line = ignored_line(in_, key);
-        if (const auto eq = line.find('='); eq != std::string::npos)
+        if (const auto eq = line.find('='); eq != std::string::npos && line[0] != '#')  // a comment says nothing
             unknown_keys.push_back(line.substr(0, eq));
         put(line);
     }
