@@ -16,6 +16,7 @@
 #include "qs/store/recordset.h"
 #include "sqlite_backup.h"
 #include "table_check.h"
+#include "qs/version.h"
 
 namespace qs::admin {
 

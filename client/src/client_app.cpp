@@ -5,6 +5,7 @@
 #include <map>
 
 #include "server_connection.h"
+#include "qs/version.h"
 
 namespace qs {
 
@@ -29,7 +30,7 @@ constexpr std::size_t prompt_line = 255;
 void client_app::banner()
 {
     con_.clear_screen();
-    con_.print("Quillspeak console client qsclient\nVersion 0.1\nMessages to you appear as they arrive.\n\n");
+    con_.print("Quillspeak console client qsclient\nVersion " QS_VERSION "\nMessages to you appear as they arrive.\n\n");
 }
 
 void client_app::pause()

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "qs/version.h"
+
 namespace qs {
 
 // What qsclient's command line and environment ask for.
@@ -39,6 +41,6 @@ std::optional<int> parse_port(std::string_view text);
 inline constexpr const char* client_usage = "Usage: qsclient [--tls [--ca FILE]] [HOST [PORT]]\n"
                                             "       qsclient --help | --version\n";
 extern const char* const client_help;  // what --help prints after the usage
-inline constexpr const char* client_version = "qsclient (Quillspeak) 0.1\n";
+inline constexpr const char* client_version = "qsclient (Quillspeak) " QS_VERSION "\n";
 
 } // namespace qs

@@ -11,6 +11,7 @@
 #include "qs/store/msg_pool.h"
 #include "qs/store/odbc/connection.h"
 #include "qs/store/user_info.h"
+#include "qs/version.h"
 
 namespace {
 
@@ -77,7 +78,7 @@ int main(int argc, char** argv)
     case action::check:
         break;
     }
-    std::cout << "Quillspeak database probe 0.1 - checks the tables of \"Quillspeak Database\"" << std::endl;
+    std::cout << "Quillspeak database probe " QS_VERSION " - checks the tables of \"Quillspeak Database\"" << std::endl;
     qs::prompt_for_key("Press any key to begin the test...");
     const bool ok = check_tables();
     qs::prompt_for_key("Press any key to continue...");

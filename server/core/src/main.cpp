@@ -22,6 +22,7 @@
 #include "qs/server/settings_file.h"
 #include "qs/store/db_error.h"
 #include "qs/store/store_codes.h"
+#include "qs/version.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ sigset_t stop_signals()
 void print_banner()
 {
     qs::console_line("Quillspeak server qsserver");
-    qs::console_line("Version 0.1");
+    qs::console_line("Version " QS_VERSION);
     qs::console_line("Stop it with Ctrl+C or SIGTERM; pending messages are kept.");
     qs::console_line("");
 }
@@ -270,7 +271,7 @@ int main(int argc, char** argv)
         return 0;
     }
     if (args.size() == 1 && is(0, {"--version", "-V"})) {
-        std::cout << "qsserver 0.1" << std::endl;
+        std::cout << "qsserver " QS_VERSION << std::endl;
         return 0;
     }
     if (is(0, {"--service"}) && is(1, {"install"}) && (args.size() == 2 || (args.size() == 4 && is(2, {"--user"}))))

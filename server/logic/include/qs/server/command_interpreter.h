@@ -10,6 +10,7 @@
 #include "qs/server/password_work.h"
 #include "qs/server/server_metrics.h"
 #include "qs/server/server_state.h"
+#include "qs/version.h"
 
 namespace qs {
 
@@ -71,7 +72,7 @@ public:
     // after); a command's end counted by its word (a held send's once it settles); the
     // class of a refusal's code.
     static std::vector<std::string> keywords();
-    static constexpr const char* version = "0.1";  // what ver answers
+    static constexpr const char* version = QS_VERSION;  // what ver answers
     static void count(const std::string& keyword, command_result r);
     static command_result result_of(int refusal_code);
 
