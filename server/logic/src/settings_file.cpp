@@ -56,6 +56,19 @@ std::string trimmed(const std::string& s)
     return first == std::string::npos ? "" : s.substr(first, s.find_last_not_of(" \t") - first + 1);
 }
 
+// An address setting: kept when it is an IP address, else its default stays, with a complaint.
+void read_address(const std::map<std::string, std::string>& pairs, const char* key, std::string& field,
+                  std::vector<std::string>& complaints)
+{
+    const auto it = pairs.find(key);
+    if (it == pairs.end())
+        return;
+    if (is_ip_address(it->second))
+        field = it->second;
+    else
+        complaints.push_back(std::string("Setting ") + key + "=" + it->second + " is no IP address; using " + field + ".");
+}
+
 struct number_setting {
     const char* key;
     int settings::*field;
@@ -141,20 +154,8 @@ std::vector<std::string> read_settings(const std::string& file_name, std::vector
     }
     if (auto it = pairs.find("log_path"); it != pairs.end())
         config.log_path = it->second;
-    if (auto it = pairs.find("bind_address"); it != pairs.end()) {
-        if (is_ip_address(it->second))
-            config.bind_address = it->second;
-        else
-            complaints.push_back("Setting bind_address=" + it->second + " is no IP address; using " +
-                                 defaults.bind_address + ".");
-    }
-    if (auto it = pairs.find("metrics_address"); it != pairs.end()) {
-        if (is_ip_address(it->second))
-            config.metrics_address = it->second;
-        else
-            complaints.push_back("Setting metrics_address=" + it->second + " is no IP address; using " +
-                                 defaults.metrics_address + ".");
-    }
+    read_address(pairs, "bind_address", config.bind_address, complaints);
+    read_address(pairs, "metrics_address", config.metrics_address, complaints);
     if (auto it = pairs.find("log_level"); it != pairs.end() && !parse_log_level(it->second, config.least_log_level))
         complaints.push_back("Setting log_level=" + it->second + " is none of error, warning, info, debug; using info.");
     if (auto it = pairs.find("password_storage"); it != pairs.end()) {
