@@ -44,7 +44,7 @@ void insert_user(odbc::connection& conn, const std::string& name, const std::str
         add_user_rows(conn, name, password);
     } catch (const db_error& e) {
         if (e.is_constraint_violation())
-            throw exists_already(name);  // made meanwhile, by the server perhaps
+            throw exists_already(name); // made meanwhile, by the server perhaps
         throw;
     }
 }

@@ -33,7 +33,8 @@ void read_rest(command_line& cl, const std::vector<std::string>& rest)
             cl.operands.push_back(arg);
     }
     if (cl.operands.size() != cl.what->operands && !(cl.what->operand_optional && cl.operands.empty()))
-        throw usage_error(std::string(cl.what->name) + " takes " + (cl.what->operands == 0 ? "no operand" : "one operand"));
+        throw usage_error(std::string(cl.what->name) + " takes " +
+                          (cl.what->operands == 0 ? "no operand" : "one operand"));
 }
 
 } // namespace

@@ -10,8 +10,8 @@ struct command;
 
 struct command_line {
     const command* what = nullptr;
-    std::vector<std::string> operands;  // as many as the command takes
-    bool hashed = false;                // --hashed, where the command takes it
+    std::vector<std::string> operands; // as many as the command takes
+    bool hashed = false;               // --hashed, where the command takes it
 };
 
 // Throws usage_error for an unknown command or option, or a wrong number of operands.

@@ -94,7 +94,8 @@ void backup(const command_line& cl)
 // even when the port cannot be read, which then fails the command.
 void stats(const command_line& cl)
 {
-    const metrics_endpoint at = cl.operands.empty() ? endpoint_from_conf("qsserver.conf") : parse_endpoint(cl.operands[0]);
+    const metrics_endpoint at =
+        cl.operands.empty() ? endpoint_from_conf("qsserver.conf") : parse_endpoint(cl.operands[0]);
     std::string unread;
     if (at.port == 0) {
         std::cout << "No live figures: metrics_port is not set in ./qsserver.conf.\n";

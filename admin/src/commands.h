@@ -16,7 +16,7 @@ struct command {
     std::size_t operands;
     bool takes_hashed;
     void (*run)(const command_line&);
-    bool operand_optional = false;  // its one operand may be left out
+    bool operand_optional = false; // its one operand may be left out
 };
 
 // The command of that name; null when there is none.

@@ -44,7 +44,7 @@ void for_each_row(recordset& record, Row&& row)
     record.close();
 }
 
-using pool_counts = std::array<std::size_t, 3>;  // personal, group, custom
+using pool_counts = std::array<std::size_t, 3>; // personal, group, custom
 
 // The counts of each msgpool row by user name.
 std::map<std::string, pool_counts> stored_counts(odbc::connection& conn)

@@ -120,7 +120,7 @@ std::map<std::string, double> parse_samples(const std::string& text)
             continue;
         try {
             out[line.substr(0, space)] = std::stod(line.substr(space + 1));
-        } catch (const std::exception&) {  // not a number: not a sample we show
+        } catch (const std::exception&) { // not a number: not a sample we show
         }
     }
     return out;

@@ -8,7 +8,7 @@ namespace qs::admin {
 // Where a server's metrics port listens.
 struct metrics_endpoint {
     std::string host;
-    int port = 0;  // 0: none set
+    int port = 0; // 0: none set
 };
 
 // "HOST:PORT" or "[V6]:PORT"; throws usage_error when it is neither.

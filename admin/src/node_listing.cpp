@@ -10,12 +10,11 @@ namespace {
 
 // Live as the nodes count it: while lease_until is ahead of the database's now(). A
 // live node's lease left rounds up, so it never reads 0 s.
-constexpr const char* node_rows =
-    "SELECT n.name, CASE WHEN n.lease_until > now() THEN 'live' ELSE 'dead' END, "
-    "CAST(GREATEST(0, CEIL(EXTRACT(EPOCH FROM n.lease_until - now()))) AS BIGINT), "
-    "to_char(n.started AT TIME ZONE 'UTC', 'YYYY-MM-DD HH24:MI:SS'), "
-    "(SELECT count(*) FROM sessions s WHERE s.node = n.name) "
-    "FROM nodes n ORDER BY n.name";
+constexpr const char* node_rows = "SELECT n.name, CASE WHEN n.lease_until > now() THEN 'live' ELSE 'dead' END, "
+                                  "CAST(GREATEST(0, CEIL(EXTRACT(EPOCH FROM n.lease_until - now()))) AS BIGINT), "
+                                  "to_char(n.started AT TIME ZONE 'UTC', 'YYYY-MM-DD HH24:MI:SS'), "
+                                  "(SELECT count(*) FROM sessions s WHERE s.node = n.name) "
+                                  "FROM nodes n ORDER BY n.name";
 
 void require_cluster_tables(odbc::connection& conn)
 {

@@ -52,7 +52,7 @@ std::string typed_unseen(const char* prompt)
     std::cerr << prompt << std::flush;
     std::string line;
     const bool typed = static_cast<bool>(std::getline(std::cin, line));
-    std::cerr << std::endl;  // the Enter was not echoed
+    std::cerr << std::endl; // the Enter was not echoed
     if (!typed)
         throw failure("no password given");
     return line;

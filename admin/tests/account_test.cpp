@@ -42,7 +42,7 @@ TEST_F(AdminAccountTest, AddUserMakesBothRowsAndRefusesATakenName)
 
 TEST_F(AdminAccountTest, AddUserWritesBothRowsOrNeither)
 {
-    db.exec("INSERT INTO msgpool (username) VALUES ('ann')");  // the second insert fails
+    db.exec("INSERT INTO msgpool (username) VALUES ('ann')"); // the second insert fails
     EXPECT_EQ(qsadmin({"adduser", "ann"}, "pw\n").status, 1);
     EXPECT_EQ(rows_of("ann"), "0+1");
 }
@@ -90,7 +90,8 @@ TEST_F(AdminAccountTest, PasswdNeedsAnExistingUser)
 
 TEST_F(AdminAccountTest, OnATerminalThePasswordIsTypedTwiceWithoutEcho)
 {
-    const auto typed = qsadmin_on_terminal({"adduser", "ann"}, {{"Password: ", "s3cret"}, {"Retype password: ", "s3cret"}});
+    const auto typed =
+        qsadmin_on_terminal({"adduser", "ann"}, {{"Password: ", "s3cret"}, {"Retype password: ", "s3cret"}});
     EXPECT_EQ(typed.status, 0);
     EXPECT_EQ(typed.out, "Password: \nRetype password: \nAdded user ann.\n");
     EXPECT_EQ(password_of("ann"), "s3cret");

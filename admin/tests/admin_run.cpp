@@ -2,7 +2,8 @@
 
 namespace qs::test {
 
-admin_result qsadmin(const std::vector<std::string>& args, const std::string& input, const std::vector<std::string>& env)
+admin_result qsadmin(const std::vector<std::string>& args, const std::string& input,
+                     const std::vector<std::string>& env)
 {
     return run_program_with_input(QS_ADMIN_PATH, args, input, env);
 }

@@ -20,8 +20,15 @@ TEST(AdminCommandLineTest, HelpAndVersionExitZero)
 TEST(AdminCommandLineTest, AnythingElseIsAOneLineUsageErrorWithStatusTwo)
 {
     const std::vector<std::vector<std::string>> wrong{
-        {}, {"bogus"}, {"users", "x"}, {"adduser"}, {"group", "a", "b"}, {"group", "--hashed", "x"},
-        {"adduser", "ann", "--bogus"}, {"backup"}, {"--help", "x"},
+        {},
+        {"bogus"},
+        {"users", "x"},
+        {"adduser"},
+        {"group", "a", "b"},
+        {"group", "--hashed", "x"},
+        {"adduser", "ann", "--bogus"},
+        {"backup"},
+        {"--help", "x"},
     };
     for (const auto& args : wrong) {
         const auto r = qsadmin(args);
@@ -31,7 +38,8 @@ TEST(AdminCommandLineTest, AnythingElseIsAOneLineUsageErrorWithStatusTwo)
         EXPECT_EQ(r.err.rfind("qsadmin: ", 0), 0u) << r.err;
         EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
     }
-    EXPECT_EQ(qsadmin({"frobnicate"}).err, "qsadmin: unknown command 'frobnicate' (qsadmin --help lists the commands)\n");
+    EXPECT_EQ(qsadmin({"frobnicate"}).err,
+              "qsadmin: unknown command 'frobnicate' (qsadmin --help lists the commands)\n");
 }
 
 } // namespace

@@ -23,8 +23,8 @@ std::string contents(const std::string& file)
 // "ODBCINI=..." of a data source on another SQLite file, in its own folder.
 std::string data_source_on(const temp_dir& dir, const std::string& file)
 {
-    std::ofstream(dir.path() + "/odbc.ini") << "[Quillspeak Database]\nDriver = SQLite3\nDatabase = " << file
-                                            << "\nNoCreat = 1\nNoWCHAR = 1\n";
+    std::ofstream(dir.path() + "/odbc.ini")
+        << "[Quillspeak Database]\nDriver = SQLite3\nDatabase = " << file << "\nNoCreat = 1\nNoWCHAR = 1\n";
     return "ODBCINI=" + dir.path() + "/odbc.ini";
 }
 
@@ -72,7 +72,7 @@ TEST_F(AdminMaintenanceTest, OnPostgreSQLAClusterTableThatDoesNotOpenIsAWarningN
     EXPECT_EQ(column.out.substr(column.out.size() - needed.size()), needed) << column.out;
 
     db.exec("DROP TABLE sessions");
-    db.exec("DROP TABLE nodes");  // the next reset() makes both again
+    db.exec("DROP TABLE nodes"); // the next reset() makes both again
     const auto tables = qsadmin({"check"});
     EXPECT_EQ(tables.status, 0);
     EXPECT_EQ(tables.out, three_ok + "warning: table nodes: no such table" + needed +
@@ -99,7 +99,8 @@ TEST_F(AdminMaintenanceTest, AMissingSQLiteFileIsNamed)
     temp_dir dir;
     const auto r = qsadmin({"check"}, "", {data_source_on(dir, dir.path() + "/none.db")});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("; the database file " + dir.path() + "/none.db does not exist\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("; the database file " + dir.path() + "/none.db does not exist\n"), std::string::npos)
+        << r.err;
 }
 
 TEST_F(AdminMaintenanceTest, BackupOfSQLiteIsACopyThatOpensWithTheSameRowsAndNeverOverwrites)
@@ -116,9 +117,10 @@ TEST_F(AdminMaintenanceTest, BackupOfSQLiteIsACopyThatOpensWithTheSameRowsAndNev
     const auto made = qsadmin({"backup", copy});
     EXPECT_EQ(made.status, 0) << made.err;
     EXPECT_EQ(made.out, "Copied the database to " + copy + ".\n");
-    db.exec("DELETE FROM userinfo");  // the copy does not follow
+    db.exec("DELETE FROM userinfo"); // the copy does not follow
     const std::string on_copy = data_source_on(dir, copy);
-    EXPECT_EQ(qsadmin({"users"}, "", {on_copy}).out, "ann: 0 personal, 0 group, 0 custom\nbob: 2 personal, 0 group, 0 custom\n");
+    EXPECT_EQ(qsadmin({"users"}, "", {on_copy}).out,
+              "ann: 0 personal, 0 group, 0 custom\nbob: 2 personal, 0 group, 0 custom\n");
     EXPECT_EQ(qsadmin({"group", "team"}, "", {on_copy}).out, "members: ann, bob\nmasters: ann\n");
     odbc::connection conn("Driver=SQLite3;Database=" + copy + ";NoCreat=1;");
     odbc::statement stmt(conn);

@@ -28,10 +28,11 @@ TEST_F(AdminNodesTest, EachNodeByNameLiveOrNotWithItsLeaseLeftStartAndSessions)
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     std::smatch m;
-    ASSERT_TRUE(std::regex_match(r.out, m,
-                                 std::regex("n1: dead, 0 s of lease left, started 2026-01-02 01:30:00 UTC, 1 session\n"
-                                            "n2: live, ([0-9]+) s of lease left, started 2026-01-02 03:04:05 UTC, 2 sessions\n"
-                                            "n3: live, ([0-9]+) s of lease left, started [-0-9]+ [:0-9]+ UTC, 0 sessions\n")))
+    ASSERT_TRUE(
+        std::regex_match(r.out, m,
+                         std::regex("n1: dead, 0 s of lease left, started 2026-01-02 01:30:00 UTC, 1 session\n"
+                                    "n2: live, ([0-9]+) s of lease left, started 2026-01-02 03:04:05 UTC, 2 sessions\n"
+                                    "n3: live, ([0-9]+) s of lease left, started [-0-9]+ [:0-9]+ UTC, 0 sessions\n")))
         << r.out;
     for (const int i : {1, 2}) {
         EXPECT_LE(std::stoi(m[i]), 3600);
@@ -42,13 +43,14 @@ TEST_F(AdminNodesTest, EachNodeByNameLiveOrNotWithItsLeaseLeftStartAndSessions)
 TEST_F(AdminNodesTest, RefusedOnSQLiteAndWithoutTheClusterTables)
 {
     if (db.is_postgresql())
-        db.exec("DROP TABLE sessions");  // the next reset() makes it again
+        db.exec("DROP TABLE sessions"); // the next reset() makes it again
     const auto r = qsadmin({"nodes"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, db.is_postgresql()
-                         ? "qsadmin: table sessions: no such table; cluster mode needs it (single-node servers do not)\n"
-                         : "qsadmin: cluster mode needs PostgreSQL: this database has no nodes\n");
+    EXPECT_EQ(r.err,
+              db.is_postgresql()
+                  ? "qsadmin: table sessions: no such table; cluster mode needs it (single-node servers do not)\n"
+                  : "qsadmin: cluster mode needs PostgreSQL: this database has no nodes\n");
 }
 
 } // namespace

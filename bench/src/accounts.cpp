@@ -50,7 +50,8 @@ void ensure_accounts(run_context& ctx, const std::vector<std::string>& names)
         c.flush();
     };
     top_up();
-    ctx.wait_for("newuser replies", [&] { return done == names.size(); }, after_seconds(ctx.opt.drain));
+    ctx.wait_for(
+        "newuser replies", [&] { return done == names.size(); }, after_seconds(ctx.opt.drain));
 }
 
 std::vector<std::unique_ptr<client>> log_in_all(run_context& ctx, const std::vector<std::string>& names)
@@ -72,7 +73,8 @@ std::vector<std::unique_ptr<client>> log_in_all(run_context& ctx, const std::vec
                             expect_ok(ctx, "login " + names[i], std::move(finished)));
     });
     jobs.start();
-    ctx.wait_for("logins", [&] { return jobs.all_done(); }, after_seconds(ctx.opt.drain));
+    ctx.wait_for(
+        "logins", [&] { return jobs.all_done(); }, after_seconds(ctx.opt.drain));
     return clients;
 }
 

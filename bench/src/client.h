@@ -65,15 +65,15 @@ private:
     endpoint server_;
     int fd_ = -1;
     std::unique_ptr<tls_link> tls_;  // with fd_ on a TLS endpoint
-    std::unique_ptr<ws_channel> ws_;  // with fd_ on a WebSocket endpoint, over tls_ or the socket
+    std::unique_ptr<ws_channel> ws_; // with fd_ on a WebSocket endpoint, over tls_ or the socket
     bool connecting_ = false;
     bool handshaking_ = false;
     bool want_out_ = false;
-    std::uint64_t generation_ = 0;  // grows at each open and close
+    std::uint64_t generation_ = 0; // grows at each open and close
     std::int32_t next_cid_ = 1;
     std::string out_;
     std::size_t out_begin_ = 0;
-    frame_decoder in_;  // without ws_
+    frame_decoder in_; // without ws_
     std::unordered_map<std::int32_t, reply_fn> waiting_;
     error_fn on_error_;
     std::uint64_t writes_ = 0;

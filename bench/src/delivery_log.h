@@ -32,7 +32,7 @@ public:
 private:
     enum bits : std::uint8_t { acked = 1, refused_bit = 2, seen = 4, sent_bit = 8 };
     std::vector<std::uint8_t> state_;
-    std::unordered_map<std::uint64_t, std::uint64_t> last_id_;  // by stream
+    std::unordered_map<std::uint64_t, std::uint64_t> last_id_; // by stream
     std::uint64_t missing_ = 0, delivered_ = 0, duplicated_ = 0, reordered_ = 0;
     std::uint64_t unknown_ = 0, refused_arrived_ = 0;
 };

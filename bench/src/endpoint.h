@@ -9,8 +9,8 @@ namespace qsb {
 // A TCP address on the loopback network; nothing else is ever a target.
 struct endpoint {
     sockaddr_in addr{};
-    bool tls = false;  // the port speaks TLS
-    bool ws = false;   // the port serves HTTP; the client upgrades to the WebSocket at /ws
+    bool tls = false; // the port speaks TLS
+    bool ws = false;  // the port serves HTTP; the client upgrades to the WebSocket at /ws
 };
 
 // Throws bench_error for a host outside 127.0.0.0/8 or a port outside 1..65535, naming

@@ -26,7 +26,7 @@ void append_frame(std::string& out, std::int32_t cid, std::string_view text)
 
 void frame_decoder::feed(const char* data, std::size_t size)
 {
-    if (begin_ > 0 && begin_ >= buf_.size() / 2) {  // drop consumed bytes now and then
+    if (begin_ > 0 && begin_ >= buf_.size() / 2) { // drop consumed bytes now and then
         buf_.erase(0, begin_);
         scanned_ -= begin_;
         begin_ = 0;

@@ -32,8 +32,8 @@ public:
 
 private:
     std::string buf_;
-    std::size_t begin_ = 0;    // first unread byte
-    std::size_t scanned_ = 0;  // no NUL of the current text before this offset
+    std::size_t begin_ = 0;   // first unread byte
+    std::size_t scanned_ = 0; // no NUL of the current text before this offset
     std::size_t max_size_;
 };
 

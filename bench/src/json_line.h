@@ -13,7 +13,7 @@ namespace qsb {
 class json_line {
 public:
     json_line& add(std::string_view key, long long value);
-    json_line& add(std::string_view key, double value);  // non-finite: null
+    json_line& add(std::string_view key, double value); // non-finite: null
     json_line& add(std::string_view key, std::optional<double> value);
     json_line& add(std::string_view key, std::string_view value);
     json_line& add(std::string_view key, const std::map<std::string, long long>& counts);

@@ -67,11 +67,13 @@ fetch_result fetch_all(run_context& ctx, const endpoint& at, const std::vector<s
     fetch_result result;
     std::vector<std::unique_ptr<mailbox>> boxes;
     bounded_jobs jobs(names.size(), parallel_fetches, [&](std::size_t i, std::function<void()> finished) {
-        boxes.push_back(std::unique_ptr<mailbox>(new mailbox{ctx, at, i, names[i], on_text, result, std::move(finished)}));
+        boxes.push_back(
+            std::unique_ptr<mailbox>(new mailbox{ctx, at, i, names[i], on_text, result, std::move(finished)}));
         boxes.back()->begin();
     });
     jobs.start();
-    ctx.wait_for("the receivers' messages", [&] { return jobs.all_done(); }, after_seconds(ctx.opt.drain));
+    ctx.wait_for(
+        "the receivers' messages", [&] { return jobs.all_done(); }, after_seconds(ctx.opt.drain));
     return result;
 }
 

@@ -14,7 +14,7 @@ namespace {
 using server_workload = qsb::json_line (*)(qsb::run_context&);
 
 const std::pair<const char*, server_workload> server_workloads[] = {
-    {"login", qsb::run_login}, {"offline", qsb::run_offline}, {"dm", qsb::run_dm},
+    {"login", qsb::run_login},     {"offline", qsb::run_offline}, {"dm", qsb::run_dm},
     {"latency", qsb::run_latency}, {"idle", qsb::run_idle},
 };
 

@@ -64,7 +64,8 @@ public:
         return boost::asio::async_initiate<Token, void(error_code, std::size_t)>(
             [this](auto handler, const Buffers& b) {
                 std::size_t n = 0;
-                for (auto it = boost::asio::buffer_sequence_begin(b); !ended_ && it != boost::asio::buffer_sequence_end(b); ++it) {
+                for (auto it = boost::asio::buffer_sequence_begin(b);
+                     !ended_ && it != boost::asio::buffer_sequence_end(b); ++it) {
                     const boost::asio::const_buffer part(*it);
                     out_.append(static_cast<const char*>(part.data()), part.size());
                     n += part.size();
@@ -86,10 +87,10 @@ private:
         read_of(const Buffers& b, Handler h) : buffers(b), handler(std::move(h)) {}
         void complete(memory_stream& s) override
         {
-            const std::size_t n = boost::asio::buffer_copy(buffers, boost::asio::buffer(s.in_.data() + s.in_begin_,
-                                                                                        s.in_.size() - s.in_begin_));
+            const std::size_t n = boost::asio::buffer_copy(
+                buffers, boost::asio::buffer(s.in_.data() + s.in_begin_, s.in_.size() - s.in_begin_));
             s.in_begin_ += n;
-            const bool none = n == 0 && boost::asio::buffer_size(buffers) > 0;  // only once ended
+            const bool none = n == 0 && boost::asio::buffer_size(buffers) > 0; // only once ended
             const error_code ec = none ? error_code(boost::asio::error::eof) : error_code();
             boost::asio::post(s.executor_, boost::asio::append(std::move(handler), ec, n));
         }
@@ -113,9 +114,9 @@ private:
     }
 
     executor_type executor_;
-    std::string in_;            // received, not yet read from in_begin_ on
+    std::string in_; // received, not yet read from in_begin_ on
     std::size_t in_begin_ = 0;
-    std::string out_;           // written, not yet taken
+    std::string out_; // written, not yet taken
     std::unique_ptr<waiting_read> read_;
     bool ended_ = false;
 };

@@ -13,10 +13,10 @@ struct options {
     std::string receiver_host;
     int receiver_port = 0;
     int server_pid = 0;
-    double duration = 10;  // cap on the measured phase, seconds
-    double drain = 30;     // cap on setting up, and on collecting messages after sending
-    long count = 0;        // 0: the workload's own default
-    int window = 0;        // 0: the workload's own default
+    double duration = 10; // cap on the measured phase, seconds
+    double drain = 30;    // cap on setting up, and on collecting messages after sending
+    long count = 0;       // 0: the workload's own default
+    int window = 0;       // 0: the workload's own default
     int loops = 4;
     int senders = 4;
     int receivers = 100;
@@ -25,8 +25,8 @@ struct options {
     int clients = 1000;
     std::string prefix = "qsb";
     std::string password = "pw";
-    bool tls = false;  // TLS to the port, taking any certificate
-    bool ws = false;   // the WebSocket at /ws of the port (the server's http_port or https_port)
+    bool tls = false; // TLS to the port, taking any certificate
+    bool ws = false;  // the WebSocket at /ws of the port (the server's http_port or https_port)
     bool help = false;
 };
 

@@ -23,11 +23,10 @@ void pipelined_sender::top_up()
                 break;
             }
             const std::string text = compose({index_, m->id, now_ns()});
-            c_.queue("sendmessage " + m->receiver + " " + text,
-                     [this, id = m->id](const std::string& reply) {
-                         tally_.replied(id, reply);
-                         top_up();
-                     });
+            c_.queue("sendmessage " + m->receiver + " " + text, [this, id = m->id](const std::string& reply) {
+                tally_.replied(id, reply);
+                top_up();
+            });
             tally_.sent(m->id);
         }
         if (queued > 0)

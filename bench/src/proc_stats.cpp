@@ -31,12 +31,12 @@ std::optional<double> read_cpu_s(pid_t pid)
     std::string line;
     if (!std::getline(in, line))
         return std::nullopt;
-    const auto paren = line.rfind(')');  // the command name may hold spaces
+    const auto paren = line.rfind(')'); // the command name may hold spaces
     if (paren == std::string::npos)
         return std::nullopt;
     std::istringstream fields(line.substr(paren + 2));
     std::string skip;
-    for (int i = 3; i < 14; ++i)  // state is field 3; utime and stime are 14 and 15
+    for (int i = 3; i < 14; ++i) // state is field 3; utime and stime are 14 and 15
         fields >> skip;
     unsigned long long utime = 0, stime = 0;
     if (!(fields >> utime >> stime))

@@ -8,7 +8,7 @@
 namespace qsb {
 
 struct proc_sample {
-    double cpu_s = 0;  // user + system time
+    double cpu_s = 0; // user + system time
     long rss_kb = 0;
     long threads = 0;
 };

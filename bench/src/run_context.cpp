@@ -30,8 +30,7 @@ bool run_context::run_until(const std::function<bool()>& done, bench_clock::time
     return ok;
 }
 
-void run_context::wait_for(const std::string& what, const std::function<bool()>& done,
-                           bench_clock::time_point deadline)
+void run_context::wait_for(const std::string& what, const std::function<bool()>& done, bench_clock::time_point deadline)
 {
     if (!run_until(done, deadline))
         throw bench_error("timed out waiting for " + what);

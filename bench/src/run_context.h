@@ -28,7 +28,7 @@ struct run_context {
 
     const options& opt;
     endpoint server;
-    endpoint receiver_server;  // where dm's and latency's receivers log in; server unless told
+    endpoint receiver_server; // where dm's and latency's receivers log in; server unless told
     event_loop loop;
     server_watch watch;
     std::string failure;

@@ -23,7 +23,7 @@ void select_receiver::on_reply(const std::string& reply)
         return;
     }
     if (!stopped_)
-        start();  // waiting again before the messages are handed over
+        start(); // waiting again before the messages are handed over
     std::size_t bad = 0;
     for (std::string_view text : entry_texts(std::string_view(reply).substr(select_label.size()), bad)) {
         if (auto m = parse_message(text))

@@ -23,7 +23,7 @@ struct send_tally {
 
     delivery_log log;
     long long sent_count = 0, acknowledged = 0, refused = 0;
-    std::map<std::string, long long> refusals;  // by reply text
+    std::map<std::string, long long> refusals; // by reply text
 };
 
 } // namespace qsb

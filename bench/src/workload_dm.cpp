@@ -62,8 +62,8 @@ struct dm_run {
         auto sending = log_in_all(ctx, sender_names);
         sent_by_pair.assign(receivers.size(), 0);
         for (std::size_t i = 0; i < sending.size(); ++i) {
-            senders.push_back(std::make_unique<pipelined_sender>(*sending[i], i, window, ctx.opt.batch,
-                                                                 [this, i] { return next_for(i); }, tally));
+            senders.push_back(std::make_unique<pipelined_sender>(
+                *sending[i], i, window, ctx.opt.batch, [this, i] { return next_for(i); }, tally));
             clients.push_back(std::move(sending[i]));
         }
         for (auto& w : waiting)

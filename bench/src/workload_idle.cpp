@@ -18,7 +18,8 @@ void park_all(run_context& ctx, std::vector<std::unique_ptr<client>>& clients, l
         c->queue("ver", [&answered](const std::string&) { ++answered; });
         c->flush();
     }
-    ctx.wait_for("the clients to park", [&] { return answered == clients.size(); }, after_seconds(ctx.opt.drain));
+    ctx.wait_for(
+        "the clients to park", [&] { return answered == clients.size(); }, after_seconds(ctx.opt.drain));
 }
 
 void add_memory(json_line& out, const std::optional<proc_sample>& before, const std::optional<proc_sample>& after,

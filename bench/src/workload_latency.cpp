@@ -44,7 +44,7 @@ private:
                         [this, id = current_](const std::string& reply) {
                             tally_.replied(id, reply);
                             acked_ = true;
-                            arrived_ = arrived_ || reply != "Ok.";  // a refused message never comes
+                            arrived_ = arrived_ || reply != "Ok."; // a refused message never comes
                             step();
                         });
     }

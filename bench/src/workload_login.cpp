@@ -13,7 +13,7 @@ namespace {
 
 struct login_tally {
     long long started = 0, ok = 0, failed = 0;
-    std::map<std::string, long long> failures;  // by reply or error
+    std::map<std::string, long long> failures; // by reply or error
     latency_log cycle;
 };
 
@@ -33,7 +33,7 @@ public:
             return;
         ++tally_.started;
         begun_ = now_ns();
-        c_.open();  // a connect refused at once ends the workload
+        c_.open(); // a connect refused at once ends the workload
         c_.request("login " + name_ + " " + ctx_.opt.password, [this](const std::string& r) { logged_in(r); });
     }
 

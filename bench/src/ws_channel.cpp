@@ -62,8 +62,8 @@ struct ws_channel::impl {
     void handshake(const std::string& host, const std::string& target)
     {
         // No timers: the io_context is only polled, and the workloads keep their own deadlines.
-        ws.set_option(websocket::stream_base::timeout{websocket::stream_base::none(),
-                                                      websocket::stream_base::none(), false});
+        ws.set_option(
+            websocket::stream_base::timeout{websocket::stream_base::none(), websocket::stream_base::none(), false});
         ws.text(true);
         ws.read_message_max(1 << 20);
         ws.async_handshake(response, host, target, [this, target](const boost::system::error_code& ec) {
@@ -113,10 +113,10 @@ struct ws_channel::impl {
     }
 
     asio::io_context io{1};
-    websocket::stream<memory_stream> ws;  // after io: it goes first
+    websocket::stream<memory_stream> ws; // after io: it goes first
     websocket::response_type response;
     beast::flat_buffer buffer;
-    std::deque<std::string> outgoing;  // the front is being written
+    std::deque<std::string> outgoing; // the front is being written
     std::deque<std::string> received;
     bool open = false;
     bool writing = false;

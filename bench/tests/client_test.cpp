@@ -91,15 +91,20 @@ TEST(Client, ARefusedConnectionIsAnError)
 
 TEST(PipelinedSender, KeepsAtMostTheWindowInWholeBatches)
 {
-    listener l;  // never answers
+    listener l; // never answers
     event_loop loop;
     client c(loop, l.where());
     c.open();
     send_tally tally;
     std::uint64_t next = 0;
-    pipelined_sender s(c, 0, 10, 4, [&]() -> std::optional<outgoing> { return outgoing{"bob", next++}; }, tally);
+    pipelined_sender s(
+        c, 0, 10, 4,
+        [&]() -> std::optional<outgoing> {
+            return outgoing{"bob", next++};
+        },
+        tally);
     s.top_up();
-    EXPECT_EQ(c.awaiting(), 8u);  // two batches of 4; a third does not fit
+    EXPECT_EQ(c.awaiting(), 8u); // two batches of 4; a third does not fit
     EXPECT_EQ(tally.sent_count, 8);
     s.top_up();
     EXPECT_EQ(c.awaiting(), 8u);
@@ -114,11 +119,14 @@ TEST(PipelinedSender, StopsWhenTheSourceRunsDry)
     send_tally tally;
     std::uint64_t next = 0;
     pipelined_sender s(
-        c, 0, 64, 1, [&]() -> std::optional<outgoing> { return next < 5 ? std::optional(outgoing{"bob", next++}) : std::nullopt; },
+        c, 0, 64, 1,
+        [&]() -> std::optional<outgoing> {
+            return next < 5 ? std::optional(outgoing{"bob", next++}) : std::nullopt;
+        },
         tally);
     s.top_up();
     EXPECT_EQ(c.awaiting(), 5u);
-    EXPECT_FALSE(s.idle());  // five still unanswered
+    EXPECT_FALSE(s.idle()); // five still unanswered
 }
 
 } // namespace

@@ -55,8 +55,8 @@ TEST(DeliveryLog, ReorderingIsJudgedWithinAStream)
 {
     delivery_log log = sent(10);
     log.arrived(msg(5), 1);
-    log.arrived(msg(3), 2);  // another stream: in order
-    log.arrived(msg(4), 1);  // behind 5 in stream 1
+    log.arrived(msg(3), 2); // another stream: in order
+    log.arrived(msg(4), 1); // behind 5 in stream 1
     log.arrived(msg(6), 1);
     EXPECT_EQ(log.reordered(), 1u);
 }
@@ -69,8 +69,8 @@ TEST(DeliveryLog, RefusedButDeliveredAndUnknownIdsAreReported)
     tally.sent(3);
     tally.replied(0, "The receiver's message box is full.");
     tally.log.arrived(msg(0), 0);
-    tally.log.arrived(msg(7), 0);  // never sent
-    tally.log.arrived(msg(2), 0);  // below one sent, but never sent itself
+    tally.log.arrived(msg(7), 0); // never sent
+    tally.log.arrived(msg(2), 0); // below one sent, but never sent itself
     tally.replied(1, "Ok.");
     json_line out;
     tally.report(out);

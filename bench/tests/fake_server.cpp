@@ -73,7 +73,7 @@ void fake_server::serve(int fd, int index)
             append_frame(out, f.cid, *reply);
             send_all(fd, out);
         }
-    } catch (const std::exception&) {  // the client went away
+    } catch (const std::exception&) { // the client went away
     }
     ::close(fd);
 }

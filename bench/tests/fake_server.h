@@ -48,7 +48,7 @@ private:
 
     listener listener_;
     answer_fn answer_;
-    std::mutex lock_;  // answer_ runs under it
+    std::mutex lock_; // answer_ runs under it
     std::thread acceptor_;
     std::vector<std::thread> connections_;
 };

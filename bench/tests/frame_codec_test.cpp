@@ -10,7 +10,9 @@ TEST(FrameCodec, IdIsLittleEndianAndTextEndsAtNul)
 {
     std::string out;
     append_frame(out, 0x01020304, std::string_view("ab\0cd", 5));
-    EXPECT_EQ(out, std::string("\x04\x03\x02\x01" "ab\0", 7));
+    EXPECT_EQ(out, std::string("\x04\x03\x02\x01"
+                               "ab\0",
+                               7));
 }
 
 TEST(FrameCodec, FramesFedByteByByteComeOutWhole)
@@ -64,7 +66,7 @@ TEST(FrameCodec, AFrameJustWithinTheCapIsTaken)
 {
     frame_decoder in(16);
     std::string bytes;
-    append_frame(bytes, 1, std::string(11, 'y'));  // 4 + 11 + 1 bytes
+    append_frame(bytes, 1, std::string(11, 'y')); // 4 + 11 + 1 bytes
     in.feed(bytes.data(), bytes.size());
     frame f;
     ASSERT_TRUE(in.next(f));

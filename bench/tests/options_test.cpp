@@ -103,7 +103,7 @@ TEST(Latency, PercentilesAreNearestRank)
     EXPECT_DOUBLE_EQ(log.percentile_us(0.99), 99);
     EXPECT_DOUBLE_EQ(log.percentile_us(1.0), 100);
     EXPECT_DOUBLE_EQ(log.mean_us(), 50.5);
-    log.add(0);  // added after sorting
+    log.add(0); // added after sorting
     EXPECT_DOUBLE_EQ(log.percentile_us(0.0), 0);
 }
 

@@ -18,7 +18,7 @@ struct node {
     {
         requests.push_back(request);
         if (request == "select MSG")
-            return std::nullopt;  // waits
+            return std::nullopt; // waits
         if (request == "getmessage")
             return "No messages.";
         if (request.rfind("sendmessage ", 0) == 0)
@@ -86,8 +86,7 @@ TEST(ReceiverServer, DmReceiversLogInAndSelectOnlyOnTheirServer)
     EXPECT_EQ(nodes.receivers.count("login", "dr"), std::make_pair(4, 4)) << "clearing the boxes, then waiting";
     EXPECT_EQ(nodes.receivers.count("select", ""), std::make_pair(2, 0));
     EXPECT_EQ(nodes.receivers.count("sendmessage", ""), std::make_pair(0, 0));
-    EXPECT_NE(line.find("\"receiver_host\":\"127.0.0.1\",\"receiver_port\":" +
-                        std::to_string(receivers_port) + ","),
+    EXPECT_NE(line.find("\"receiver_host\":\"127.0.0.1\",\"receiver_port\":" + std::to_string(receivers_port) + ","),
               std::string::npos)
         << line;
     EXPECT_NE(line.find("\"refused\":6,"), std::string::npos) << line;

@@ -45,7 +45,7 @@ TEST(SelectReceiver, HandsOverEveryEntryAndWaitsAgain)
             return "getmessage: " + entry("ann", "s0n0t5") + "|" + entry("ann", "s0n1t6");
         if (selects == 2)
             return "getmessage: " + entry("ann", "s0n2t7") + "|" + entry("ann", "hello");
-        return std::nullopt;  // the third waits
+        return std::nullopt; // the third waits
     });
     const options o = on_port(server.port());
     run_context ctx(o);
@@ -54,7 +54,8 @@ TEST(SelectReceiver, HandsOverEveryEntryAndWaitsAgain)
     std::vector<std::uint64_t> ids;
     select_receiver r(ctx, c, [&](const bench_message& m, std::int64_t) { ids.push_back(m.id); });
     r.start();
-    ctx.wait_for("three messages", [&] { return ids.size() == 3 && c.awaiting() == 1; }, after_seconds(10));
+    ctx.wait_for(
+        "three messages", [&] { return ids.size() == 3 && c.awaiting() == 1; }, after_seconds(10));
     EXPECT_EQ(ids, (std::vector<std::uint64_t>{0, 1, 2}));
     EXPECT_EQ(r.malformed(), 1u);
 }
@@ -68,13 +69,16 @@ TEST(SelectReceiver, AnyOtherReplyFailsTheRun)
     c.open();
     select_receiver r(ctx, c, [](const bench_message&, std::int64_t) {});
     r.start();
-    EXPECT_EQ(error_of([&] { ctx.wait_for("nothing", [] { return false; }, after_seconds(10)); }),
+    EXPECT_EQ(error_of([&] {
+                  ctx.wait_for(
+                      "nothing", [] { return false; }, after_seconds(10));
+              }),
               "select answered ''");
 }
 
 // Two users with two messages and one message; each login fetches until "No messages.".
 struct mailboxes {
-    std::map<int, std::vector<std::string>> requests;  // by connection
+    std::map<int, std::vector<std::string>> requests; // by connection
     std::map<int, std::string> user;
     std::map<std::string, std::vector<std::string>> boxes{
         {"ann", {entry("bob", "s1n0t1") + "|" + entry("bob", "s1n2t1")}}, {"cat", {entry("bob", "s1n1t1")}}};
@@ -102,8 +106,8 @@ TEST(MailboxFetch, FetchesUntilNoMessagesThenLogsOut)
     const options o = on_port(server.port());
     run_context ctx(o);
     std::multimap<std::size_t, std::string> got;
-    const fetch_result r =
-        fetch_all(ctx, ctx.server, {"ann", "cat"}, [&](std::size_t user, std::string_view text) { got.emplace(user, text); });
+    const fetch_result r = fetch_all(ctx, ctx.server, {"ann", "cat"},
+                                     [&](std::size_t user, std::string_view text) { got.emplace(user, text); });
     EXPECT_EQ(r.replies, 2);
     EXPECT_EQ(got, (std::multimap<std::size_t, std::string>{{0, "s1n0t1"}, {0, "s1n2t1"}, {1, "s1n1t1"}}));
     for (auto& [conn, requests] : m.requests) {

@@ -43,7 +43,7 @@ void answer_backwards(const listener& l, int n, std::vector<std::string>& comman
         const std::string cmd(it->at("cmd").as_string());
         ws.write(asio::buffer(json::serialize(json::object{{"id", it->at("id")}, {"reply", "re:" + cmd}})));
     }
-    boost::system::error_code ignored;  // the client may be gone before it answers the close
+    boost::system::error_code ignored; // the client may be gone before it answers the close
     ws.close(websocket::close_reason(websocket::close_code::going_away, why), ignored);
 }
 
@@ -65,7 +65,7 @@ TEST(WsClient, RepliesInAnyOrderReachTheirOwnRequests)
     c.on_error([&](const std::string& w) { why = w; });
     c.open();
     std::vector<std::string> sent, replies(20);
-    for (int i = 0; i < 20; ++i) {  // queued before the upgrade is even asked for
+    for (int i = 0; i < 20; ++i) { // queued before the upgrade is even asked for
         sent.push_back("sendmessage bob \"" + std::to_string(i) + "\" \\ caf\xC3\xA9");
         c.queue(sent.back(), [&replies, i](const std::string& r) { replies[i] = r; });
     }

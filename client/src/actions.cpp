@@ -9,9 +9,9 @@ namespace qs {
 
 namespace {
 
-constexpr std::size_t name_chars = 29;      // 30-byte buffers
-constexpr std::size_t password_chars = 15;  // 16-byte buffers
-constexpr std::size_t line_chars = 255;     // 256-byte buffers
+constexpr std::size_t name_chars = 29;     // 30-byte buffers
+constexpr std::size_t password_chars = 15; // 16-byte buffers
+constexpr std::size_t line_chars = 255;    // 256-byte buffers
 constexpr std::size_t command_chars = 255;
 
 } // namespace
@@ -21,7 +21,7 @@ std::string client_app::exec(const std::string& command, std::size_t size)
     std::string result(size, '\0');
     try {
         kel_.exec(command.c_str(), result.data(), static_cast<int>(size));
-    } catch (const exception&) {  // the connection ended
+    } catch (const exception&) { // the connection ended
         throw connection_lost();
     }
     result[size - 1] = '\0';

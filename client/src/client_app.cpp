@@ -12,14 +12,10 @@ namespace qs {
 namespace {
 
 const char* const menu_lines[] = {
-    "+---------------------------------------+",
-    "| l    --log in.                        |",
-    "| o    --log out.                       |",
-    "| n    --create a quillspeak account.   |",
-    "| t    --talk with your friend.         |",
-    "| s    --send a message to your frined  |",
-    "| c    --enter command-line mode.       |",
-    "| q    --quit.                          |",
+    "+---------------------------------------+", "| l    --log in.                        |",
+    "| o    --log out.                       |", "| n    --create a quillspeak account.   |",
+    "| t    --talk with your friend.         |", "| s    --send a message to your frined  |",
+    "| c    --enter command-line mode.       |", "| q    --quit.                          |",
     "+---------------------------------------+",
 };
 
@@ -30,7 +26,8 @@ constexpr std::size_t prompt_line = 255;
 void client_app::banner()
 {
     con_.clear_screen();
-    con_.print("Quillspeak console client qsclient\nVersion " QS_VERSION "\nMessages to you appear as they arrive.\n\n");
+    con_.print("Quillspeak console client qsclient\nVersion " QS_VERSION
+               "\nMessages to you appear as they arrive.\n\n");
 }
 
 void client_app::pause()
@@ -63,7 +60,7 @@ void client_app::pause_before_leaving()
 {
     try {
         pause();
-    } catch (...) {  // input ended, or the receiver saw the connection go
+    } catch (...) { // input ended, or the receiver saw the connection go
     }
 }
 
@@ -112,8 +109,8 @@ client_app::server_address client_app::choose_server()
 void client_app::main_menu()
 {
     const std::map<char, void (client_app::*)()> actions = {
-        {'l', &client_app::log_in},     {'o', &client_app::log_out}, {'n', &client_app::new_account},
-        {'t', &client_app::talk},       {'s', &client_app::send_one}, {'c', &client_app::command_mode},
+        {'l', &client_app::log_in}, {'o', &client_app::log_out},  {'n', &client_app::new_account},
+        {'t', &client_app::talk},   {'s', &client_app::send_one}, {'c', &client_app::command_mode},
     };
     for (;;) {
         banner();

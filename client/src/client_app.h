@@ -28,13 +28,13 @@ public:
 private:
     struct server_address {
         std::string host;
-        int port = 0;       // as shown in "Connecting to"
-        bool valid = true;  // port is a port number
+        int port = 0;      // as shown in "Connecting to"
+        bool valid = true; // port is a port number
     };
 
     void banner();
     void pause();
-    void pause_before_leaving();  // a pause that cannot fail
+    void pause_before_leaving(); // a pause that cannot fail
     int start_up();
     server_address choose_server();
     void main_menu();
@@ -59,12 +59,12 @@ private:
     const client_options options_;
     console con_;
     kelclient kel_;
-    std::atomic<bool> talk_mode_{false};  // read by the receiver
+    std::atomic<bool> talk_mode_{false}; // read by the receiver
     std::string partner_;
     std::thread receiver_;
-    std::mutex receiver_lock_;                 // guards runs_wanted_ and quitting_
-    std::condition_variable receiver_wanted_;  // a log-in or the end
-    unsigned runs_wanted_ = 0;                 // one more per log-in
+    std::mutex receiver_lock_;                // guards runs_wanted_ and quitting_
+    std::condition_variable receiver_wanted_; // a log-in or the end
+    unsigned runs_wanted_ = 0;                // one more per log-in
     bool quitting_ = false;
 };
 

@@ -12,14 +12,14 @@ namespace qs {
 
 // What qsclient's command line and environment ask for.
 struct client_options {
-    bool help = false;                // --help: the usage and the options, then exit
-    bool version = false;             // --version
-    bool tls = false;                 // connect over TLS, checking the server's certificate
-    std::string ca_file;              // PEM CA certificates to trust; empty: the system's store
-    std::optional<std::string> host;  // HOST: connect at once, without the two prompts
-    std::optional<int> port;          // PORT, given after HOST
-    int default_port = 7000;          // the port when none is given or typed
-    std::chrono::seconds connect_timeout{10};  // longest wait for a connection
+    bool help = false;                        // --help: the usage and the options, then exit
+    bool version = false;                     // --version
+    bool tls = false;                         // connect over TLS, checking the server's certificate
+    std::string ca_file;                      // PEM CA certificates to trust; empty: the system's store
+    std::optional<std::string> host;          // HOST: connect at once, without the two prompts
+    std::optional<int> port;                  // PORT, given after HOST
+    int default_port = 7000;                  // the port when none is given or typed
+    std::chrono::seconds connect_timeout{10}; // longest wait for a connection
 };
 
 // A command line qsclient does not understand; what() says why.
@@ -40,7 +40,7 @@ std::optional<int> parse_port(std::string_view text);
 
 inline constexpr const char* client_usage = "Usage: qsclient [--tls [--ca FILE]] [HOST [PORT]]\n"
                                             "       qsclient --help | --version\n";
-extern const char* const client_help;  // what --help prints after the usage
+extern const char* const client_help; // what --help prints after the usage
 inline constexpr const char* client_version = "qsclient (Quillspeak) " QS_VERSION "\n";
 
 } // namespace qs

@@ -6,7 +6,7 @@ namespace qs {
 
 namespace {
 
-constexpr char odd_closing = '.';  // any character but a space or a quote
+constexpr char odd_closing = '.'; // any character but a space or a quote
 
 // The parser keeps such a word as it is.
 bool goes_bare(const std::string& arg)

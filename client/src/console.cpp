@@ -10,15 +10,15 @@ namespace qs {
 
 namespace {
 
-termios saved_termios;             // the terminal as it was at start
-volatile sig_atomic_t saved = 0;   // saved_termios holds something to restore
+termios saved_termios;           // the terminal as it was at start
+volatile sig_atomic_t saved = 0; // saved_termios holds something to restore
 
 void restore_and_die(int signal)
 {
     console::restore_terminal();
     std::signal(signal, SIG_DFL);
     std::raise(signal);
-    ::_exit(128 + signal);  // the signal was held back (a sanitizer's runtime does): end as a shell would report it
+    ::_exit(128 + signal); // the signal was held back (a sanitizer's runtime does): end as a shell would report it
 }
 
 void write_all(const std::string& text)
@@ -196,9 +196,8 @@ bool console::wait_for_key()
 void console::show_waiting(std::unique_lock<std::mutex>& guard)
 {
     while (!waiting_.empty()) {
-        emit((typing_ || !prompt_.empty() ? "\n" : "") + std::string("\n") + frame_line +
-             "\n| Received Message(s)\n" + frame_line + "\n" + waiting_.front() + "\n" + frame_line +
-             "\nPress any key to continue...");
+        emit((typing_ || !prompt_.empty() ? "\n" : "") + std::string("\n") + frame_line + "\n| Received Message(s)\n" +
+             frame_line + "\n" + waiting_.front() + "\n" + frame_line + "\nPress any key to continue...");
         guard.unlock();
         try {
             while (!wait_for_key()) {

@@ -32,11 +32,11 @@ struct connection_lost : std::runtime_error {
 class console {
 public:
     console();
-    ~console();  // restores the terminal
+    ~console(); // restores the terminal
     console(const console&) = delete;
     console& operator=(const console&) = delete;
 
-    void print(const std::string& text);  // flushed at once
+    void print(const std::string& text); // flushed at once
     // text on a line of its own, after whatever the current line holds.
     void print_apart(const std::string& text);
     void clear_screen();
@@ -67,29 +67,29 @@ public:
 
 private:
     std::string read_text(std::size_t max, bool hidden);
-    bool edit(int byte);          // one byte into line_; true at the line's end
-    int next_byte();              // the next input byte, showing waiting messages first
-    bool wait_for_key();          // true: a key is ready; false: woken. Throws connection_lost
+    bool edit(int byte); // one byte into line_; true at the line's end
+    int next_byte();     // the next input byte, showing waiting messages first
+    bool wait_for_key(); // true: a key is ready; false: woken. Throws connection_lost
     void show_waiting(std::unique_lock<std::mutex>& guard);
-    void redraw_line();           // prompt and half-typed text, after a message
-    void emit(const std::string& text);   // to the terminal, lock_ held
+    void redraw_line();                 // prompt and half-typed text, after a message
+    void emit(const std::string& text); // to the terminal, lock_ held
 
     const bool terminal_;
-    int wake_[2] = {-1, -1};      // the receiver wakes the reader through this pipe
-    int hangup_fd_ = -1;          // the reader's only
+    int wake_[2] = {-1, -1}; // the receiver wakes the reader through this pipe
+    int hangup_fd_ = -1;     // the reader's only
     std::atomic<bool> lost_{false};
 
-    std::mutex lock_;             // guards output and everything below
+    std::mutex lock_; // guards output and everything below
     std::condition_variable acknowledged_;
-    std::deque<std::string> waiting_;  // messages to show, oldest first
-    unsigned long shown_ = 0;          // messages shown and acknowledged so far
-    unsigned long posted_ = 0;         // messages ever posted
+    std::deque<std::string> waiting_; // messages to show, oldest first
+    unsigned long shown_ = 0;         // messages shown and acknowledged so far
+    unsigned long posted_ = 0;        // messages ever posted
     bool released_ = false;
-    utf8_line line_;              // the line being typed
-    bool typing_ = false;         // a read_line is in progress
-    bool hidden_ = false;         // ... showing '*' for each character
-    std::string prompt_;          // what was printed since the last line end
-    bool mid_line_ = false;       // the last text written did not end a line
+    utf8_line line_;        // the line being typed
+    bool typing_ = false;   // a read_line is in progress
+    bool hidden_ = false;   // ... showing '*' for each character
+    std::string prompt_;    // what was printed since the last line end
+    bool mid_line_ = false; // the last text written did not end a line
 };
 
 } // namespace qs

@@ -43,8 +43,8 @@ std::string reason(int error, bool tls, std::chrono::seconds limit)
     case ECONNREFUSED:
         return "The connection was refused: no server listens on that port.";
     case ETIMEDOUT:
-    case EINPROGRESS:  // the send timeout ran out
-    case EALREADY:     // libkel's second try while the first still runs
+    case EINPROGRESS: // the send timeout ran out
+    case EALREADY:    // libkel's second try while the first still runs
         return "No answer from the server within " + std::to_string(limit.count()) + " s.";
     case ENETUNREACH:
     case EHOSTUNREACH:
@@ -97,7 +97,7 @@ std::optional<std::string> connect_to_server(kelclient& kel, const std::string& 
         return unknown;
     set_send_timeout(kel.handle(), options.connect_timeout);
     try {
-        const signals_for_main only_main;  // the reader thread starts here
+        const signals_for_main only_main; // the reader thread starts here
         errno = 0;
         if (!options.tls)
             kel.connect(address);

@@ -25,11 +25,20 @@ bool may_follow(const std::string& partial, unsigned char next)
     unsigned char low = 0x80, high = 0xBF;
     if (partial.size() == 1) {
         switch (static_cast<unsigned char>(partial[0])) {
-        case 0xE0: low = 0xA0; break;
-        case 0xED: high = 0x9F; break;
-        case 0xF0: low = 0x90; break;
-        case 0xF4: high = 0x8F; break;
-        default: break;
+        case 0xE0:
+            low = 0xA0;
+            break;
+        case 0xED:
+            high = 0x9F;
+            break;
+        case 0xF0:
+            low = 0x90;
+            break;
+        case 0xF4:
+            high = 0x8F;
+            break;
+        default:
+            break;
         }
     }
     return next >= low && next <= high;
@@ -44,7 +53,7 @@ std::string utf8_line::add(unsigned char byte)
             partial_.push_back(static_cast<char>(byte));
             return --missing_ == 0 ? keep(std::move(partial_)) : std::string();
         }
-        partial_.clear();  // broken: dropped, and byte starts afresh
+        partial_.clear(); // broken: dropped, and byte starts afresh
         missing_ = 0;
     }
     const int needed = continuation_count(byte);

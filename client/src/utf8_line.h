@@ -26,10 +26,10 @@ private:
     std::string keep(std::string character);
 
     std::size_t max_;
-    std::string text_;         // whole characters only
+    std::string text_; // whole characters only
     std::size_t characters_ = 0;
-    std::string partial_;      // the bytes of an unfinished character
-    std::size_t missing_ = 0;  // continuation bytes partial_ still needs
+    std::string partial_;     // the bytes of an unfinished character
+    std::size_t missing_ = 0; // continuation bytes partial_ still needs
 };
 
 } // namespace qs

@@ -8,17 +8,16 @@
 
 namespace qs::test {
 
-inline const std::string menu =
-    "Main menu, press key to enter the sub menu.\n\n"
-    "+---------------------------------------+\n"
-    "| l    --log in.                        |\n"
-    "| o    --log out.                       |\n"
-    "| n    --create a quillspeak account.   |\n"
-    "| t    --talk with your friend.         |\n"
-    "| s    --send a message to your frined  |\n"
-    "| c    --enter command-line mode.       |\n"
-    "| q    --quit.                          |\n"
-    "+---------------------------------------+\n";
+inline const std::string menu = "Main menu, press key to enter the sub menu.\n\n"
+                                "+---------------------------------------+\n"
+                                "| l    --log in.                        |\n"
+                                "| o    --log out.                       |\n"
+                                "| n    --create a quillspeak account.   |\n"
+                                "| t    --talk with your friend.         |\n"
+                                "| s    --send a message to your frined  |\n"
+                                "| c    --enter command-line mode.       |\n"
+                                "| q    --quit.                          |\n"
+                                "+---------------------------------------+\n";
 inline const std::string paused = "Press any key to continue...";
 inline const std::string lost = "Connection to the server lost.\n";
 

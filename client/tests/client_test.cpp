@@ -38,7 +38,7 @@ TEST_F(ClientTest, LogInOnceThenLogOutAfterYesNoAndOtherKeys)
     term.type("Y");
     ASSERT_TRUE(term.expect("\nLogging out...Ok.\n" + paused));
     term.type(" ");
-    log_in("ann");  // the receiver of the first log-in has ended; a new one starts
+    log_in("ann"); // the receiver of the first log-in has ended; a new one starts
 }
 
 TEST_F(ClientTest, NewAccountAsksAgainUntilThePasswordsMatch)
@@ -48,7 +48,8 @@ TEST_F(ClientTest, NewAccountAsksAgainUntilThePasswordsMatch)
     ASSERT_TRUE(term.expect("Create an quillspeak account, please enter the username and password\nUsername: "));
     term.type("dora\nsecret\nsecrte\n");
     ASSERT_TRUE(term.expect("Password: ******\nRe-enter password: ******\nWrong password!\nPassword: "));
-    term.type("se3\x7f" "cr\xC3\xA9t\nsecr\xC3\xA9t\n");
+    term.type("se3\x7f"
+              "cr\xC3\xA9t\nsecr\xC3\xA9t\n");
     ASSERT_TRUE(term.expect("***\b \b****\nRe-enter password: ******\n"));
     ASSERT_TRUE(term.expect("Creating an account...Ok.\n" + paused));
     EXPECT_EQ(term.output().find("secr"), std::string::npos) << "no password is shown";
@@ -93,7 +94,7 @@ TEST_F(ClientTest, TalkModeShowsMessagesAsTheyArriveAndOutsideItTheyWaitForAKey)
     ASSERT_TRUE(term.expect("Received Message(s)"));
     ASSERT_TRUE(term.expect(" bob says: \"again\" on "));
     ASSERT_TRUE(term.expect(paused));
-    term.type("q");  // acknowledges the message; the menu does not take it
+    term.type("q"); // acknowledges the message; the menu does not take it
     term.type("c");
     ASSERT_TRUE(term.expect("Command-line mode,"));
     term.type("/quit\nq");
@@ -108,7 +109,8 @@ TEST_F(ClientTest, CommandLineModeKeepsAHalfTypedLineAndCutsLongResults)
     bob.exec("login bob pw");
     bob.exec("setinfo nickname=" + std::string(300, 'n'));
     term.type("c");
-    ASSERT_TRUE(term.expect("Command-line mode,\n\"/quit\" to return to the main menu.\n\"/clear\" to clear the screen.\n\ncommand: "));
+    ASSERT_TRUE(term.expect(
+        "Command-line mode,\n\"/quit\" to return to the main menu.\n\"/clear\" to clear the screen.\n\ncommand: "));
     term.type("ver\n");
     ASSERT_TRUE(term.expect("ver\n0.1\ncommand: "));
     term.type("getinfo bob\n");

@@ -23,11 +23,12 @@ arg_list parsed(std::string line)
 
 bool even_quotes(const std::string& line)
 {
-    return std::count(line.begin(), line.end(), '"') % 2 == 0;  // the parser complains otherwise
+    return std::count(line.begin(), line.end(), '"') % 2 == 0; // the parser complains otherwise
 }
 
 // Every string of up to length characters from alphabet, to each.
-void for_each_string(const std::string& alphabet, std::size_t length, const std::function<void(const std::string&)>& each)
+void for_each_string(const std::string& alphabet, std::size_t length,
+                     const std::function<void(const std::string&)>& each)
 {
     std::vector<std::string> level{""};
     each("");
@@ -52,9 +53,9 @@ void expect_round_trip(const arg_list& args)
 
 TEST(CommandQuoting, TrickyMessagesComeBackAsTyped)
 {
-    for (const std::string text : {"hello bob", "two  spaces", "trailing  ", "\"", "\"\"", "\"quoted words\"",
-                                   "a\"b c\"d", "odd \"quote", "end \"", "x \"\"y z", "tab\there",
-                                   "\xC3\xA9t\xC3\xA9 \"x", "semi;colon=and/slash"})
+    for (const std::string text :
+         {"hello bob", "two  spaces", "trailing  ", "\"", "\"\"", "\"quoted words\"", "a\"b c\"d", "odd \"quote",
+          "end \"", "x \"\"y z", "tab\there", "\xC3\xA9t\xC3\xA9 \"x", "semi;colon=and/slash"})
         expect_round_trip({"sendmessage", "bob", text});
 }
 
@@ -118,7 +119,8 @@ TEST(MessageRequest, RefusesWithAReasonAndBuildsTheRest)
     EXPECT_EQ(refusal("a|b"), "The message may not contain '|'; nothing was sent.");
     EXPECT_EQ(refusal(" hi"), "The message may not start with a space; nothing was sent.");
     EXPECT_EQ(refusal("\"hi\" you"), "Only the last word of the message may end with a quote (\"); nothing was sent.");
-    EXPECT_EQ(make_message_request(" bob", "hi", 255).refusal, "The name  bob cannot be sent as typed; nothing was sent.");
+    EXPECT_EQ(make_message_request(" bob", "hi", 255).refusal,
+              "The name  bob cannot be sent as typed; nothing was sent.");
 
     const auto ok = make_message_request("bob", "hi there", 255);
     EXPECT_EQ(ok.refusal, "");
@@ -127,10 +129,11 @@ TEST(MessageRequest, RefusesWithAReasonAndBuildsTheRest)
 
 TEST(MessageRequest, TheLimitCountsTheWholeRequestWithItsQuotes)
 {
-    const std::string text = "a " + std::string(20, 'b');  // quoted: 24 bytes
+    const std::string text = "a " + std::string(20, 'b'); // quoted: 24 bytes
     const std::size_t size = std::string("sendmessage bob ").size() + text.size() + 2;
     EXPECT_EQ(make_message_request("bob", text, size).refusal, "");
-    EXPECT_EQ(make_message_request("bob", text, size - 1).refusal, "The message is too long to send; nothing was sent.");
+    EXPECT_EQ(make_message_request("bob", text, size - 1).refusal,
+              "The message is too long to send; nothing was sent.");
     EXPECT_EQ(make_message_request("bob", text, size - 1).command, "");
 }
 

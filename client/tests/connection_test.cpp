@@ -55,7 +55,8 @@ TEST(ClientConnectFailure, ATypedPortThatIsNoPortNumberConnectsNowhere)
     ASSERT_TRUE(term.expect("(default localhost) "));
     term.type("\nabc\n");
     ASSERT_TRUE(term.expect("Enter Server's Port: (default 7000) abc\nConnecting to localhost:0...Failed.\n"
-                            "The port must be a number from 1 to 65535.\n" + paused));
+                            "The port must be a number from 1 to 65535.\n" +
+                            paused));
     term.type("k");
     EXPECT_EQ(term.wait_exit(), 1);
 }
@@ -120,7 +121,7 @@ TEST_F(ClientLostTest, WhileSendingInCommandMode)
     term.type("c");
     ASSERT_TRUE(term.expect("command: "));
     server.kill_hard();
-    term.type("ver\n");  // the hang-up may be seen before or after the line is sent
+    term.type("ver\n"); // the hang-up may be seen before or after the line is sent
     ASSERT_TRUE(term.expect(lost));
     EXPECT_EQ(term.wait_exit(), 1);
     EXPECT_TRUE(restored(term));
@@ -133,7 +134,7 @@ TEST_F(ClientTest, InterruptAndTerminateRestoreTheTerminal)
     ASSERT_TRUE(term.expect("command: "));
     term.type("\x03");
     const int interrupted = term.wait_exit();
-    EXPECT_TRUE(interrupted == 1000 + SIGINT || interrupted == 128 + SIGINT) << interrupted;  // killed, or exited as if
+    EXPECT_TRUE(interrupted == 1000 + SIGINT || interrupted == 128 + SIGINT) << interrupted; // killed, or exited as if
     EXPECT_TRUE(restored(term));
 
 #if defined(__SANITIZE_THREAD__)
@@ -143,7 +144,7 @@ TEST_F(ClientTest, InterruptAndTerminateRestoreTheTerminal)
     ASSERT_TRUE(other.expect(menu));
     other.send_signal(SIGTERM);
     const int status = other.wait_exit();
-    EXPECT_TRUE(status == 1000 + SIGTERM || status == 128 + SIGTERM) << status;  // killed, or exited as if
+    EXPECT_TRUE(status == 1000 + SIGTERM || status == 128 + SIGTERM) << status; // killed, or exited as if
     EXPECT_TRUE(restored(other));
 }
 

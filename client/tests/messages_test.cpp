@@ -34,7 +34,7 @@ protected:
         EXPECT_EQ(bob->exec("getmessage"), "No messages.") << line;
     }
 
-    std::unique_ptr<client> bob;  // logged in as bob
+    std::unique_ptr<client> bob; // logged in as bob
 };
 
 TEST_F(MessageLineTest, TalkModeSendsTheWholeLine)
@@ -79,12 +79,13 @@ TEST_F(MessageLineTest, SendModeSendsTheWholeLineAndRefusesTheRest)
 TEST_F(MessageLineTest, BackspaceTakesBackAWholeCharacter)
 {
     talk_with("bob");
-    term.type("abc\xC3\xA9\x7f\x7f" "d\n");
+    term.type("abc\xC3\xA9\x7f\x7f"
+              "d\n");
     ASSERT_TRUE(term.expect("abc\xC3\xA9\b \b\b \bd\n"));
     ASSERT_TRUE(term.expect("Sending...Ok.\nmsg: "));
     EXPECT_EQ(text_from("ann", bob->exec("getmessage")), "abd");
     talk("\xE2\x82\xAC \xF0\x9F\x98\x80\x7f!", "\xE2\x82\xAC !");
-    talk("x\xC3", "x");  // Enter cuts the character short: it is dropped
+    talk("x\xC3", "x"); // Enter cuts the character short: it is dropped
 }
 
 } // namespace

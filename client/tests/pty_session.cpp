@@ -53,7 +53,7 @@ pty_session::pty_session(const std::string& program, const std::vector<std::stri
     cfmakeraw(&tio);
     tio.c_iflag |= ICRNL;
     tio.c_lflag |= ICANON | ECHO | ISIG;
-    tio.c_oflag |= OPOST;  // without ONLCR: a line end stays one "\n"
+    tio.c_oflag |= OPOST; // without ONLCR: a line end stays one "\n"
     tio.c_cc[VMIN] = 1;
     tio.c_cc[VINTR] = 3;
     winsize size{40, 120, 0, 0};
@@ -75,7 +75,7 @@ pty_session::~pty_session()
 {
     while (read_some(0)) {
     }
-    EXPECT_EQ(out_.find("Sanitizer"), std::string::npos) << out_;  // a sanitizer build's report
+    EXPECT_EQ(out_.find("Sanitizer"), std::string::npos) << out_; // a sanitizer build's report
     if (pid_ > 0) {
         ::kill(pid_, SIGKILL);
         ::waitpid(pid_, nullptr, 0);
@@ -120,7 +120,8 @@ bool pty_session::expect(const std::string& text, std::chrono::seconds within)
             seen_ = at + text.size();
             return true;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0 || !read_some(static_cast<int>(left.count())))
             return false;
     }
@@ -139,7 +140,7 @@ int pty_session::wait_exit()
             return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
         }
         if (!read_some(10))
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));  // the terminal may be closed already
+            std::this_thread::sleep_for(std::chrono::milliseconds(10)); // the terminal may be closed already
     }
     return -1;
 }

@@ -37,11 +37,11 @@ private:
 
     int master_ = -1;
     int err_pipe_ = -1;
-    bool err_open_ = true;  // err_pipe_ has not reached its end
+    bool err_open_ = true; // err_pipe_ has not reached its end
     pid_t pid_ = -1;
     std::string out_;
     std::string err_;
-    std::size_t seen_ = 0;  // output before this was matched already
+    std::size_t seen_ = 0; // output before this was matched already
 };
 
 } // namespace qs::test

@@ -21,9 +21,8 @@ protected:
     test_certificates certificates;
     const int plain_port = free_port();
     const int tls_port = free_port_other_than(plain_port);
-    server_process server{{"tls_port=" + std::to_string(tls_port), certificates.conf_certificate(),
-                           certificates.conf_key()},
-                          plain_port};
+    server_process server{
+        {"tls_port=" + std::to_string(tls_port), certificates.conf_certificate(), certificates.conf_key()}, plain_port};
 };
 
 TEST_F(TlsClientTest, ConnectsWithTheCaFileAndRunsCommands)
@@ -46,7 +45,8 @@ TEST_F(TlsClientTest, ACertificateTheSystemDoesNotTrustFailsTheConnect)
     server.start();
     pty_session term(QS_CLIENT_PATH, {"--tls"});
     answer_prompts(term);
-    ASSERT_TRUE(term.expect("Connecting to 127.0.0.1:" + std::to_string(tls_port) + "...Failed.\n"
+    ASSERT_TRUE(term.expect("Connecting to 127.0.0.1:" + std::to_string(tls_port) +
+                            "...Failed.\n"
                             "The server's certificate is not trusted (use --ca FILE for a private "
                             "certificate authority).\n"));
     term.type("k");
@@ -91,9 +91,10 @@ TEST_F(TlsClientTest, HostAndPortMixWithTheTlsOptions)
 
 TEST_F(TlsClientTest, ARefusedTlsPortSaysSo)
 {
-    const std::string port = std::to_string(tls_port);  // the server is not started
+    const std::string port = std::to_string(tls_port); // the server is not started
     pty_session term(QS_CLIENT_PATH, {"--tls", "localhost", port});
-    ASSERT_TRUE(term.expect("Connecting to localhost:" + port + "...Failed.\n"
+    ASSERT_TRUE(term.expect("Connecting to localhost:" + port +
+                            "...Failed.\n"
                             "The connection was refused: no server listens on that port.\n"));
     term.type("k");
     EXPECT_EQ(term.wait_exit(), 1);

@@ -38,14 +38,14 @@ TEST(Utf8Line, BrokenAndUnfinishedSequencesAreDropped)
 {
     utf8_line line(100);
     EXPECT_EQ(feed(line, "\x80\xBF"), "");                 // stray continuation bytes
-    EXPECT_EQ(feed(line, "\xC3z"), "z");                    // the next byte is no continuation
-    EXPECT_EQ(feed(line, "\xC0\x80\xC1\xBF"), "");          // overlong two-byte forms
-    EXPECT_EQ(feed(line, "\xE0\x80\x80"), "");              // overlong three-byte form
-    EXPECT_EQ(feed(line, "\xED\xA0\x80"), "");              // a surrogate
-    EXPECT_EQ(feed(line, "\xF4\x90\x80\x80\xF5\xFF"), "");  // past U+10FFFF
+    EXPECT_EQ(feed(line, "\xC3z"), "z");                   // the next byte is no continuation
+    EXPECT_EQ(feed(line, "\xC0\x80\xC1\xBF"), "");         // overlong two-byte forms
+    EXPECT_EQ(feed(line, "\xE0\x80\x80"), "");             // overlong three-byte form
+    EXPECT_EQ(feed(line, "\xED\xA0\x80"), "");             // a surrogate
+    EXPECT_EQ(feed(line, "\xF4\x90\x80\x80\xF5\xFF"), ""); // past U+10FFFF
     EXPECT_EQ(line.text(), "z");
     EXPECT_EQ(feed(line, "\xE2\x82"), "");
-    EXPECT_TRUE(line.erase_last());  // takes the unfinished one and the z
+    EXPECT_TRUE(line.erase_last()); // takes the unfinished one and the z
     EXPECT_EQ(line.text(), "");
     EXPECT_EQ(line.add(0xAC), "") << "the rest of the dropped sequence";
 }
@@ -53,7 +53,9 @@ TEST(Utf8Line, BrokenAndUnfinishedSequencesAreDropped)
 TEST(Utf8Line, ACharacterPastTheLimitIsDroppedWhole)
 {
     utf8_line line(3);
-    EXPECT_EQ(feed(line, "ab\xC3\xA9" "c"), "abc");
+    EXPECT_EQ(feed(line, "ab\xC3\xA9"
+                         "c"),
+              "abc");
     EXPECT_EQ(feed(line, "d"), "");
     EXPECT_EQ(line.text(), "abc");
     line.reset(2);

@@ -60,10 +60,10 @@ struct bus::puller {
             if (s == NATS_TIMEOUT || s == NATS_SLOW_CONSUMER)
                 continue;
             if (s != NATS_OK)
-                return;  // unsubscribed, or the connection closed
+                return; // unsubscribed, or the connection closed
             do
                 msgs.push_back(msg);
-            while (natsSubscription_NextMsg(&msg, handle, 0) == NATS_OK);  // what came meanwhile joins
+            while (natsSubscription_NextMsg(&msg, handle, 0) == NATS_OK); // what came meanwhile joins
             parts.clear();
             for (natsMsg* m : msgs)
                 split_frames({natsMsg_GetData(m), static_cast<std::size_t>(natsMsg_GetDataLength(m))}, parts);
@@ -74,7 +74,7 @@ struct bus::puller {
         }
     }
 
-    static constexpr std::chrono::milliseconds wake_every{250};  // to see stopping, should no wake come
+    static constexpr std::chrono::milliseconds wake_every{250}; // to see stopping, should no wake come
 };
 
 bus::bus(bus_options options, sink events, status_handler status)
@@ -89,7 +89,7 @@ bus::bus(bus_options options, sink events, status_handler status)
         natsOptions_Destroy(nats_options_);
         check(s, "connecting to NATS");
     }
-    if (s == NATS_OK)  // on_connected is only called for a connection made later
+    if (s == NATS_OK) // on_connected is only called for a connection made later
         came_up();
     publisher_ = std::thread([this] { send_queued(); });
 }
@@ -250,7 +250,7 @@ void bus::send_queued()
 // leave in the order they were published.
 void bus::send_batch(std::deque<outgoing>& batch)
 {
-    std::vector<outgoing> framed;  // by the subject's first appearance
+    std::vector<outgoing> framed; // by the subject's first appearance
     for (auto& m : batch) {
         auto it = std::find_if(framed.begin(), framed.end(), [&](const outgoing& f) { return f.subject == m.subject; });
         if (it != framed.end() && it->data.size() + m.data.size() + 4 > options_.batch_limit) {

@@ -23,7 +23,7 @@ using cluster::bus;
 using cluster::bus_status;
 using namespace std::chrono_literals;
 
-constexpr auto bound = 20s;  // the longest wait for an event before a test fails
+constexpr auto bound = 20s; // the longest wait for an event before a test fails
 
 // An Asio event loop on a thread of its own.
 class loop_thread {
@@ -123,14 +123,15 @@ TEST(ClusterBus, MessagesCrossBetweenConnectionsAndHandlersRunOnTheGivenLoop)
     nats_server server;
     node a(server.url()), b(server.url());
     b.subscribe("qs.node.>");
-    ASSERT_TRUE(b.b.flush(5s));  // the server has the subscription
+    ASSERT_TRUE(b.b.flush(5s)); // the server has the subscription
     EXPECT_TRUE(a.b.connected());
 
     ASSERT_TRUE(a.b.publish("qs.node.b", "one"));
     ASSERT_TRUE(a.b.publish("qs.other", "not for b"));
     ASSERT_TRUE(a.b.publish("qs.node.b.deep", std::string("two\0bytes", 9)));
     ASSERT_TRUE(b.log.message_count_reaches(2));
-    EXPECT_EQ(b.log.messages(), (std::vector<std::string>{"qs.node.b one", "qs.node.b.deep " + std::string("two\0bytes", 9)}));
+    EXPECT_EQ(b.log.messages(),
+              (std::vector<std::string>{"qs.node.b one", "qs.node.b.deep " + std::string("two\0bytes", 9)}));
     EXPECT_TRUE(a.log.statuses_become({bus_status::joined}));
     EXPECT_TRUE(b.log.statuses_become({bus_status::joined}));
     EXPECT_TRUE(b.log.all_on(b.loop.id())) << "a handler ran off its loop";
@@ -153,7 +154,7 @@ TEST(ClusterBus, AServerThatGoesAndComesBackIsReportedOnceEachAndCarriesMessages
     server.restart();
     ASSERT_TRUE(a.log.statuses_become({bus_status::joined, bus_status::gone, bus_status::back}));
     ASSERT_TRUE(b.log.statuses_become({bus_status::joined, bus_status::gone, bus_status::back}));
-    ASSERT_TRUE(b.b.flush(5s));  // the subscription is back on the server
+    ASSERT_TRUE(b.b.flush(5s)); // the subscription is back on the server
     ASSERT_TRUE(a.b.publish("qs.x", "after"));
     ASSERT_TRUE(b.log.message_count_reaches(1));
     EXPECT_EQ(b.log.messages(), std::vector<std::string>{"qs.x after"});
@@ -164,7 +165,7 @@ TEST(ClusterBus, AServerThatGoesAndComesBackIsReportedOnceEachAndCarriesMessages
 TEST(ClusterBus, ABusStartedBeforeItsServerJoinsWhenTheServerComesUp)
 {
     nats_server server;
-    server.kill();  // its port, with nothing listening
+    server.kill(); // its port, with nothing listening
     node late(server.url());
     EXPECT_FALSE(late.b.connected());
     late.subscribe("qs.late");

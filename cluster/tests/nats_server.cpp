@@ -108,10 +108,19 @@ void nats_server::restart()
 // the kernel choose a port.
 void nats_server::start(int port, int cluster_port)
 {
-    std::vector<std::string> args{"/usr/sbin/nats-server", "-a", "127.0.0.1", "-p", std::to_string(port),
-                                  "--cluster_name", "qs", "--cluster",
+    std::vector<std::string> args{"/usr/sbin/nats-server",
+                                  "-a",
+                                  "127.0.0.1",
+                                  "-p",
+                                  std::to_string(port),
+                                  "--cluster_name",
+                                  "qs",
+                                  "--cluster",
                                   "nats://127.0.0.1:" + std::to_string(cluster_port),
-                                  "--ports_file_dir", dir_, "-l", dir_ + "/server.log"};
+                                  "--ports_file_dir",
+                                  dir_,
+                                  "-l",
+                                  dir_ + "/server.log"};
     if (!route_.empty())
         args.insert(args.end(), {"--routes", route_});
     pid_ = spawn(dir_, args);
@@ -124,7 +133,7 @@ void nats_server::start(int port, int cluster_port)
         }
         if (std::chrono::steady_clock::now() > deadline)
             throw std::runtime_error("nats-server did not listen within 30 s; see " + dir_ + "/server.log");
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));  // polling for the ports file
+        std::this_thread::sleep_for(std::chrono::milliseconds(10)); // polling for the ports file
     }
     port_ = port_of(ports, "nats");
     cluster_port_ = port_of(ports, "cluster");

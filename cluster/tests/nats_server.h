@@ -35,10 +35,10 @@ private:
     void start(int port, int cluster_port);
 
     std::string dir_;
-    std::string route_;  // the seed's cluster URL; empty for a lone server
+    std::string route_; // the seed's cluster URL; empty for a lone server
     pid_t pid_ = -1;
     int port_ = 0;
-    int cluster_port_ = 0;  // where it listens for routes
+    int cluster_port_ = 0; // where it listens for routes
 };
 
 } // namespace qs::test

@@ -45,7 +45,7 @@ void frame_splitter::release_if_empty()
 
 char* frame_splitter::prepare(std::size_t& room)
 {
-    if (begin_ > 0 && (begin_ == end_ || end_ == buf_.size())) {  // move the unfinished frame to the front
+    if (begin_ > 0 && (begin_ == end_ || end_ == buf_.size())) { // move the unfinished frame to the front
         std::memmove(buf_.data(), buf_.data() + begin_, end_ - begin_);
         end_ -= begin_;
         scanned_ = scanned_ > begin_ ? scanned_ - begin_ : 0;

@@ -77,5 +77,4 @@ int cleanup(void)
 {
     return 0;
 }
-
 }

@@ -17,7 +17,7 @@ using tls_check = detail::tls_session::peer_check;
 constexpr int send_failed = 4;
 constexpr int connection_ended = 3;
 
-std::atomic<std::uint32_t> last_cid{0};  // process-wide; the first cid is 1
+std::atomic<std::uint32_t> last_cid{0}; // process-wide; the first cid is 1
 
 // Files every reply until the receive fails, then tells every waiter. Receives through
 // tls when set, from the socket otherwise.
@@ -154,19 +154,19 @@ void kelclient::close()
     {
         std::lock_guard guard(channel_->send_lock);
         if (!channel_->connected) {
-            socket::close();  // never connected: the descriptor is this object's own
+            socket::close(); // never connected: the descriptor is this object's own
             return;
         }
         if (channel_->tls && channel_->wire.is_open())
             channel_->tls->say_goodbye();
-        channel_->wire.shutdown();  // a no-op once released through a copy
+        channel_->wire.shutdown(); // a no-op once released through a copy
     }
     {
         std::unique_lock guard(channel_->lock);
         channel_->changed.wait(guard, [this] { return !channel_->daemon_running; });
     }
     std::lock_guard guard(channel_->send_lock);
-    channel_->tls.reset();  // freed here, not by whichever thread drops the channel last
+    channel_->tls.reset(); // freed here, not by whichever thread drops the channel last
     if (channel_->wire.is_open())
         channel_->wire.close();
     socket::operator=(socket());

@@ -12,8 +12,14 @@ namespace qs {
 
 namespace {
 
-enum code : int { create_failed = 0, connect_failed = 1, accept_failed = 2,
-                  recv_failed = 3, send_failed = 4, listen_failed = 5 };
+enum code : int {
+    create_failed = 0,
+    connect_failed = 1,
+    accept_failed = 2,
+    recv_failed = 3,
+    send_failed = 4,
+    listen_failed = 5
+};
 
 sockaddr_in ipv4_address(in_addr_t address, int port)
 {

@@ -19,8 +19,8 @@ namespace qs::detail {
 class tls_session {
 public:
     struct peer_check {
-        bool verify = true;             // false: any certificate is taken
-        const char* ca_file = nullptr;  // PEM CA certificates; null: the system's store
+        bool verify = true;            // false: any certificate is taken
+        const char* ca_file = nullptr; // PEM CA certificates; null: the system's store
     };
 
     // Handshakes on fd, connected to host. Throws qs::exception(1) when the handshake
@@ -61,9 +61,9 @@ private:
 
     int fd_;
     std::unique_ptr<SSL_CTX, free_ctx> ctx_;
-    std::mutex lock_;  // guards ssl_ and broken_
+    std::mutex lock_; // guards ssl_ and broken_
     std::unique_ptr<SSL, free_ssl> ssl_;
-    bool broken_ = false;  // a fatal error: no goodbye
+    bool broken_ = false; // a fatal error: no goodbye
 };
 
 } // namespace qs::detail

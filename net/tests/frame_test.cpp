@@ -20,9 +20,13 @@ void send_all(qs::socket& s, const std::string& bytes)
 TEST(Frame, EncodesIdLittleEndianThenTextThenNul)
 {
     EXPECT_EQ(qs::encode_frame(1, "ver"), std::string("\x01\0\0\0ver\0", 8));
-    EXPECT_EQ(qs::encode_frame(3, "0.1"), std::string("\x03\0\0\0" "0.1\0", 8));
+    EXPECT_EQ(qs::encode_frame(3, "0.1"), std::string("\x03\0\0\0"
+                                                      "0.1\0",
+                                                      8));
     EXPECT_EQ(qs::encode_frame(0x01020304, ""), std::string("\x04\x03\x02\x01\0", 5));
-    EXPECT_EQ(qs::encode_frame(-1, "a"), std::string("\xff\xff\xff\xff" "a\0", 6));
+    EXPECT_EQ(qs::encode_frame(-1, "a"), std::string("\xff\xff\xff\xff"
+                                                     "a\0",
+                                                     6));
     EXPECT_EQ(qs::encode_frame(7, std::string("ab\0cd", 5)), std::string("\x07\0\0\0ab\0", 7));
 }
 
@@ -51,7 +55,7 @@ TEST(FrameSplitter, CutsTheSameFramesWhateverSizesTheBytesArriveIn)
 TEST(FrameSplitter, KeepsAPartialFrameAndRefusesOneLongerThanTheCap)
 {
     qs::frame_splitter splitter(16);
-    const std::string exact = qs::encode_frame(1, std::string(11, 'x'));  // 16 bytes
+    const std::string exact = qs::encode_frame(1, std::string(11, 'x')); // 16 bytes
     splitter.feed(exact.data(), 10);
     qs::frame f;
     EXPECT_FALSE(splitter.next(f));
@@ -61,10 +65,10 @@ TEST(FrameSplitter, KeepsAPartialFrameAndRefusesOneLongerThanTheCap)
     EXPECT_EQ(f.text, std::string(11, 'x'));
 
     const std::string over = qs::encode_frame(2, std::string(12, 'y')) + qs::encode_frame(3, "z");
-    splitter.feed(over.data(), over.size());  // the NUL is there, one byte past the cap
+    splitter.feed(over.data(), over.size()); // the NUL is there, one byte past the cap
     EXPECT_THROW(splitter.next(f), qs::exception);
     qs::frame_splitter endless(16);
-    endless.feed(std::string(16, 'q').data(), 16);  // no NUL yet, already at the cap
+    endless.feed(std::string(16, 'q').data(), 16); // no NUL yet, already at the cap
     EXPECT_THROW(endless.next(f), qs::exception);
 }
 
@@ -77,9 +81,9 @@ TEST(Frame, ReaderReassemblesFramesHoweverTheStreamIsSplit)
     const std::string stream = qs::encode_frame(1, "ver") + qs::encode_frame(-7, "") +
                                qs::encode_frame(300, all_bytes) + qs::encode_frame(2, "Ok.");
     std::thread writer([&] {
-        send_all(pair.near, stream.substr(0, 2));  // inside the id
+        send_all(pair.near, stream.substr(0, 2)); // inside the id
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        send_all(pair.near, stream.substr(2, 10));  // rest of frame 1, all of frame 2, start of 3
+        send_all(pair.near, stream.substr(2, 10)); // rest of frame 1, all of frame 2, start of 3
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
         for (std::size_t i = 12; i < stream.size(); i += 7) {
             send_all(pair.near, stream.substr(i, 7));
@@ -108,7 +112,7 @@ TEST(Frame, FramesUpToTheCapAreReadWholeAndLongerOnesEndTheConnection)
         try {
             send_all(pair.near, qs::encode_frame(5, biggest));
             send_all(pair.near, qs::encode_frame(6, too_big));
-        } catch (const qs::exception&) {  // the reader stopped early
+        } catch (const qs::exception&) { // the reader stopped early
         }
     });
     qs::frame_reader reader(pair.far);

@@ -92,7 +92,7 @@ private:
     listener server_;
     handler handle_;
     qs::socket peer_;
-    std::mutex lock_;         // guards accepted_, hung_up_ and received_
+    std::mutex lock_; // guards accepted_, hung_up_ and received_
     std::vector<qs::frame> received_;
     bool accepted_ = false;
     bool hung_up_ = false;
@@ -220,7 +220,7 @@ TEST(Kelclient, FlatInterfaceReportsFailuresAsFalse)
 
 TEST(Kelclient, CloseEndsTheDaemonAndFailsEveryWaitingExec)
 {
-    fake_server server([](fake_server&, const qs::frame&) {});  // never answers
+    fake_server server([](fake_server&, const qs::frame&) {}); // never answers
     qs::kelclient client;
     client.create(0);
     client.connect("127.0.0.1", server.port());
@@ -265,7 +265,7 @@ TEST(Kelclient, CopiesShareTheConnectionAndTheReplyList)
     EXPECT_EQ(exec(copy, "b"), "echo b");
     copy.close();
     qs::kelclient late_copy(copy);
-    late_copy.close();  // already released: nothing to do
+    late_copy.close(); // already released: nothing to do
     EXPECT_EQ(code_of([&] { exec(late_copy, "c"); }), 4);
 }
 

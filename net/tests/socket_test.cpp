@@ -44,7 +44,7 @@ struct connect_case {
     const char* name;
     const char* host;
     bool listening;
-    int expected_code;  // -100: no failure
+    int expected_code; // -100: no failure
 };
 
 class SocketConnect : public testing::TestWithParam<connect_case> {};
@@ -54,7 +54,7 @@ TEST_P(SocketConnect, ByHostText)
     const connect_case& c = GetParam();
     int port;
     {
-        listener probe;  // find a free port, then free it again when nobody should listen
+        listener probe; // find a free port, then free it again when nobody should listen
         port = probe.port;
     }
     listener* server = c.listening ? new listener : nullptr;
@@ -67,13 +67,13 @@ TEST_P(SocketConnect, ByHostText)
     delete server;
 }
 
-INSTANTIATE_TEST_SUITE_P(Hosts, SocketConnect, testing::Values(
-    connect_case{"Dotted", "127.0.0.1", true, -100},
-    connect_case{"LocalhostByName", "localhost", true, -100},
-    connect_case{"DottedNobodyListening", "127.0.0.1", false, 1},
-    connect_case{"NameNobodyListening", "localhost", false, 1},
-    connect_case{"UnknownHost", "no-such-host.invalid", true, 1}),
-    [](const testing::TestParamInfo<connect_case>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Hosts, SocketConnect,
+                         testing::Values(connect_case{"Dotted", "127.0.0.1", true, -100},
+                                         connect_case{"LocalhostByName", "localhost", true, -100},
+                                         connect_case{"DottedNobodyListening", "127.0.0.1", false, 1},
+                                         connect_case{"NameNobodyListening", "localhost", false, 1},
+                                         connect_case{"UnknownHost", "no-such-host.invalid", true, 1}),
+                         [](const testing::TestParamInfo<connect_case>& info) { return std::string(info.param.name); });
 
 TEST(Socket, AcceptGivesDottedAddressAndPort)
 {
@@ -106,7 +106,7 @@ TEST(Socket, CopiesShareTheHandleAndCloseResetsOnlyItsObject)
     pair.near.close();
     EXPECT_EQ(pair.near.handle(), -1);
     EXPECT_EQ(copy.handle(), old);
-    pair.near.close();  // closing twice is harmless
+    pair.near.close(); // closing twice is harmless
     EXPECT_FALSE(pair.near.is_open());
 }
 

@@ -9,7 +9,7 @@ enum class action { check, help, version, usage_error };
 
 struct arguments {
     action what = action::check;
-    std::string unexpected;  // the first argument not understood, with usage_error
+    std::string unexpected; // the first argument not understood, with usage_error
 };
 
 // Nothing (check), --help, --version, or anything else.

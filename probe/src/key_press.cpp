@@ -27,7 +27,7 @@ void prompt_for_key(const char* prompt)
     raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
-    ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);  // before the prompt, so no key is echoed
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &raw); // before the prompt, so no key is echoed
     std::cout << prompt << std::flush;
     read_one_byte();
     ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);

@@ -75,7 +75,7 @@ TEST_F(ProbeTest, InputThatIsNotATerminalIsNeverWaitedOn)
 {
     int fds[2];
     ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
-    const auto r = run_program(QS_PROBE_PATH, {}, {}, fds[0]);  // the write end stays open: a read would block
+    const auto r = run_program(QS_PROBE_PATH, {}, {}, fds[0]); // the write end stays open: a read would block
     ::close(fds[0]);
     ::close(fds[1]);
     EXPECT_EQ(r.status, 0);
@@ -84,8 +84,8 @@ TEST_F(ProbeTest, InputThatIsNotATerminalIsNeverWaitedOn)
 
 TEST_F(ProbeTest, OnATerminalItWaitsForAKeyBeforeAndAfterTheCheck)
 {
-    const auto r = run_on_terminal(QS_PROBE_PATH, {}, {{"Press any key to begin the test...", "a"},
-                                                       {"Press any key to continue...", "b"}});
+    const auto r = run_on_terminal(
+        QS_PROBE_PATH, {}, {{"Press any key to begin the test...", "a"}, {"Press any key to continue...", "b"}});
     EXPECT_EQ(r.status, 0);
     const std::string start = "Press any key to begin the test...\n";
     EXPECT_EQ(r.out, banner + start + all_ok().substr(banner.size()) + "Press any key to continue...\n");
@@ -106,14 +106,14 @@ TEST_F(ProbeTest, AMissingTableOrColumnStopsTheCheckThereAndIsNamed)
     db.reset();
     db.exec("ALTER TABLE groupinfo DROP COLUMN facepath");
     expect_failure_at(probe(), first_ok, "groupinfo", "facepath");
-    db.exec("DROP TABLE groupinfo");  // the next reset() makes it whole again
+    db.exec("DROP TABLE groupinfo"); // the next reset() makes it whole again
 }
 
 TEST_F(ProbeTest, OnPostgreSQLAMissingClusterTableIsAWarningAndTheCheckStillPasses)
 {
     if (!db.is_postgresql())
         GTEST_SKIP() << "PostgreSQL only";
-    db.exec("DROP TABLE sessions");  // the next reset() makes it again
+    db.exec("DROP TABLE sessions"); // the next reset() makes it again
     const auto r = probe();
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, banner + three_ok +
@@ -129,7 +129,8 @@ TEST_F(ProbeTest, AMissingSQLiteFileIsNamed)
         GTEST_SKIP() << "SQLite only";
     temp_dir gone;
     const changed_data_source ds("Database", gone.path() + "/none.db");
-    expect_failure_at(probe({ds.env()}), "", "userinfo", "the database file " + gone.path() + "/none.db does not exist");
+    expect_failure_at(probe({ds.env()}), "", "userinfo",
+                      "the database file " + gone.path() + "/none.db does not exist");
 }
 
 TEST_F(ProbeTest, AMissingPostgreSQLRoleOrDatabaseIsNamed)

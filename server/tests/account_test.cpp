@@ -70,7 +70,7 @@ TEST_F(AccountTest, TheEndOfAConnectionLogsTheUserOutAndFreesTheName)
     session_handle bob = login("bob");
     state.send_message("ann", "bob", "kept");
     state.logout_user("bob");
-    state.logout_user("bob");  // nobody left: nothing happens
+    state.logout_user("bob"); // nobody left: nothing happens
     EXPECT_EQ(texts_of(db.scalar("SELECT messages FROM msgpool WHERE username = 'bob'")),
               (std::vector<std::string>{"kept"}));
     EXPECT_NO_THROW(login("bob"));
@@ -143,8 +143,10 @@ TEST_F(AccountTest, SetInfoFollowsTheKeyRules)
     users({"al"});
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"nickname=Al|email=|city", "nickname=Al|email=|tel=|details=|country=|province=|city=|facepath=|question="},
-        {"nickname=a|nickname=b|tel=1=2", "nickname=b|email=|tel=1=2|details=|country=|province=|city=|facepath=|question="},
-        {"username=x|contacts=y|Nickname=z", "nickname=b|email=|tel=1=2|details=|country=|province=|city=|facepath=|question="},
+        {"nickname=a|nickname=b|tel=1=2",
+         "nickname=b|email=|tel=1=2|details=|country=|province=|city=|facepath=|question="},
+        {"username=x|contacts=y|Nickname=z",
+         "nickname=b|email=|tel=1=2|details=|country=|province=|city=|facepath=|question="},
     };
     for (const auto& [items, record] : cases) {
         state.accounts().set_info("al", items);
@@ -180,7 +182,8 @@ TEST_F(AccountTest, InformationThatCouldNotBeReadBackIsRefused)
     users({"al"});
     state.accounts().set_info("al", "nickname=keep");
     const std::string big(server_state::reply_limit(), 'x');
-    EXPECT_EQ(reply_of([&] { state.accounts().set_info("al", "nickname=new|details=" + big); }), "The information is too long.");
+    EXPECT_EQ(reply_of([&] { state.accounts().set_info("al", "nickname=new|details=" + big); }),
+              "The information is too long.");
     std::string out;
     state.accounts().public_record("al", out);
     EXPECT_EQ(out.rfind("nickname=keep|", 0), 0u) << "nothing of a refused change is stored";

@@ -24,7 +24,7 @@ struct busy_workers {
                     auto c = bounded_client(port, 20);
                     while (!stop)
                         ask(*c, "getinfo s");
-                } catch (const exception&) {  // the server stopped answering: the rounds fail
+                } catch (const exception&) { // the server stopped answering: the rounds fail
                 }
             });
     }
@@ -92,7 +92,7 @@ void close_while_delivering(int port, int rounds)
                 got[static_cast<std::size_t>(i)] = read_to_end(*receiver);
         }
     }
-    for (int i = 0; i < 6; ++i)  // fresh connections go round every event loop
+    for (int i = 0; i < 6; ++i) // fresh connections go round every event loop
         EXPECT_EQ(ask(*bounded_client(port, 20), "ver"), "0.1");
     for (int i = 0; i < rounds; ++i) {
         const std::string name = "r" + std::to_string(i);

@@ -63,7 +63,7 @@ TEST_F(ClusterRoutingTest, MessagesOfEveryKindReachAUserOnAnotherNodeInOrderAndW
     ASSERT_EQ(ann.exec("login ann pw"), "Ok.");
     auto bob = logged_in(b->port(), "bob");
     bob->send(encode_frame(2, "select MSG"));
-    ASSERT_EQ(ask(*bob, "ver"), "0.1");  // the select waits on b
+    ASSERT_EQ(ask(*bob, "ver"), "0.1"); // the select waits on b
 
     EXPECT_EQ(ann.exec("sendmessage bob hello"), "Ok.");
     EXPECT_EQ(texts_of(bob->next().text.substr(12)), std::vector<std::string>{"hello"});
@@ -105,7 +105,7 @@ TEST_F(ClusterRoutingTest, AUserIsOnlineOnOneNodeOnlyAndOfRacingLoginsExactlyOne
     std::vector<std::unique_ptr<raw_client>> racers;
     for (int i = 0; i < 100; ++i) {
         racers.push_back(bounded_client(ports[i % 3]));
-        ASSERT_EQ(ask(*racers.back(), "ver"), "0.1");  // accepted: the race is the logins' only
+        ASSERT_EQ(ask(*racers.back(), "ver"), "0.1"); // accepted: the race is the logins' only
     }
     std::atomic<bool> go{false};
     std::atomic<int> ok{0}, online{0};
@@ -156,7 +156,7 @@ TEST_F(ClusterRoutingTest, EntriesStoredForAUserOnlineSomewhereReachItsSession)
     db.exec("UPDATE msgpool SET messages = 'ann 2026-12-10 00:00:00 \"appended\"' WHERE username = 'bob'");
     EXPECT_EQ(texts_of(bob->next().text.substr(12)), std::vector<std::string>{"appended"});
 
-    nats.kill();  // a cannot route: it stores, and b's sweep finds the entry
+    nats.kill(); // a cannot route: it stores, and b's sweep finds the entry
     ASSERT_TRUE(a->wait_for_log("The cluster bus is gone"));
     client ann(a->port());
     ASSERT_EQ(ann.exec("login ann pw"), "Ok.");
@@ -188,7 +188,7 @@ TEST_F(ClusterRoutingTest, AKilledNodesUsersAreFreedWhenItsLeaseEndsAndNothingSe
     std::string reply;
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     while ((reply = ask(*again, "login bob pw")) == already_online && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(100ms);  // polling for a's lease to run out
+        std::this_thread::sleep_for(100ms); // polling for a's lease to run out
     ASSERT_EQ(reply, "Ok.");
     EXPECT_EQ(texts_of(ask(*again, "getmessage")), std::vector<std::string>{"unanswered"});
 }

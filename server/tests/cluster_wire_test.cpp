@@ -41,7 +41,7 @@ TEST(ClusterWire, PayloadsThatAreNotTheRecordExpectedAreRefused)
     EXPECT_FALSE(decode_delivery(good + "x")) << "trailing bytes";
     for (const auto& [at, byte] : {std::pair<std::size_t, char>{0, 'S'}, {9, 3}, {10, 2}}) {
         std::string bad = good;
-        bad[at] = byte;  // another record, kind 3, answer 2
+        bad[at] = byte; // another record, kind 3, answer 2
         EXPECT_FALSE(decode_delivery(bad)) << at;
     }
     EXPECT_FALSE(decode_delivery(encode(settlement{1, true, -1})));

@@ -109,7 +109,8 @@ TEST_F(CommandTest, AccountsMessagesGroupsAndStatusFromEndToEnd)
     EXPECT_EQ(bob.exec("login ann pw"), "The user is already online.");
     EXPECT_EQ(ann.exec("sendmessage bob \"see you soon\""), "Ok.");
     EXPECT_EQ(ann.exec("setinfo nickname=Annie|question=pet?|answer=cat"), "Ok.");
-    EXPECT_EQ(bob.exec("getinfo ann"), "nickname=Annie|email=|tel=|details=|country=|province=|city=|facepath=|question=pet?");
+    EXPECT_EQ(bob.exec("getinfo ann"),
+              "nickname=Annie|email=|tel=|details=|country=|province=|city=|facepath=|question=pet?");
     EXPECT_EQ(bob.exec("getpassword ann cat"), "pw");
     EXPECT_EQ(bob.exec("getpassword bob \"\""), "Invalid answer.");
 

@@ -58,7 +58,7 @@ std::vector<stall_cast::answer> stall_cast::at_once(const std::vector<std::pair<
     for (std::size_t i = 0; i < pending.size(); ++i) {
         if (pending[i].wait_for(std::chrono::minutes(1)) != std::future_status::ready) {
             ADD_FAILURE() << requests[i].second << " got no reply within a minute";
-            senders[i]->close();  // its exec fails
+            senders[i]->close(); // its exec fails
         }
         out.push_back(pending[i].get());
     }

@@ -42,13 +42,13 @@ public:
     explicit exclusive_lock(const std::string& file)
     {
         int to_child[2], from_child[2];
-        if (::pipe2(to_child, O_CLOEXEC) != 0 || ::pipe2(from_child, O_CLOEXEC) != 0)  // the copies go at exec
+        if (::pipe2(to_child, O_CLOEXEC) != 0 || ::pipe2(from_child, O_CLOEXEC) != 0) // the copies go at exec
             throw std::runtime_error("pipe");
         pid_ = ::fork();
         if (pid_ == 0) {
             ::dup2(to_child[0], 0);
             ::dup2(from_child[1], 1);
-            ::execlp("stdbuf", "stdbuf", "-oL", "sqlite3", file.c_str(), static_cast<char*>(nullptr));  // line by line
+            ::execlp("stdbuf", "stdbuf", "-oL", "sqlite3", file.c_str(), static_cast<char*>(nullptr)); // line by line
             ::_exit(127);
         }
         ::close(to_child[0]);
@@ -66,7 +66,7 @@ public:
     {
         if (pid_ <= 0)
             return;
-        std::fclose(input_);  // sqlite3 ends; the lock goes with it
+        std::fclose(input_); // sqlite3 ends; the lock goes with it
         int status = 0;
         ::waitpid(pid_, &status, 0);
         std::fclose(output_);
@@ -121,7 +121,7 @@ TEST_F(DatabaseStallTest, ALockedDatabaseAnswersEveryRequestInTimeThenAtOnceAndR
     ASSERT_TRUE(server.wait_for_log("The database is available again."));
     EXPECT_NE(cast.fresh().exec("getinfo bob").find("nickname="), std::string::npos);
     ASSERT_TRUE(server.wait_for_log("Stored the pending messages of ivy.")) << "in the background";
-    EXPECT_EQ(gus->next().text, "Ok.") << "safe once stored";  // hal's, by his logout or in the background
+    EXPECT_EQ(gus->next().text, "Ok.") << "safe once stored"; // hal's, by his logout or in the background
     EXPECT_EQ(gus->next().text, "Ok.");
     for (const char* user : {"hal", "ivy"}) {
         const auto again = eventually_ok(server.port(), std::string("login ") + user + " pw");
@@ -148,7 +148,7 @@ std::string health(int web_port)
     try {
         for (;;)
             response.append(chunk, static_cast<std::size_t>(s.recv(chunk, sizeof chunk)));
-    } catch (const exception&) {  // the end of the response
+    } catch (const exception&) { // the end of the response
     }
     s.close();
     return response.substr(0, 12);

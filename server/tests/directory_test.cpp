@@ -91,7 +91,7 @@ TEST_P(DirectoryTest, AReleasedSessionIsGoneAndAStaleReleaseLeavesTheNextOne)
 
     const session_handle second = directory->claim("ann", row("", ""));
     EXPECT_NE(second, first);
-    directory->release(first);  // a late end of the old connection
+    directory->release(first); // a late end of the old connection
     EXPECT_EQ(sessions.find_now("ann"), second);
     EXPECT_FALSE(second->closed);
 }
@@ -118,8 +118,7 @@ TEST_P(DirectoryTest, OfClaimsRacingForOneUserExactlyOneWins)
     EXPECT_EQ(refused, racers - 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Local, DirectoryTest,
-                         ::testing::Values(directory_factory([](node_sessions& sessions) {
+INSTANTIATE_TEST_SUITE_P(Local, DirectoryTest, ::testing::Values(directory_factory([](node_sessions& sessions) {
                              return std::make_unique<local_directory>(sessions);
                          })));
 

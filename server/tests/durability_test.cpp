@@ -66,8 +66,8 @@ TEST_F(DurabilityTest, AKilledServerLosesNoAcknowledgedMessageAndDuplicatesNone)
     server.start();
     add_users(server.port(), {"s0", "s1", "s2", "s3", "bob"});
     std::mutex lock;
-    std::set<std::string> acknowledged;  // guarded by lock
-    std::promise<void> enough;           // also when a sender ends early
+    std::set<std::string> acknowledged; // guarded by lock
+    std::promise<void> enough;          // also when a sender ends early
     std::atomic<bool> told{false};
     auto sender = [&](int id) {
         client ann(server.port());
@@ -82,7 +82,7 @@ TEST_F(DurabilityTest, AKilledServerLosesNoAcknowledgedMessageAndDuplicatesNone)
                 if (acknowledged.size() == 200 && !told.exchange(true))
                     enough.set_value();
             }
-        } catch (const exception&) {  // the server is gone
+        } catch (const exception&) { // the server is gone
         }
         if (!told.exchange(true))
             enough.set_value();
@@ -145,7 +145,7 @@ TEST_F(DurabilityTest, ALockedDatabaseGivesAClearRefusalWhileOnlineMessagingGoes
     auto cy = bounded_client(server.port());
     ASSERT_EQ(ask(*cy, "login cy pw"), "Ok.");
     cy->send(encode_frame(2, "select MSG"));
-    ASSERT_EQ(ask(*cy, "ver"), "0.1");  // the select waits
+    ASSERT_EQ(ask(*cy, "ver"), "0.1"); // the select waits
     write_lock held;
     EXPECT_EQ(ann.exec("sendmessage bob offline"), "The database is not available.");
     EXPECT_EQ(ann.exec("getinfo bob"), "The database is not available.");
@@ -158,12 +158,13 @@ TEST_F(DurabilityTest, ALockedDatabaseGivesAClearRefusalWhileOnlineMessagingGoes
     EXPECT_EQ(ann.exec("sendmessage bob offline"), "Ok.");
     const std::string log = server.log();
     EXPECT_EQ(log.find("The database is not available"), log.rfind("The database is not available"))
-        << "said once, not once per request:\n" << log;
+        << "said once, not once per request:\n"
+        << log;
 }
 
 TEST_F(DurabilityTest, StopWithTheDatabaseLockedKeepsEveryMessageForTheNextStart)
 {
-    server_process server({"store_retry=1", "spill_delay_ms=60000"});  // the messages stay in memory only
+    server_process server({"store_retry=1", "spill_delay_ms=60000"}); // the messages stay in memory only
     server.start();
     add_users(server.port(), {"ann", "bob", "cy", "dan"});
     client ann(server.port());
@@ -179,12 +180,12 @@ TEST_F(DurabilityTest, StopWithTheDatabaseLockedKeepsEveryMessageForTheNextStart
     ASSERT_EQ(ask(*dan, "ver"), "0.1");
     auto sender = bounded_client(server.port());
     ASSERT_EQ(ask(*sender, "login cy pw"), "Ok.");
-    for (int i = 0; i < 5; ++i)  // not acknowledged while they are in memory only
+    for (int i = 0; i < 5; ++i) // not acknowledged while they are in memory only
         sender->send(encode_frame(10 + i, "sendmessage bob m" + std::to_string(i)));
     sender->send(encode_frame(20, "sendmessage dan probe"));
     ASSERT_EQ(texts_of(dan->next().text.substr(12)), std::vector<std::string>{"probe"}) << "the sends before it ran";
     write_lock held;
-    bob.reset();  // the connection ends while the database is locked
+    bob.reset(); // the connection ends while the database is locked
     ASSERT_TRUE(server.wait_for_log("Could not store the pending messages of bob"));
     EXPECT_EQ(ann.exec("sendmessage bob late"), "The database is not available.")
         << "never acknowledged into a session nobody reads";
@@ -290,7 +291,7 @@ TEST_F(DurabilityTest, AKillInTheMiddleOfABurstLosesNoAcknowledgedMessage)
     std::atomic<bool> told{false};
     std::vector<std::thread> threads;
     for (int p = 0; p < pairs; ++p) {
-        threads.emplace_back([&, p] {  // receiver
+        threads.emplace_back([&, p] { // receiver
             try {
                 auto c = bounded_client(server.port());
                 ask(*c, "login r" + std::to_string(p) + " pw");
@@ -299,10 +300,10 @@ TEST_F(DurabilityTest, AKillInTheMiddleOfABurstLosesNoAcknowledgedMessage)
                     for (auto& t : texts_of(r.substr(std::string("getmessage: ").size())))
                         received[static_cast<std::size_t>(p)].push_back(t);
                 }
-            } catch (const exception&) {  // the server is gone
+            } catch (const exception&) { // the server is gone
             }
         });
-        threads.emplace_back([&, p] {  // sender
+        threads.emplace_back([&, p] { // sender
             try {
                 auto c = bounded_client(server.port());
                 ask(*c, "login s" + std::to_string(p) + " pw");

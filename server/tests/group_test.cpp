@@ -58,7 +58,8 @@ TEST_F(GroupTest, MembershipAndMastershipCompareNamesExactly)
     EXPECT_TRUE(state.groups().is_member("bob", "g"));
     EXPECT_FALSE(state.groups().is_member("ann", "g")) << "a master need not be a member";
     EXPECT_EQ(reply_of([&] { state.groups().is_member("zed", "g"); }), "Invalid username.");
-    EXPECT_EQ(reply_of([&] { state.groups().is_member("zed", "none"); }), "Invalid groupname.") << "the group is checked first";
+    EXPECT_EQ(reply_of([&] { state.groups().is_member("zed", "none"); }), "Invalid groupname.")
+        << "the group is checked first";
     state.groups().set_master_list("g", "bob");
     EXPECT_FALSE(state.groups().is_master("ann", "g")) << "a master who drops himself can change nothing more";
 }
@@ -86,7 +87,7 @@ TEST_F(GroupTest, AFailedListWriteIsNeverReportedAsSuccess)
             "facepath TEXT, CHECK (length(members) < 3))");
     db.exec("INSERT INTO groupinfo (groupname) VALUES ('g')");
     EXPECT_EQ(reply_of([&] { state.groups().set_member_list("g", "ann"); }), "The change could not be saved.");
-    db.exec("DROP TABLE groupinfo");  // the next reset() makes it as the schema says
+    db.exec("DROP TABLE groupinfo"); // the next reset() makes it as the schema says
 }
 
 } // namespace

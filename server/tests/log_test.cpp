@@ -47,12 +47,13 @@ TEST_F(LogTest, EveryLineStartsWithTheTimeAndItsLevelAndTheLevelSettingLeavesOut
         server.start();
         fail_a_login(server.port(), "ann");
         ASSERT_TRUE(server.wait_for_log("info Closed a connection from 127.0.0.1."));
-        EXPECT_NE(server.log().find(" warning Failed login for ann from 127.0.0.1."), std::string::npos) << server.log();
+        EXPECT_NE(server.log().find(" warning Failed login for ann from 127.0.0.1."), std::string::npos)
+            << server.log();
         EXPECT_EQ(server.stop(), 0);
         expect_every_line_stamped(server.log());
     }
     server_process quiet({"log_level=warning"});
-    quiet.start();  // waits for "Listening...", which an info line would say: started by its console
+    quiet.start(); // waits for "Listening...", which an info line would say: started by its console
     fail_a_login(quiet.port(), "bob");
     ASSERT_TRUE(quiet.wait_for_log(" warning Failed login for bob"));
     EXPECT_EQ(quiet.stop(), 0);

@@ -58,7 +58,7 @@ TEST(LoginThrottle, ASuccessForgetsTheAccountsFailuresUpToItButNotTheAddresses)
         t.failed(t.reserve("ann", "10.0.0.1", start), start);
     const auto right = t.reserve("ann", "10.0.0.1", start);
     ASSERT_EQ(right.at, start + 1s);
-    const auto queued = t.reserve("ann", "10.0.0.9", start);  // another's turn after it
+    const auto queued = t.reserve("ann", "10.0.0.9", start); // another's turn after it
     EXPECT_EQ(queued.at, start + 2s);
     t.succeeded(right);
     EXPECT_EQ(t.reserve("mia", "10.0.0.1", start).at, start + 2s) << "the address keeps its five failures";

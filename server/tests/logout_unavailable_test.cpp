@@ -48,7 +48,7 @@ protected:
 TEST_F(LogoutWhileUnavailableTest, ThePoolsWaitInTheSessionAndAreStoredOnceTheDatabaseIsBack)
 {
     auto hal = login("hal");
-    state.send_message("ann", "hal", "kept");  // nobody waits for it: it stays in memory
+    state.send_message("ann", "hal", "kept"); // nobody waits for it: it stays in memory
     {
         write_lock held;
         state.logout(hal);

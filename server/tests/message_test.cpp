@@ -74,8 +74,8 @@ TEST_F(MessageTest, SelectRepliesStayWithinOneReplyAndLeaveTheRestPending)
     users({"ann", "bob"});
     session_handle bob = login("bob");
     state.set_contact_list("ann", "bob");
-    session_handle ann = login("ann");  // one STATUS event for bob
-    for (int i = 0; i < 4; ++i)  // entries of 495 characters: two fill a reply
+    session_handle ann = login("ann"); // one STATUS event for bob
+    for (int i = 0; i < 4; ++i)        // entries of 495 characters: two fill a reply
         state.send_message("ann", "bob", std::to_string(i) + std::string(458, 'm'));
     auto first_letters = [](const std::string& reply) {
         std::string out;
@@ -101,7 +101,7 @@ TEST_F(MessageTest, PoolsAndEntriesAreBoundedAndARefusalKeepsWhatWasThere)
     config.max_field_len = 200;
     users({"ann", "bob", "cy"});
     const std::string text(100, 't');
-    state.send_message("ann", "bob", text);  // offline: into msgpool
+    state.send_message("ann", "bob", text); // offline: into msgpool
     EXPECT_EQ(reply_of([&] { state.send_message("ann", "bob", text); }), "The receiver's message box is full.");
     session_handle cy = login("cy");
     state.send_message("ann", "cy", text);
@@ -128,8 +128,8 @@ TEST_F(MessageTest, GroupMessagesReachEveryMemberWhoCanTakeThem)
     db.exec("DELETE FROM msgpool WHERE username = 'bob'");
     EXPECT_EQ(reply_of([&] { state.send_group_message("ann", "g", "again"); }),
               "The message could not be delivered to every member.");
-    EXPECT_EQ(texts_of(db.scalar("SELECT groupmessages FROM msgpool WHERE username = 'cy'")),
-              (texts{"hello", "again"})) << "members after the failing one still get it";
+    EXPECT_EQ(texts_of(db.scalar("SELECT groupmessages FROM msgpool WHERE username = 'cy'")), (texts{"hello", "again"}))
+        << "members after the failing one still get it";
     EXPECT_EQ(reply_of([&] { state.send_group_message("ann", "nogroup", "x"); }), "Invalid groupname.");
 }
 
@@ -148,7 +148,11 @@ TEST_F(MessageTest, TextsHoldingTheSeparatorAreRefusedAndNothingIsStored)
     EXPECT_EQ(reply_of([&] { state.set_status("bob", "away|getstatus admin: online"); }), refusal);
     EXPECT_EQ(reply_of([&] { state.groups().create("a|b"); }), "Invalid groupname.");
     for (auto get : {&server_state::get_message, &server_state::get_custom_message, &server_state::get_group_message})
-        EXPECT_EQ(reply_of([&] { std::string out; (state.*get)(bob, out, nullptr); }), "No messages.");
+        EXPECT_EQ(reply_of([&] {
+                      std::string out;
+                      (state.*get)(bob, out, nullptr);
+                  }),
+                  "No messages.");
     std::string status;
     state.get_status("bob", status);
     EXPECT_EQ(status, "online") << "the status stays as it was";
@@ -187,9 +191,9 @@ TEST_F(MessageTest, SelectWaitsForARequestedKindAndTakesOnlyThat)
         state.waiters().select(bob, "MSG", reply);
         return reply;
     });
-    session_handle ann = login("ann");  // bob is not ann's contact: no event for bob
+    session_handle ann = login("ann"); // bob is not ann's contact: no event for bob
     state.set_contact_list("ann", "bob");
-    state.set_status("ann", "away");  // a STATUS event: not requested
+    state.set_status("ann", "away"); // a STATUS event: not requested
     EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
     state.send_message("ann", "bob", "wake");
     const std::string reply = waiting.get();
@@ -230,7 +234,6 @@ TEST_F(MessageTest, SelectEndsAtOnceWithoutKindsAndWhenTheSessionGoes)
     state.waiters().select(bob, "MSG", after);
     EXPECT_EQ(after, "");
 }
-
 
 TEST_F(MessageTest, OnlineMessagingStatusAndSelectRunNoStatement)
 {
@@ -273,7 +276,6 @@ TEST_F(MessageTest, AHandOutThatCannotReachTheDatabaseKeepsTheEntries)
     EXPECT_EQ(db.scalar("SELECT messages FROM msgpool WHERE username = 'bob'"), "");
 }
 
-
 // What waits in memory is stored after spill_delay_ms; a reply that never left puts its
 // entries back in front of those, stored too, so msgpool always holds what a crash would
 // leave, in order, and a fetch then takes each entry once.
@@ -288,7 +290,7 @@ TEST_F(MessageTest, SpilledEntriesAndThosePutBackInFrontOfThemStayStoredInOrder)
             std::this_thread::yield();
         return stored();
     };
-    std::vector<bool> heard;  // what the senders hear, on the threads that settle them
+    std::vector<bool> heard; // what the senders hear, on the threads that settle them
     std::mutex heard_lock;
     auto send = [&](const std::string& text) {
         auto ack = std::make_shared<delivery_ack>(qsexcpt::database_unavailable);
@@ -302,7 +304,7 @@ TEST_F(MessageTest, SpilledEntriesAndThosePutBackInFrontOfThemStayStoredInOrder)
     send("m2");
     hand_out given;
     std::string reply;
-    state.get_message(bob, reply, &given);  // handed out, then not sent
+    state.get_message(bob, reply, &given); // handed out, then not sent
     EXPECT_EQ(texts_of(reply), (texts{"m1", "m2"}));
     send("m3");
     ASSERT_EQ(wait_stored(texts{"m3"}), (texts{"m3"})) << "m1 and m2 were handed out";
@@ -321,12 +323,12 @@ TEST_F(MessageTest, AParkedSelectHoldsNoThreadAndTheOldestIsAnsweredFirst)
 {
     users({"ann", "bob"});
     session_handle bob = login("bob");
-    std::vector<std::string> first, second;  // filled on the thread that completes them
+    std::vector<std::string> first, second; // filled on the thread that completes them
     state.waiters().park(bob, "MSG", [&](std::string r, hand_out) { first.push_back(std::move(r)); });
     state.waiters().park(bob, "MSG|STATUS", [&](std::string r, hand_out) { second.push_back(std::move(r)); });
     EXPECT_TRUE(first.empty() && second.empty()) << "parked, nothing pending";
 
-    state.send_message("ann", "bob", "one");  // completes on this thread
+    state.send_message("ann", "bob", "one"); // completes on this thread
     ASSERT_EQ(first.size(), 1u);
     EXPECT_EQ(texts_of(first[0].substr(std::string("getmessage: ").size())), texts{"one"});
     EXPECT_TRUE(second.empty()) << "the message went to the oldest select";
@@ -342,7 +344,6 @@ TEST_F(MessageTest, AParkedSelectHoldsNoThreadAndTheOldestIsAnsweredFirst)
     EXPECT_EQ(first.size() + second.size(), 2u) << "each completed once";
 }
 
-
 TEST_F(MessageTest, WhatAReplyCouldNotCarryGoesBackInOrderAndIntoTheStoredPool)
 {
     users({"ann", "bob"});
@@ -356,12 +357,14 @@ TEST_F(MessageTest, WhatAReplyCouldNotCarryGoesBackInOrderAndIntoTheStoredPool)
     EXPECT_EQ(texts_of(out), (texts{"s1", "s2", "o1"}));
     EXPECT_EQ(db.scalar("SELECT messages FROM msgpool WHERE username = 'bob'"), "");
     EXPECT_TRUE(given.needs_database());
-    state.put_back(given);  // the reply never left
+    state.put_back(given); // the reply never left
     EXPECT_EQ(texts_of(db.scalar("SELECT messages FROM msgpool WHERE username = 'bob'")), (texts{"s1", "s2"}))
         << "stored ones are stored again";
 
-    std::promise<std::pair<std::string, hand_out>> answered;  // stored entries: on another thread
-    state.waiters().park(bob, "MSG", [&](std::string r, hand_out g) { answered.set_value({std::move(r), std::move(g)}); });
+    std::promise<std::pair<std::string, hand_out>> answered; // stored entries: on another thread
+    state.waiters().park(bob, "MSG", [&](std::string r, hand_out g) {
+        answered.set_value({std::move(r), std::move(g)});
+    });
     auto [reply, from_select] = answered.get_future().get();
     EXPECT_EQ(texts_of(reply.substr(std::string("getmessage: ").size())), (texts{"s1", "s2", "o1"}));
     state.put_back(from_select);

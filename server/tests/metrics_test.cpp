@@ -99,10 +99,10 @@ TEST_F(MetricsTest, TheFormatPassesPromtoolAndTheFiguresFollowWhatClientsDo)
     ASSERT_NE(ask(*bob, "login bob wrong"), "Ok.");
     ASSERT_EQ(ask(*ann, "login ann pw"), "Ok.");
     ASSERT_EQ(ask(*bob, "login bob pw"), "Ok.");
-    ASSERT_EQ(ask(*ann, "sendmessage bob hello"), "Ok.");  // into bob's session
+    ASSERT_EQ(ask(*ann, "sendmessage bob hello"), "Ok."); // into bob's session
     bob->send(encode_frame(7, "select CUSMSG"));
     ASSERT_EQ(ask(*ann, "ver"), "0.1");
-    ASSERT_EQ(ask(*bob, "ver"), "0.1");  // the select is parked
+    ASSERT_EQ(ask(*bob, "ver"), "0.1"); // the select is parked
 
     auto during = scrape();
     EXPECT_EQ(during["qs_connections{transport=\"tcp\"}"], 2);
@@ -116,9 +116,9 @@ TEST_F(MetricsTest, TheFormatPassesPromtoolAndTheFiguresFollowWhatClientsDo)
 
     bob.reset();
     ASSERT_TRUE(server.wait_for_log("Closed a connection from 127.0.0.1 (bob)."));
-    ASSERT_EQ(ask(*ann, "sendmessage bob later"), "Ok.");          // stored: bob is gone
-    EXPECT_NE(ask(*ann, "sendmessage nobody hi"), "Ok.");          // no such user
-    EXPECT_NE(ask(*ann, "sendmessage bob a|b"), "Ok.");            // a '|'
+    ASSERT_EQ(ask(*ann, "sendmessage bob later"), "Ok."); // stored: bob is gone
+    EXPECT_NE(ask(*ann, "sendmessage nobody hi"), "Ok."); // no such user
+    EXPECT_NE(ask(*ann, "sendmessage bob a|b"), "Ok.");   // a '|'
     EXPECT_EQ(ask(*ann, "frobnicate"), "Unknown command.");
     auto after = scrape();
     EXPECT_EQ(after["qs_messages_stored_total"], 1) << server.log_texts();

@@ -32,7 +32,7 @@ TEST_F(NetworkCoreTest, AnUnfinishedFrameClosesItsConnectionAndOthersGoOn)
     server_process server({"frame_timeout=1"});
     server.start();
     raw_client slow(server.port()), fine(server.port());
-    slow.send(encode_frame(1, "ver").substr(0, 5));  // never finished
+    slow.send(encode_frame(1, "ver").substr(0, 5)); // never finished
     EXPECT_TRUE(closed_by_server(slow));
     fine.send(encode_frame(2, "ver"));
     EXPECT_EQ(fine.next().text, "0.1");
@@ -50,7 +50,7 @@ TEST_F(NetworkCoreTest, BindAddressKeepsTheServerToOneInterface)
     other.create(0);
     EXPECT_THROW(other.connect("127.0.0.2", server.port()), exception) << "another loopback address is not served";
     other.close();
-    EXPECT_EQ(server.stop(), 0);  // the console is complete then
+    EXPECT_EQ(server.stop(), 0); // the console is complete then
     EXPECT_NE(server.console().find("Listening on 127.0.0.1:" + std::to_string(server.port()) + ";"), std::string::npos)
         << server.console();
 }
@@ -133,7 +133,7 @@ TEST_F(NetworkCoreTest, RunningOutOfDescriptorsPausesAcceptingUntilSomeAreFree)
         ASSERT_EQ(in.back()->next().text, "0.1");
     }
     for (int i = 0; i < 3; ++i)
-        queued.push_back(std::make_unique<raw_client>(server.port()));  // wait in the backlog
+        queued.push_back(std::make_unique<raw_client>(server.port())); // wait in the backlog
     ASSERT_TRUE(server.wait_for_log("Out of file descriptors: accepting pauses."));
     in[0]->send(encode_frame(2, "ver"));
     EXPECT_EQ(in[0]->next().text, "0.1") << "those already in are still served";
@@ -159,7 +159,7 @@ TEST_F(NetworkCoreTest, AServerOutOfDescriptorsStopsCleanly)
     raw_client in(server.port());
     in.send(encode_frame(1, "ver"));
     ASSERT_EQ(in.next().text, "0.1");
-    raw_client waiting(server.port());  // in the backlog
+    raw_client waiting(server.port()); // in the backlog
     ASSERT_TRUE(server.wait_for_log("Out of file descriptors: accepting pauses."));
 #if defined(__SANITIZE_ADDRESS__)
     // The sanitizers' runtime opens a pipe to check each ending thread; it reports a
@@ -205,7 +205,7 @@ TEST_F(NetworkCoreTest, AFetchFollowedByAHalfCloseIsStillAnswered)
         EXPECT_EQ(texts_of(bob.next().text), std::vector<std::string>{"r" + std::to_string(round)}) << round;
         EXPECT_TRUE(closed_by_server(bob));
         for (int i = 0; i < 2000 && ann.exec("getstatus bob") == "online"; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));  // the closed connection's logout
+            std::this_thread::sleep_for(std::chrono::milliseconds(1)); // the closed connection's logout
     }
 }
 
@@ -217,9 +217,9 @@ TEST_F(NetworkCoreTest, DeliveriesAcrossEventLoopsArriveOnceAndInOrder)
     server_process server({"io_threads=4", "max_field_len=1000000"});
     server.start();
     std::vector<std::unique_ptr<raw_client>> receivers, senders;
-    for (int i = 0; i < 2 * pairs; ++i) {  // round the four loops: a pair never shares one
+    for (int i = 0; i < 2 * pairs; ++i) { // round the four loops: a pair never shares one
         auto c = std::make_unique<raw_client>(server.port());
-        const timeval limit{60, 0};        // a lost reply fails the test instead of hanging it
+        const timeval limit{60, 0}; // a lost reply fails the test instead of hanging it
         ::setsockopt(c->sock.handle(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
         const std::string name = (i < pairs ? "r" : "s") + std::to_string(i % pairs);
         ASSERT_EQ(ask(*c, "newuser " + name + " pw"), "Ok.");
@@ -230,7 +230,7 @@ TEST_F(NetworkCoreTest, DeliveriesAcrossEventLoopsArriveOnceAndInOrder)
     std::vector<std::thread> threads;
     for (int p = 0; p < pairs; ++p) {
         threads.emplace_back([&, p] {
-            while (got[p].size() < messages) {  // the loop's own replies leave beside the select's
+            while (got[p].size() < messages) { // the loop's own replies leave beside the select's
                 receivers[p]->send(encode_frame(1, "select MSG") + encode_frame(2, "ver") + encode_frame(3, "ver"));
                 for (int replies = 0; replies < 3; ++replies) {
                     const frame f = receivers[p]->next();

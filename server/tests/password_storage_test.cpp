@@ -53,7 +53,7 @@ TEST_F(PasswordStorageTest, APlainPasswordBecomesItsHashAtTheNextLoginAndHashesS
     state.logout(state.login("bob", "pw"));
     EXPECT_TRUE(is_password_hash(stored_password(db, "bob")));
 
-    config.hashed_passwords = false;  // back to plain: the hash still lets bob in
+    config.hashed_passwords = false; // back to plain: the hash still lets bob in
     state.logout(state.login("bob", "pw"));
     EXPECT_EQ(reply_of([&] { state.accounts().password_for("bob", "cat", out); }),
               "Passwords are stored as hashes: the password cannot be sent.");

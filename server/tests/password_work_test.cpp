@@ -17,7 +17,8 @@ TEST(PasswordWork, WithHashedStorageEveryCheckCostsOneHash)
         bool matches;
     };
     const check_case cases[] = {
-        {std::nullopt, "pw", false}, {"pw", "wrong", false}, {"pw", "pw", true}, {hash, "wrong", false}, {hash, "pw", true},
+        {std::nullopt, "pw", false}, {"pw", "wrong", false}, {"pw", "pw", true},
+        {hash, "wrong", false},      {hash, "pw", true},
     };
     for (const auto& c : cases) {
         password_work w;

@@ -46,7 +46,7 @@ public:
         pid_t postmaster = 0;
         pid_file >> postmaster;
         ASSERT_GT(postmaster, 0);
-        ::kill(postmaster, SIGSTOP);  // first: it starts no process meanwhile
+        ::kill(postmaster, SIGSTOP); // first: it starts no process meanwhile
         frozen_ = {postmaster};
         for (pid_t child : children_of(postmaster)) {
             ::kill(child, SIGSTOP);
@@ -71,7 +71,7 @@ private:
             std::string line;
             if (!std::getline(stat, line) || line.rfind(')') == std::string::npos)
                 continue;
-            std::istringstream rest(line.substr(line.rfind(')') + 2));  // state, then the parent
+            std::istringstream rest(line.substr(line.rfind(')') + 2)); // state, then the parent
             char state;
             pid_t ppid = 0;
             if (rest >> state >> ppid && ppid == parent)
@@ -112,7 +112,7 @@ TEST_F(PostgresServerTest, ADatabaseThatStopsIsUnavailableAndIsUsedAgainWhenItCo
     raw_client cy(server.port());
     cy.send(encode_frame(1, "login cy pw") + encode_frame(2, "select MSG") + encode_frame(3, "ver"));
     ASSERT_EQ(cy.next().text, "Ok.");
-    ASSERT_EQ(cy.next().text, "0.1");  // the select waits
+    ASSERT_EQ(cy.next().text, "0.1"); // the select waits
 
     cluster.halt();
     EXPECT_EQ(ann.exec("sendmessage bob while-down"), "The database is not available.");
@@ -137,7 +137,7 @@ TEST_F(PostgresServerTest, AFrozenServerLeavesNoRequestUnansweredAndIsUsedAgainW
     const auto bound = std::chrono::seconds(2 + 2);
     stall_cast cast(server.port(), {"ann", "hal", "bob", "eve"});
     cast.log_in({"ann", "hal"});
-    ASSERT_EQ(cast.as("ann").exec("sendmessage hal one"), "Ok.");  // in memory only
+    ASSERT_EQ(cast.as("ann").exec("sendmessage hal one"), "Ok."); // in memory only
 
     cluster.freeze();
     const auto answers = cast.at_once({{"", "getinfo bob"},

@@ -37,11 +37,11 @@ TEST_F(PipelineTest, RequestsRunSideBySideAndEachGetsItsOwnReply)
     EXPECT_EQ(waiting.get().rfind("getmessage: ann says: \"note\" on ", 0), 0u);
 
     raw_client raw(server.port());
-    raw.send(encode_frame(7, "ver") + encode_frame(-2, "getstatus nobody"));  // one segment
+    raw.send(encode_frame(7, "ver") + encode_frame(-2, "getstatus nobody")); // one segment
     frame a = raw.next(), b = raw.next();
     EXPECT_EQ(a.cid + b.cid, 5);
     raw.send(encode_frame(8, std::string(1020, 'x')) + encode_frame(9, "ver"));
-    std::map<std::int32_t, std::string> replies;  // they may come in either order
+    std::map<std::int32_t, std::string> replies; // they may come in either order
     for (int i = 0; i < 2; ++i) {
         frame f = raw.next();
         replies[f.cid] = f.text;
@@ -55,7 +55,7 @@ TEST_F(PipelineTest, PipelinedCommandsOfOneConnectionTakeEffectInOrder)
     server_process server;
     server.start();
     raw_client raw(server.port());
-    raw.send(pipelined_burst());  // all at once, before any reply
+    raw.send(pipelined_burst()); // all at once, before any reply
     expect_burst_in_order(raw);
 }
 

@@ -67,7 +67,8 @@ TEST_F(RunModeTest, ConsoleModeShowsBannerAndSettingsOnly)
     EXPECT_EQ(server.stop(), 0);
     EXPECT_EQ(server.console(), "Running qsserver in console mode...Quillspeak server qsserver\nVersion 0.1\n"
                                 "Stop it with Ctrl+C or SIGTERM; pending messages are kept.\n\n"
-                                "Initializing settings...Ok.\n" + listening(server));
+                                "Initializing settings...Ok.\n" +
+                                    listening(server));
 }
 
 TEST_F(RunModeTest, InstallWritesASandboxedUnitForItsOwnUserOnce)
@@ -76,12 +77,18 @@ TEST_F(RunModeTest, InstallWritesASandboxedUnitForItsOwnUserOnce)
     const std::vector<std::string> env = {"QS_UNIT_DIR=" + units.path(), "ODBCINI=" + (db.dir() + "/odbc.ini")};
     auto run = [&](std::vector<std::string> args) { return run_qsserver(dir.path(), args, env); };
     EXPECT_EQ(run({"--service", "install", "--user", "qsuser"}).first,
-              "Installing service...Ok.\nThe service runs as qsuser, which must be able to write " + dir.path() + ".\n");
+              "Installing service...Ok.\nThe service runs as qsuser, which must be able to write " + dir.path() +
+                  ".\n");
     const std::string path = units.path() + "/qsserverd.service";
     const std::string unit = read_file(path);
-    const std::vector<std::string> lines = {"Type=notify", "ExecStart=" QS_SERVER_PATH, "WorkingDirectory=" + dir.path(),
-                                            "User=qsuser", "Restart=on-failure", "ProtectSystem=strict",
-                                            "ReadWritePaths=" + dir.path(), "NoNewPrivileges=yes",
+    const std::vector<std::string> lines = {"Type=notify",
+                                            "ExecStart=" QS_SERVER_PATH,
+                                            "WorkingDirectory=" + dir.path(),
+                                            "User=qsuser",
+                                            "Restart=on-failure",
+                                            "ProtectSystem=strict",
+                                            "ReadWritePaths=" + dir.path(),
+                                            "NoNewPrivileges=yes",
                                             "Environment=\"ODBCINI=" + (db.dir() + "/odbc.ini") + "\""};
     for (const auto& line : lines)
         EXPECT_NE(unit.find("\n" + line + "\n"), std::string::npos) << line << "\n" << unit;
@@ -152,14 +159,15 @@ TEST_F(RunModeTest, ServiceModeTellsSystemdReadyAndStopping)
     }
     EXPECT_EQ(service.stop(), 0);
     EXPECT_EQ(systemd.next(), "STOPPING=1");
-    EXPECT_EQ(service.console(), "Running qsserverd as NT service...Initializing settings...Ok.\n" + listening(service));
+    EXPECT_EQ(service.console(),
+              "Running qsserverd as NT service...Initializing settings...Ok.\n" + listening(service));
 }
 
 TEST_F(RunModeTest, ADatabaseThatCannotBeUsedStopsTheStartWithTheDriversReason)
 {
     temp_dir dir;
-    std::ofstream(dir.path() + "/odbc.ini") << "[Quillspeak Database]\nDriver = SQLite3\nDatabase = " << dir.path()
-                                            << "/missing.db\n";
+    std::ofstream(dir.path() + "/odbc.ini")
+        << "[Quillspeak Database]\nDriver = SQLite3\nDatabase = " << dir.path() << "/missing.db\n";
     const std::vector<std::pair<std::string, std::string>> cases = {
         {dir.path() + "/none.ini", "(SQLSTATE IM002)"},
         {dir.path() + "/odbc.ini", "no such table"},

@@ -22,7 +22,7 @@ TEST_F(SecurityTest, NoSecretReachesTheLogOnAnyErrorPath)
     client ann(server.port()), other(server.port());
     ASSERT_EQ(ann.exec("newuser ann pw"), "Ok.");
     ASSERT_EQ(ann.exec("login ann pw"), "Ok.");
-    db.exec("ALTER TABLE userinfo RENAME TO gone");  // every account command now fails inside
+    db.exec("ALTER TABLE userinfo RENAME TO gone"); // every account command now fails inside
     const std::string failed = "The command failed inside the server.";
     EXPECT_EQ(other.exec("login ann Secret1"), failed);
     EXPECT_EQ(other.exec("newuser bob Secret2"), failed);
@@ -87,7 +87,7 @@ TEST_F(SecurityTest, GuessingPasswordsIsSlowedForThatAccountAndAddressOnly)
         guesser.send(encode_frame(i, "login ann guess" + std::to_string(i)));
         ASSERT_EQ(guesser.next().text, "Invalid password.");
     }
-    const auto before = std::chrono::steady_clock::now();  // the last free guess takes its turn after this
+    const auto before = std::chrono::steady_clock::now(); // the last free guess takes its turn after this
     guesser.send(encode_frame(5, "login ann guess5"));
     ASSERT_EQ(guesser.next().text, "Invalid password.");
     guesser.send(encode_frame(10, "login ann guess6") + encode_frame(11, "ver"));
@@ -184,7 +184,7 @@ TEST_F(SecurityTest, AFloodOfWrongHashedPasswordsHoldsUpNeitherTheDatabaseNorOth
         flood[i]->send(burst);
     }
     for (auto& f : flood)
-        ASSERT_EQ(f->next().text, "Ok.");  // each has a guess waiting to be checked now
+        ASSERT_EQ(f->next().text, "Ok."); // each has a guess waiting to be checked now
 
     raw_client reader(server.port(), "127.0.0.2");
     reader.send(encode_frame(1, "getinfo ann"));
@@ -204,7 +204,7 @@ TEST_F(SecurityTest, AFloodOfWrongHashedPasswordsHoldsUpNeitherTheDatabaseNorOth
 // as a stalled database.
 TEST_F(SecurityTest, HashingQueuedPastTheDeadlineIsNotTakenForAStalledDatabase)
 {
-    constexpr int users = 32;  // at about 0.1 s of Argon2 each on 2 threads
+    constexpr int users = 32; // at about 0.1 s of Argon2 each on 2 threads
     server_process server({"password_storage=hashed", "db_timeout=1"});
     server.start();
     connections each = from_addresses(server.port(), users, 20);

@@ -79,12 +79,12 @@ namespace {
 pid_t spawn(const std::string& dir, const std::string& name, const std::vector<std::string>& args,
             const std::vector<std::string>& env)
 {
-    test_database::get();  // ODBCINI and the database exist before the child starts
+    test_database::get(); // ODBCINI and the database exist before the child starts
     std::vector<char*> argv{const_cast<char*>(QS_SERVER_PATH)};
     for (const auto& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    std::vector<char*> envp;  // the additions first: they win over inherited values
+    std::vector<char*> envp; // the additions first: they win over inherited values
     for (const auto& e : env)
         envp.push_back(const_cast<char*>(e.c_str()));
     for (char** e = environ; *e != nullptr; ++e)
@@ -137,7 +137,7 @@ server_process::~server_process()
 {
     if (!running())
         return;
-    const int status = stop();  // a sanitizer report in the server makes it fail
+    const int status = stop(); // a sanitizer report in the server makes it fail
     EXPECT_EQ(status, 0) << read_file(dir() + "/console.err");
 }
 

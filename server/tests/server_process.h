@@ -44,7 +44,7 @@ private:
     temp_dir dir_;
     int port_;
     pid_t pid_ = -1;
-    bool log_to_standard_error_ = false;  // log_path=-: the log is console.err
+    bool log_to_standard_error_ = false; // log_path=-: the log is console.err
 };
 
 // Runs qsserver to its end in a folder with the arguments and environment additions;

@@ -11,7 +11,7 @@ namespace {
 
 struct settings_case {
     const char* name;
-    std::string file;  // "-" for no file
+    std::string file; // "-" for no file
     settings expected;
     std::size_t complaints;
 };
@@ -64,72 +64,98 @@ TEST_P(SettingsFile, FollowsTheFileRules)
     EXPECT_EQ(complaints.size(), c.complaints);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, SettingsFile, testing::Values(
-    settings_case{"NoFile", "-", settings{}, 0},
-    settings_case{"OnlyPort", "port=7100\n", with([](settings& s) { s.port = 7100; }), 0},
-    settings_case{"LastKeyWins", "port=7100\nport=7200\n", with([](settings& s) { s.port = 7200; }), 0},
-    settings_case{"SpacesAreKept", "port = 8000\nbuff_size = 2048\nlog_path= x.log\n",
-                  with([](settings& s) { s.log_path = " x.log"; }), 0},
-    settings_case{"AtoiReading", "backlog= 12abc\nsleep_ticks=+5\nmax_field_len=300\n",
-                  with([](settings& s) { s.backlog = 12; s.sleep_ticks = 5; s.max_field_len = 300; }), 0},
-    settings_case{"WindowsLineEnds", "port=7300\r\nlog_path=a.log\r\n",
-                  with([](settings& s) { s.port = 7300; s.log_path = "a.log"; }), 0},
-    settings_case{"EmptyLogPath", "log_path=\n", with([](settings& s) { s.log_path = ""; }), 0},
-    settings_case{"LogLevel", "log_path=-\nlog_level=warning\n",
-                  with([](settings& s) { s.log_path = "-"; s.least_log_level = log_level::warning; }), 0},
-    settings_case{"LogLevelRefused", "log_level=verbose\n", settings{}, 1},
-    settings_case{"CaseAndUnknownKeys", "Port=1\nfoo=bar\nnoequals\n", settings{}, 0},
-    settings_case{"OutOfRangeKeepsDefaults", "port=0\nbuff_size=10\nsleep_ticks=-1\nmax_field_len=abc\nport2=1\n",
-                  settings{}, 4},
-    settings_case{"BufferAboveTheFrameCap", "buff_size=70000\n", settings{}, 1},
-    settings_case{"DatabaseSettings", "db_connections=16\ndb_timeout=3\nstore_retry=0\n",
-                  with([](settings& s) { s.db_connections = 16; s.db_timeout = 3; s.store_retry = 0; }), 0},
-    settings_case{"TlsSettings", "tls_port=7443\ntls_certificate=/etc/qs/cert.pem\ntls_private_key=key.pem\n",
-                  with([](settings& s) {
-                      s.tls_port = 7443;
-                      s.tls_certificate = "/etc/qs/cert.pem";
-                      s.tls_private_key = "key.pem";
-                  }), 0},
-    settings_case{"TlsPortOutOfRange", "tls_port=65536\n", settings{}, 1},
-    settings_case{"WebSettings",
-                  "http_port=7080\nhttps_port=7444\nweb_root=/srv/page\nws_ping=3600\n"
-                  "web_origins=HTTPS://Chat.Example.org:443/, http://localhost:8080\n",
-                  with([](settings& s) {
-                      s.http_port = 7080;
-                      s.https_port = 7444;
-                      s.web_root = "/srv/page";
-                      s.ws_ping = 3600;
-                      s.web_origins = {"https://chat.example.org", "http://localhost:8080"};
-                  }), 0},
-    settings_case{"WebSettingsRefused", "http_port=65536\nhttps_port=-1\nws_ping=0\nweb_origins=https://a.example/page\n",
-                  settings{}, 4},
-    settings_case{"ClusterSettings",
-                  "cluster_url=nats://10.0.0.5:4222, tls://nats.example.org:4443,nats://[::1]:4222\n"
-                  "node_name=web-1.example:7000\nnode_lease=3\n",
-                  with([](settings& s) {
-                      s.cluster_urls = {"nats://10.0.0.5:4222", "tls://nats.example.org:4443", "nats://[::1]:4222"};
-                      s.node_name = "web-1.example:7000";
-                      s.node_lease = 3;
-                  }), 0},
-    settings_case{"ClusterUrlEmptyIsOneNode", "cluster_url=\n", settings{}, 0},
-    settings_case{"ClusterSettingsRefused",
-                  "cluster_url=nats://a:4222,http://b:80\nnode_name=a b\nnode_lease=2\n", settings{}, 3},
-    settings_case{"ClusterUrlsNeedAPort", "cluster_url=nats://a\n", settings{}, 1},
-    settings_case{"NodeNameTooLong", "node_name=" + std::string(65, 'n') + "\nnode_lease=3601\n", settings{}, 2},
-    settings_case{"BindAddresses", "bind_address=::1\n", with([](settings& s) { s.bind_address = "::1"; }), 0},
-    settings_case{"BindAddressNoAddress", "bind_address=localhost\n", settings{}, 1},
-    settings_case{"MetricsPortAndAddress", "metrics_port=9464\nmetrics_address=::1\n", with([](settings& s) {
-                      s.metrics_port = 9464;
-                      s.metrics_address = "::1";
-                  }), 0},
-    settings_case{"MetricsSettingsRefused", "metrics_port=65536\nmetrics_address=localhost\n", settings{}, 2},
-    settings_case{"HashedPasswords", "password_storage=hashed\n", with([](settings& s) { s.hashed_passwords = true; }), 0},
-    settings_case{"UnknownPasswordStorage", "password_storage=hashed\npassword_storage=Hashed\n", settings{}, 1},
-    settings_case{"DatabaseSettingsOutOfRange", "db_connections=65\ndb_timeout=0\nstore_retry=-1\n", settings{}, 3},
-    settings_case{"LongLineEndsReading", "port=7400\n" + std::string(1024, 'x') + "\nbacklog=5\n",
-                  with([](settings& s) { s.port = 7400; }), 0},
-    settings_case{"LineOfExactly1023", "port=7500\nlog_path=" + std::string(1014, 'l') + "\nbacklog=5\n",
-                  with([](settings& s) { s.port = 7500; s.log_path = std::string(1014, 'l'); s.backlog = 5; }), 0}),
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SettingsFile,
+    testing::Values(
+        settings_case{"NoFile", "-", settings{}, 0},
+        settings_case{"OnlyPort", "port=7100\n", with([](settings& s) { s.port = 7100; }), 0},
+        settings_case{"LastKeyWins", "port=7100\nport=7200\n", with([](settings& s) { s.port = 7200; }), 0},
+        settings_case{"SpacesAreKept", "port = 8000\nbuff_size = 2048\nlog_path= x.log\n",
+                      with([](settings& s) { s.log_path = " x.log"; }), 0},
+        settings_case{"AtoiReading", "backlog= 12abc\nsleep_ticks=+5\nmax_field_len=300\n", with([](settings& s) {
+                          s.backlog = 12;
+                          s.sleep_ticks = 5;
+                          s.max_field_len = 300;
+                      }),
+                      0},
+        settings_case{"WindowsLineEnds", "port=7300\r\nlog_path=a.log\r\n", with([](settings& s) {
+                          s.port = 7300;
+                          s.log_path = "a.log";
+                      }),
+                      0},
+        settings_case{"EmptyLogPath", "log_path=\n", with([](settings& s) { s.log_path = ""; }), 0},
+        settings_case{"LogLevel", "log_path=-\nlog_level=warning\n", with([](settings& s) {
+                          s.log_path = "-";
+                          s.least_log_level = log_level::warning;
+                      }),
+                      0},
+        settings_case{"LogLevelRefused", "log_level=verbose\n", settings{}, 1},
+        settings_case{"CaseAndUnknownKeys", "Port=1\nfoo=bar\nnoequals\n", settings{}, 0},
+        settings_case{"OutOfRangeKeepsDefaults", "port=0\nbuff_size=10\nsleep_ticks=-1\nmax_field_len=abc\nport2=1\n",
+                      settings{}, 4},
+        settings_case{"BufferAboveTheFrameCap", "buff_size=70000\n", settings{}, 1},
+        settings_case{"DatabaseSettings", "db_connections=16\ndb_timeout=3\nstore_retry=0\n", with([](settings& s) {
+                          s.db_connections = 16;
+                          s.db_timeout = 3;
+                          s.store_retry = 0;
+                      }),
+                      0},
+        settings_case{"TlsSettings", "tls_port=7443\ntls_certificate=/etc/qs/cert.pem\ntls_private_key=key.pem\n",
+                      with([](settings& s) {
+                          s.tls_port = 7443;
+                          s.tls_certificate = "/etc/qs/cert.pem";
+                          s.tls_private_key = "key.pem";
+                      }),
+                      0},
+        settings_case{"TlsPortOutOfRange", "tls_port=65536\n", settings{}, 1},
+        settings_case{"WebSettings",
+                      "http_port=7080\nhttps_port=7444\nweb_root=/srv/page\nws_ping=3600\n"
+                      "web_origins=HTTPS://Chat.Example.org:443/, http://localhost:8080\n",
+                      with([](settings& s) {
+                          s.http_port = 7080;
+                          s.https_port = 7444;
+                          s.web_root = "/srv/page";
+                          s.ws_ping = 3600;
+                          s.web_origins = {"https://chat.example.org", "http://localhost:8080"};
+                      }),
+                      0},
+        settings_case{"WebSettingsRefused",
+                      "http_port=65536\nhttps_port=-1\nws_ping=0\nweb_origins=https://a.example/page\n", settings{}, 4},
+        settings_case{"ClusterSettings",
+                      "cluster_url=nats://10.0.0.5:4222, tls://nats.example.org:4443,nats://[::1]:4222\n"
+                      "node_name=web-1.example:7000\nnode_lease=3\n",
+                      with([](settings& s) {
+                          s.cluster_urls = {"nats://10.0.0.5:4222", "tls://nats.example.org:4443", "nats://[::1]:4222"};
+                          s.node_name = "web-1.example:7000";
+                          s.node_lease = 3;
+                      }),
+                      0},
+        settings_case{"ClusterUrlEmptyIsOneNode", "cluster_url=\n", settings{}, 0},
+        settings_case{"ClusterSettingsRefused", "cluster_url=nats://a:4222,http://b:80\nnode_name=a b\nnode_lease=2\n",
+                      settings{}, 3},
+        settings_case{"ClusterUrlsNeedAPort", "cluster_url=nats://a\n", settings{}, 1},
+        settings_case{"NodeNameTooLong", "node_name=" + std::string(65, 'n') + "\nnode_lease=3601\n", settings{}, 2},
+        settings_case{"BindAddresses", "bind_address=::1\n", with([](settings& s) { s.bind_address = "::1"; }), 0},
+        settings_case{"BindAddressNoAddress", "bind_address=localhost\n", settings{}, 1},
+        settings_case{"MetricsPortAndAddress", "metrics_port=9464\nmetrics_address=::1\n", with([](settings& s) {
+                          s.metrics_port = 9464;
+                          s.metrics_address = "::1";
+                      }),
+                      0},
+        settings_case{"MetricsSettingsRefused", "metrics_port=65536\nmetrics_address=localhost\n", settings{}, 2},
+        settings_case{"HashedPasswords", "password_storage=hashed\n",
+                      with([](settings& s) { s.hashed_passwords = true; }), 0},
+        settings_case{"UnknownPasswordStorage", "password_storage=hashed\npassword_storage=Hashed\n", settings{}, 1},
+        settings_case{"DatabaseSettingsOutOfRange", "db_connections=65\ndb_timeout=0\nstore_retry=-1\n", settings{}, 3},
+        settings_case{"LongLineEndsReading", "port=7400\n" + std::string(1024, 'x') + "\nbacklog=5\n",
+                      with([](settings& s) { s.port = 7400; }), 0},
+        settings_case{"LineOfExactly1023", "port=7500\nlog_path=" + std::string(1014, 'l') + "\nbacklog=5\n",
+                      with([](settings& s) {
+                          s.port = 7500;
+                          s.log_path = std::string(1014, 'l');
+                          s.backlog = 5;
+                      }),
+                      0}),
     [](const testing::TestParamInfo<settings_case>& info) { return std::string(info.param.name); });
 
 // Comment lines, settings left out as in the shipped qsserver.conf included, say nothing.

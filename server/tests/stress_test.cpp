@@ -35,7 +35,7 @@ public:
 
 private:
     std::mutex lock_;
-    std::map<std::string, std::vector<int>> got_;  // guarded by lock_
+    std::map<std::string, std::vector<int>> got_; // guarded by lock_
 };
 
 // Takes every pending personal and custom message of the session.
@@ -117,7 +117,7 @@ TEST_F(StressTest, EveryMessageArrivesExactlyOnceWhileReceiversComeAndGo)
         threads.emplace_back([&, r] {
             for (int round = 0; sending > 0 || round < 3; ++round)
                 round_trip(state, r, round % 2 == 1, box);
-            round_trip(state, r, false, box);  // whatever was stored after the last round
+            round_trip(state, r, false, box); // whatever was stored after the last round
         });
     }
     for (auto& t : threads)

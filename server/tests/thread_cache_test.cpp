@@ -23,12 +23,12 @@ TEST(ThreadCache, BlockingTasksEachGetAThreadAndIdleThreadsAreReused)
             released.wait();
             ++done;
         });
-    all_started.wait();  // would never return if two tasks shared a thread
+    all_started.wait(); // would never return if two tasks shared a thread
     release.set_value();
 
     std::set<std::thread::id> ids;
     for (int i = 0; i < 20; ++i) {
-        while (cache.idle() == 0)  // the last task's thread is back waiting
+        while (cache.idle() == 0) // the last task's thread is back waiting
             std::this_thread::yield();
         std::promise<std::thread::id> id;
         cache.run([&] { id.set_value(std::this_thread::get_id()); });

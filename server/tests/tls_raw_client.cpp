@@ -13,7 +13,7 @@ namespace qs::test {
 tls_raw_client::tls_raw_client(int port, const std::string& ca_file, bool hold_last_flight)
     : ctx_(::SSL_CTX_new(::TLS_client_method())), ssl_(::SSL_new(ctx_)), holding_(hold_last_flight)
 {
-    std::signal(SIGPIPE, SIG_IGN);  // OpenSSL sends with write(): a closed peer fails the write instead
+    std::signal(SIGPIPE, SIG_IGN); // OpenSSL sends with write(): a closed peer fails the write instead
     ::SSL_CTX_load_verify_locations(ctx_, ca_file.c_str(), nullptr);
     ::SSL_set_verify(ssl_, SSL_VERIFY_PEER, nullptr);
     sock_.create(0);
@@ -37,7 +37,7 @@ void tls_raw_client::connect_holding_last_flight()
     timeval ten_seconds{10, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &ten_seconds, sizeof ten_seconds);
     const int flags = ::fcntl(fd, F_GETFL);
-    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);  // the handshake reads only what has come
+    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK); // the handshake reads only what has come
     ::SSL_set_bio(ssl_, ::BIO_new_socket(fd, BIO_NOCLOSE), ::BIO_new(::BIO_s_mem()));
     for (;;) {
         const int rc = ::SSL_connect(ssl_);

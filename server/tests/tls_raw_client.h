@@ -39,7 +39,7 @@ private:
     socket sock_;
     SSL_CTX* ctx_;
     SSL* ssl_;
-    bool holding_ = false;  // what OpenSSL writes gathers in memory until flush_held()
+    bool holding_ = false; // what OpenSSL writes gathers in memory until flush_held()
     frame_splitter frames_;
 };
 

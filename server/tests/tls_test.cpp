@@ -187,7 +187,7 @@ TEST_F(TlsTest, PipelinedFramesInsideTlsTakeEffectInOrder)
     server_process server(conf(), plain_port);
     server.start();
     tls_raw_client raw(tls_port, certificates().ca());
-    raw.send(pipelined_burst());  // one record, before any reply
+    raw.send(pipelined_burst()); // one record, before any reply
     expect_burst_in_order(raw);
 }
 

@@ -21,7 +21,8 @@ std::string why_refused(std::string_view message)
 
 TEST(WsMessage, RequestsAreObjectsWithAnInt32IdAndAStringCmd)
 {
-    const auto r = std::get<ws_request>(parse_ws_request(R"({"cmd": "login \"ann\" pw\u00e9", "id": -2147483648, "x": 1})"));
+    const auto r =
+        std::get<ws_request>(parse_ws_request(R"({"cmd": "login \"ann\" pw\u00e9", "id": -2147483648, "x": 1})"));
     EXPECT_EQ(r.id, -2147483648);
     EXPECT_EQ(r.cmd, "login \"ann\" pw\xC3\xA9");
     EXPECT_EQ(std::get<ws_request>(parse_ws_request(R"({"id":2147483647,"cmd":""})")).id, 2147483647);
@@ -51,12 +52,13 @@ TEST(WsMessage, EachReplyFrameBecomesOneMessage)
 TEST(WsMessage, InvalidUtf8BecomesReplacementCharacters)
 {
     const std::string fffd = "\xEF\xBF\xBD";
-    EXPECT_EQ(utf8_repaired("plain \xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"), "plain \xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80");
+    EXPECT_EQ(utf8_repaired("plain \xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"),
+              "plain \xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80");
     EXPECT_EQ(utf8_repaired("caf\xE9"), "caf" + fffd);
-    EXPECT_EQ(utf8_repaired("\xC0\xAF"), fffd + fffd);              // overlong
-    EXPECT_EQ(utf8_repaired("\xED\xA0\x80"), fffd + fffd + fffd);  // a surrogate
-    EXPECT_EQ(utf8_repaired("\xF4\x90\x80\x80"), fffd + fffd + fffd + fffd);  // past U+10FFFF
-    EXPECT_EQ(utf8_repaired("\xE2\x82"), fffd + fffd);             // cut short
+    EXPECT_EQ(utf8_repaired("\xC0\xAF"), fffd + fffd);                       // overlong
+    EXPECT_EQ(utf8_repaired("\xED\xA0\x80"), fffd + fffd + fffd);            // a surrogate
+    EXPECT_EQ(utf8_repaired("\xF4\x90\x80\x80"), fffd + fffd + fffd + fffd); // past U+10FFFF
+    EXPECT_EQ(utf8_repaired("\xE2\x82"), fffd + fffd);                       // cut short
     EXPECT_EQ(utf8_repaired("\x80x"), fffd + "x");
 }
 
@@ -99,7 +101,7 @@ TEST(WebFiles, TargetsFindFilesUnderTheRootOnly)
     std::ofstream(dir.path() + "/secret") << "secret";
     fs::create_symlink(dir.path() + "/secret", root + "/js/out");
     fs::create_symlink(root, root + "/js/root");            // the root itself: not under it
-    fs::create_symlink(root + "/js", root + "/js/deep/up");  // back up: followed a few times
+    fs::create_symlink(root + "/js", root + "/js/deep/up"); // back up: followed a few times
     std::string why;
     const auto files = web_files::load(root, why);
     ASSERT_TRUE(files) << why;
@@ -108,8 +110,8 @@ TEST(WebFiles, TargetsFindFilesUnderTheRootOnly)
     EXPECT_EQ(files->find("/js%2Fapp.js")->body, "app");
     EXPECT_EQ(files->find("/js/deep/")->body, "deep");
     EXPECT_EQ(files->find("/js/deep/up/deep/up/app.js")->body, "app");
-    for (const char* target : {"/js/out", "/js/root/index.html", "/../secret", "/js/%2e%2e/index.html", "/./index.html", "/js/", "index.html",
-                               "/%zz", "/index.html%00", "/js\\app.js", ""})
+    for (const char* target : {"/js/out", "/js/root/index.html", "/../secret", "/js/%2e%2e/index.html", "/./index.html",
+                               "/js/", "index.html", "/%zz", "/index.html%00", "/js\\app.js", ""})
         EXPECT_EQ(files->find(target), nullptr) << target;
     EXPECT_FALSE(web_files::load(dir.path() + "/none", why));
     EXPECT_FALSE(web_files::load(root, why, 5));

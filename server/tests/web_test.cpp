@@ -147,7 +147,7 @@ public:
                                        : std::string();
     }
 
-    boost::system::error_code error_;  // of the handshake
+    boost::system::error_code error_; // of the handshake
     websocket::response_type response_;
 
 private:
@@ -200,14 +200,13 @@ TEST_F(WebTest, ServesThePageWithTypesPolicyAndHealth)
     EXPECT_EQ(page.result_int(), 200);
     EXPECT_EQ(page.body(), "<p>page</p>");
     EXPECT_EQ(page[http::field::content_type], "text/html; charset=utf-8");
-    EXPECT_EQ(page["Content-Security-Policy"],
-              "default-src 'self'; connect-src 'self' ws://127.0.0.1 wss://127.0.0.1");
+    EXPECT_EQ(page["Content-Security-Policy"], "default-src 'self'; connect-src 'self' ws://127.0.0.1 wss://127.0.0.1");
     EXPECT_EQ(page["X-Content-Type-Options"], "nosniff");
     EXPECT_EQ(page["Referrer-Policy"], "no-referrer");
     EXPECT_EQ(page[http::field::cache_control], "no-cache");
     const std::pair<const char*, const char*> types[] = {
-        {"/app.js", "text/javascript; charset=utf-8"}, {"/logo.png", "image/png"},
-        {"/data.bin", "application/octet-stream"}, {"/sub/note.txt", "text/plain; charset=utf-8"},
+        {"/app.js", "text/javascript; charset=utf-8"},  {"/logo.png", "image/png"},
+        {"/data.bin", "application/octet-stream"},      {"/sub/note.txt", "text/plain; charset=utf-8"},
         {"/near.txt?x=1", "text/plain; charset=utf-8"}, {"/index.html", "text/html; charset=utf-8"}};
     for (const auto& [target, type] : types) {
         const auto res = get(web_port, target);
@@ -246,7 +245,8 @@ TEST_F(WebTest, HeadAndKeepAliveShareOneConnection)
     const auto head = exchange<http::empty_body>(s, buffer, "HEAD /app.js HTTP/1.1\r\nHost: h\r\n\r\n", true);
     EXPECT_EQ(head.result_int(), 200);
     EXPECT_EQ(head[http::field::content_length], "10");
-    const auto again = exchange(s, buffer, "GET /app.js HTTP/1.1\r\nHost: h\r\n\r\nGET /sub/note.txt HTTP/1.1\r\nHost: h\r\n\r\n");
+    const auto again =
+        exchange(s, buffer, "GET /app.js HTTP/1.1\r\nHost: h\r\n\r\nGET /sub/note.txt HTTP/1.1\r\nHost: h\r\n\r\n");
     EXPECT_EQ(again.body(), "export {};");
     http::response<http::string_body> pipelined;
     http::read(s, buffer, pipelined);
@@ -264,7 +264,8 @@ TEST_F(WebTest, OversizedHeadersBodiesAndSlowRequestsAreClosed)
     {
         auto s = connect_to(io, web_port);
         beast::flat_buffer buffer;
-        const auto res = exchange(s, buffer, "GET / HTTP/1.1\r\nHost: h\r\nX-Big: " + std::string(9000, 'b') + "\r\n\r\n");
+        const auto res =
+            exchange(s, buffer, "GET / HTTP/1.1\r\nHost: h\r\nX-Big: " + std::string(9000, 'b') + "\r\n\r\n");
         EXPECT_EQ(res.result_int(), 431);
         EXPECT_TRUE(closed_by_server(s));
     }
@@ -278,7 +279,8 @@ TEST_F(WebTest, OversizedHeadersBodiesAndSlowRequestsAreClosed)
     {
         auto s = connect_to(io, web_port);
         beast::flat_buffer buffer;
-        const auto res = exchange(s, buffer, "GET / HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n");
+        const auto res = exchange(
+            s, buffer, "GET / HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n");
         EXPECT_EQ(res.result_int(), 413);
     }
     {
@@ -288,7 +290,7 @@ TEST_F(WebTest, OversizedHeadersBodiesAndSlowRequestsAreClosed)
     }
     auto slow = connect_to(io, web_port);
     asio::write(slow, asio::buffer(std::string("GET / HTTP/1.1\r\nHost: h\r\n")));
-    EXPECT_TRUE(closed_by_server(slow));  // after frame_timeout, the headers unfinished
+    EXPECT_TRUE(closed_by_server(slow)); // after frame_timeout, the headers unfinished
 }
 
 TEST_F(WebTest, WebSocketAndTcpClientsChat)
@@ -297,14 +299,14 @@ TEST_F(WebTest, WebSocketAndTcpClientsChat)
     server.start();
     ws_client ann(web_port);
     ASSERT_FALSE(ann.error_) << ann.error_.message();
-    EXPECT_EQ(ann.response_["X-Content-Type-Options"], "nosniff");  // the upgrade's 101 too
+    EXPECT_EQ(ann.response_["X-Content-Type-Options"], "nosniff"); // the upgrade's 101 too
     EXPECT_TRUE(ann.response_["Content-Security-Policy"].starts_with("default-src 'self'"));
     client bob(port);
     EXPECT_EQ(ann.ask(1, "newuser ann pw"), reply(1, "Ok."));
     EXPECT_EQ(ann.ask(2, "login ann pw"), reply(2, "Ok."));
     EXPECT_EQ(bob.exec("newuser bob pw"), "Ok.");
     EXPECT_EQ(bob.exec("login bob pw"), "Ok.");
-    ann.send(R"({"id": 3, "cmd": "select MSG"})");  // parked: answered when bob writes
+    ann.send(R"({"id": 3, "cmd": "select MSG"})"); // parked: answered when bob writes
     EXPECT_EQ(bob.exec("sendmessage ann \"hello ann\""), "Ok.");
     const std::string got = ann.next();
     EXPECT_TRUE(got.starts_with(R"({"id":3,"reply":"getmessage: )")) << got;
@@ -312,7 +314,7 @@ TEST_F(WebTest, WebSocketAndTcpClientsChat)
     EXPECT_EQ(ann.ask(4, "sendmessage bob \\\"hi bob\\\""), reply(4, "Ok."));
     const std::string for_bob = bob.exec("select MSG");
     EXPECT_NE(for_bob.find("hi bob"), std::string::npos) << for_bob;
-    EXPECT_EQ(bob.exec("setstatus caf\xe9"), "Ok.");  // a single-byte text: U+FFFD in JSON
+    EXPECT_EQ(bob.exec("setstatus caf\xe9"), "Ok."); // a single-byte text: U+FFFD in JSON
     EXPECT_EQ(ann.ask(5, "getstatus bob"), reply(5, "caf\xEF\xBF\xBD"));
 }
 
@@ -329,7 +331,7 @@ TEST_F(WebTest, PipelinedRequestsAreAnsweredInOrderById)
     const std::string ver = ws.next();
     EXPECT_TRUE(ver.starts_with(R"({"id":7,"reply":")")) << ver;
     EXPECT_EQ(ws.next(), reply(-2, "Ok."));
-    EXPECT_EQ(ws.next(), reply(2147483647, ""));  // nobody logged in as pipe
+    EXPECT_EQ(ws.next(), reply(2147483647, "")); // nobody logged in as pipe
     EXPECT_EQ(ws.next(), reply(9, "The command is too long."));
     EXPECT_EQ(ws.next(), ver.substr(0, 6) + "10" + ver.substr(7));
 }
@@ -338,10 +340,14 @@ TEST_F(WebTest, MessagesThatAreNoRequestCloseTheWebSocket)
 {
     server_process server(conf(), port);
     server.start();
-    const std::pair<std::string, int> cases[] = {
-        {"not json", 1007}, {"[1, 2]", 1007}, {R"({"cmd":"ver"})", 1007}, {R"({"id":1.5,"cmd":"ver"})", 1007},
-        {R"({"id":"1","cmd":"ver"})", 1007}, {R"({"id":2147483648,"cmd":"ver"})", 1007},
-        {R"({"id":1,"cmd":["ver"]})", 1007}, {R"({"id":1})", 1007}};
+    const std::pair<std::string, int> cases[] = {{"not json", 1007},
+                                                 {"[1, 2]", 1007},
+                                                 {R"({"cmd":"ver"})", 1007},
+                                                 {R"({"id":1.5,"cmd":"ver"})", 1007},
+                                                 {R"({"id":"1","cmd":"ver"})", 1007},
+                                                 {R"({"id":2147483648,"cmd":"ver"})", 1007},
+                                                 {R"({"id":1,"cmd":["ver"]})", 1007},
+                                                 {R"({"id":1})", 1007}};
     for (const auto& [message, code] : cases) {
         ws_client ws(web_port);
         ws.send(message);
@@ -363,15 +369,15 @@ TEST_F(WebTest, ForeignOriginsAreRefused)
 {
     server_process server(conf({"web_origins=https://chat.example.org, http://localhost:8080"}), port);
     server.start();
-    for (const std::string& origin : {own_origin(), std::string("https://chat.example.org"),
-                                     std::string("HTTP://localhost:8080"), std::string()}) {
+    for (const std::string& origin :
+         {own_origin(), std::string("https://chat.example.org"), std::string("HTTP://localhost:8080"), std::string()}) {
         ws_client ws(web_port, origin);
         EXPECT_FALSE(ws.error_) << origin;
         EXPECT_EQ(ws.ask(1, "ver").substr(0, 6), R"({"id":)") << origin;
     }
     for (const std::string& origin : {own_origin() + ".evil.example", std::string("http://evil.example"),
-                                     "https://127.0.0.1:" + std::to_string(web_port), std::string("null"),
-                                     std::string("http://chat.example.org")}) {
+                                      "https://127.0.0.1:" + std::to_string(web_port), std::string("null"),
+                                      std::string("http://chat.example.org")}) {
         ws_client ws(web_port, origin);
         EXPECT_TRUE(ws.error_) << origin;
         EXPECT_EQ(ws.response_.result_int(), 403) << origin;
@@ -396,7 +402,7 @@ TEST_F(WebTest, AWebSocketThatAnswersNoPingIsClosedAndLoggedOut)
 {
     server_process server(conf({"ws_ping=1"}), port);
     server.start();
-    ws_client ws(web_port);  // answers pings only while it reads
+    ws_client ws(web_port); // answers pings only while it reads
     EXPECT_EQ(ws.ask(1, "newuser ann pw"), reply(1, "Ok."));
     const auto closed = count_of(server.log(), "info Closed a connection from");
     EXPECT_EQ(ws.ask(2, "login ann pw"), reply(2, "Ok."));
@@ -426,9 +432,9 @@ TEST_F(WebTest, HttpsServesThePageAndTheWebSocketOverTls)
     int https_port = free_port_other_than(web_port);
     while (https_port == port)
         https_port = free_port_other_than(web_port);
-    server_process server(conf({"https_port=" + std::to_string(https_port), certificates.conf_certificate(),
-                                certificates.conf_key()}),
-                          port);
+    server_process server(
+        conf({"https_port=" + std::to_string(https_port), certificates.conf_certificate(), certificates.conf_key()}),
+        port);
     server.start();
     asio::io_context io;
     asio::ssl::context tls(asio::ssl::context::tls_client);
@@ -469,12 +475,12 @@ TEST_F(WebTest, AnUnfinishedMessageClosesTheWebSocket)
     EXPECT_EQ(ws.ask(1, "newuser ann pw"), reply(1, "Ok."));
     EXPECT_EQ(ws.ask(2, "login ann pw"), reply(2, "Ok."));
     ws.send_part(R"({"id":3,"cmd":"getst)", false);
-    EXPECT_EQ(ws.close_code(), -1);  // the socket closed, no close frame
+    EXPECT_EQ(ws.close_code(), -1); // the socket closed, no close frame
     ASSERT_TRUE(server.wait_for_log("that left a frame unfinished."));
     client again(port);
     std::string answer;
     for (int i = 0; i < 3000 && (answer = again.exec("login ann pw")) != "Ok."; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));  // the logout follows the close
+        std::this_thread::sleep_for(std::chrono::milliseconds(10)); // the logout follows the close
     EXPECT_EQ(answer, "Ok.");
 }
 

@@ -38,8 +38,8 @@ TEST(WorkerPool, AStuckTaskWrittenOffLetsTheNextRunAndJoinStillWaitsForIt)
     EXPECT_EQ(next.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout) << "width 1: it queues";
 
     pool.write_off(ticket);
-    next.wait();  // would wait for ever if the stuck task still counted
-    pool.write_off(ticket);  // twice changes nothing: one stuck task frees one place
+    next.wait();            // would wait for ever if the stuck task still counted
+    pool.write_off(ticket); // twice changes nothing: one stuck task frees one place
 
     std::atomic<bool> joined{false};
     auto joiner = std::async(std::launch::async, [&] {
@@ -60,7 +60,7 @@ TEST(WorkerPool, NeverMoreTasksAtOnceThanTheWidthAndEveryOneRuns)
     worker_pool pool(3);
     std::atomic<int> inside{0}, most{0};
     std::mutex lock;
-    std::vector<int> started;  // guarded by lock
+    std::vector<int> started; // guarded by lock
     for (int i = 0; i < 60; ++i)
         pool.post([&, i] {
             {

@@ -38,8 +38,8 @@ connection::connection(const std::string& connect_string, SQLULEN timeout_second
     // PostgreSQL server's query time-out has it.
     std::string in = with_busy_wait_limit(connect_string, static_cast<long>(timeout_seconds) * 500);
     qs::unique_lock setup(driver_setup_lock());
-    SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(in.data()), SQL_NTS,
-                                    nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+    SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(in.data()), SQL_NTS, nullptr, 0, nullptr,
+                                    SQL_DRIVER_NOPROMPT);
     if (!SQL_SUCCEEDED(rc)) {
         db_error error = diagnostics(SQL_HANDLE_DBC, dbc_, "connecting to the data source");
         SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
@@ -100,8 +100,8 @@ void connection::set_autocommit(bool on)
 {
     in_driver waiting(*this);
     SQLULEN value = on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF;
-    check(SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(value), 0),
-          SQL_HANDLE_DBC, dbc_, "setting autocommit");
+    check(SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(value), 0), SQL_HANDLE_DBC, dbc_,
+          "setting autocommit");
 }
 
 void connection::commit()

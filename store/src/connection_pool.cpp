@@ -123,7 +123,7 @@ void connection_pool::open_slot(std::size_t index)
             s.retry_at = clock::now() + s.backoff;
             s.busy = false;
             s.connecting_since = {};
-            last_failure_ = db_error(e.sqlstate(), e.what());  // its own words: see circuit_breaker::reason
+            last_failure_ = db_error(e.sqlstate(), e.what()); // its own words: see circuit_breaker::reason
         }
         freed_.notify_one();
         if (e.is_unavailable())
@@ -155,7 +155,7 @@ void connection_pool::give_back(std::size_t index, bool broken)
         s.busy = false;
     }
     freed_.notify_one();
-    closing.reset();  // disconnects outside the pool's lock
+    closing.reset(); // disconnects outside the pool's lock
 }
 
 // The error a failed piece of work passes on: a connection found broken is discarded
@@ -165,7 +165,7 @@ db_error connection_pool::failure_of(lease& l, const db_error& e)
     const bool lost = e.is_connection_lost() || l->conn().is_dead();
     if (lost)
         l.discard();
-    if ((e.sqlstate() == "HYT00" || e.sqlstate() == "HYT01") && !l->conn().was_cut())  // a cut one counted already
+    if ((e.sqlstate() == "HYT00" || e.sqlstate() == "HYT01") && !l->conn().was_cut()) // a cut one counted already
         timeouts_.fetch_add(1, std::memory_order_relaxed);
     db_error out = lost && !e.is_connection_lost() ? db_error("08S01", e.what()) : e;
     if (out.is_unavailable())
@@ -179,7 +179,9 @@ void connection_pool::failed(const db_error& why, clock::time_point began)
     if (began < breaker_.closed_at())
         return;
     breaker_.failed(why);
-    { qs::lock_guard guard(keeper_lock_); }  // the prober is waiting or will see it open
+    {
+        qs::lock_guard guard(keeper_lock_);
+    } // the prober is waiting or will see it open
     keeper_wake_.notify_all();
 }
 
@@ -202,7 +204,7 @@ void connection_pool::probe()
                 return;
         }
         breaker_.succeeded();
-    } catch (const db_error&) {  // no connection: still unavailable
+    } catch (const db_error&) { // no connection: still unavailable
     }
 }
 
@@ -282,7 +284,7 @@ void connection_pool::shutdown()
     }
     keeper_wake_.notify_all();
     {
-        qs::lock_guard guard(lock_);  // a probe may be waiting on a server that stopped answering
+        qs::lock_guard guard(lock_); // a probe may be waiting on a server that stopped answering
         clock::time_point since;
         for (auto& s : slots_)
             if (s.busy && s.open && s.open->conn().waiting_since(since))

@@ -26,8 +26,7 @@ bool joins(int fd, int local_port, int peer_port)
 {
     sockaddr_storage local{}, peer{};
     socklen_t local_len = sizeof local, peer_len = sizeof peer;
-    return ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &local_len) == 0 &&
-           port_of(local) == local_port &&
+    return ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &local_len) == 0 && port_of(local) == local_port &&
            ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peer_len) == 0 && port_of(peer) == peer_port;
 }
 

@@ -43,7 +43,7 @@ struct database::queued_append {
     std::size_t limit;
     append_result result = append_result::appended;
     std::exception_ptr error;
-    bool done = false;  // guarded by database::append_lock_
+    bool done = false; // guarded by database::append_lock_
 };
 
 database::append_result database::append_one(pooled_connection& pc, const queued_append& q)
@@ -64,9 +64,8 @@ database::database(pool_options options) : pool_(with_probe(std::move(options)))
 std::optional<database::login_row> database::read_login(const std::string& name)
 {
     return pool_.run([&](pooled_connection& c) -> std::optional<login_row> {
-        auto& s = c.prepared(
-            "SELECT u.username, u.password, u.contacts, m.messages, m.groupmessages, m.custommessages "
-            "FROM userinfo u LEFT JOIN msgpool m ON m.username = u.username WHERE u.username = ?");
+        auto& s = c.prepared("SELECT u.username, u.password, u.contacts, m.messages, m.groupmessages, m.custommessages "
+                             "FROM userinfo u LEFT JOIN msgpool m ON m.username = u.username WHERE u.username = ?");
         s.run({name});
         if (!s.fetch() || s.text(1).empty())
             return std::nullopt;
@@ -104,8 +103,7 @@ std::optional<database::group_lists> database::read_group(const std::string& nam
 
 // The first caller finding nobody committing commits everything queued, its own entry
 // included; the others wait for their batch.
-database::append_result database::append(column c, const std::string& name, const std::string& entry,
-                                          std::size_t limit)
+database::append_result database::append(column c, const std::string& name, const std::string& entry, std::size_t limit)
 {
     queued_append mine{c, name, entry, limit, append_result::appended, nullptr, false};
     qs::unique_lock guard(append_lock_);
@@ -145,7 +143,7 @@ void database::append_batch(const std::vector<queued_append*>& batch)
                 try {
                     pc.conn().rollback();
                     pc.conn().set_autocommit(true);
-                } catch (...) {  // the connection is broken; the pool reopens it
+                } catch (...) { // the connection is broken; the pool reopens it
                 }
                 throw;
             }
@@ -182,20 +180,19 @@ void database::append_unbounded(const std::string& name, const pools& chunks)
                 insert.run({name, chunks[0], chunks[1], chunks[2]});
                 return;
             } catch (const db_error& e) {
-                if (!e.is_constraint_violation() || attempt > 0)  // made meanwhile: update it
+                if (!e.is_constraint_violation() || attempt > 0) // made meanwhile: update it
                     throw;
             }
         }
     });
 }
 
-bool database::replace_if(column c, const std::string& name, const std::string& expected,
-                          const std::string& remaining)
+bool database::replace_if(column c, const std::string& name, const std::string& expected, const std::string& remaining)
 {
     return pool_.run([&](pooled_connection& pc) {
         const std::string col = column_names[c];
-        auto& s = pc.prepared("UPDATE msgpool SET " + col + " = ? WHERE username = ? AND COALESCE(" + col +
-                              ", '') = ?");
+        auto& s =
+            pc.prepared("UPDATE msgpool SET " + col + " = ? WHERE username = ? AND COALESCE(" + col + ", '') = ?");
         s.run({remaining, name, expected});
         return s.row_count() > 0;
     });

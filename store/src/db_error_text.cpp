@@ -15,7 +15,8 @@ std::string db_error_text(const db_error& e)
 
 std::string one_line(std::string text)
 {
-    std::replace_if(text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
     text.erase(text.find_last_not_of(' ') + 1);
     return text;
 }

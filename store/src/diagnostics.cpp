@@ -39,7 +39,8 @@ db_error diagnostics(SQLSMALLINT handle_type, SQLHANDLE handle, const char* what
         if (!SQL_SUCCEEDED(rc))
             break;
         if (first_state.empty())
-            first_state = normalised_state(reinterpret_cast<const char*>(state), reinterpret_cast<const char*>(text), native);
+            first_state =
+                normalised_state(reinterpret_cast<const char*>(state), reinterpret_cast<const char*>(text), native);
         messages += (i == 1 ? ": " : "; ");
         messages += reinterpret_cast<const char*>(text);
     }

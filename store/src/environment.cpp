@@ -27,7 +27,7 @@ SQLHENV make_environment()
 
 SQLHENV environment()
 {
-    static const SQLHENV env = make_environment();  // thread-safe initialisation
+    static const SQLHENV env = make_environment(); // thread-safe initialisation
     return env;
 }
 

@@ -12,7 +12,7 @@ constexpr int default_limit = 255;
 constexpr int default_limit = 2048;
 #endif
 
-std::atomic<int> limit{default_limit};  // set once at start by the program, read by any thread
+std::atomic<int> limit{default_limit}; // set once at start by the program, read by any thread
 
 } // namespace
 

@@ -25,7 +25,7 @@ void add_user_rows(odbc::connection& conn, const std::string& name, const std::s
         try {
             conn.rollback();
             conn.set_autocommit(true);
-        } catch (...) {  // the failure that made it roll back is the one to report
+        } catch (...) { // the failure that made it roll back is the one to report
         }
         throw;
     }

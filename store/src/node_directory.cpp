@@ -18,8 +18,12 @@ bool node_directory::register_node(const std::string& node, std::chrono::seconds
     return pool_.run([&](pooled_connection& c) {
         auto& s = c.prepared(
             "WITH stale AS (DELETE FROM sessions WHERE node = ? AND NOT EXISTS "
-            "(SELECT 1 FROM nodes WHERE name = ? AND " + live + ")) "
-            "INSERT INTO nodes (name, lease_until, started) VALUES (?, " + lease_end + ", now()) "
+            "(SELECT 1 FROM nodes WHERE name = ? AND " +
+            live +
+            ")) "
+            "INSERT INTO nodes (name, lease_until, started) VALUES (?, " +
+            lease_end +
+            ", now()) "
             "ON CONFLICT (name) DO UPDATE SET lease_until = EXCLUDED.lease_until, started = EXCLUDED.started "
             "WHERE nodes.lease_until <= now() RETURNING name");
         s.run({node, node, node, std::to_string(lease.count())});
@@ -51,14 +55,18 @@ void node_directory::release_node(const std::string& node)
 bool node_directory::claim(const std::string& user, const std::string& node, const std::string& status)
 {
     return pool_.run([&](pooled_connection& c) {
-        auto& s = c.prepared(
-            "INSERT INTO sessions (username, node, since, status) "
-            "SELECT ?, name, now(), ? FROM nodes WHERE name = ? AND " + live + " "
-            "ON CONFLICT (username) DO UPDATE SET node = EXCLUDED.node, status = EXCLUDED.status, "
-            "since = CASE WHEN sessions.node = EXCLUDED.node THEN sessions.since ELSE EXCLUDED.since END "
-            "WHERE sessions.node = EXCLUDED.node OR NOT EXISTS "
-            "(SELECT 1 FROM nodes h WHERE h.name = sessions.node AND h." + live + ") "
-            "RETURNING node");
+        auto& s =
+            c.prepared("INSERT INTO sessions (username, node, since, status) "
+                       "SELECT ?, name, now(), ? FROM nodes WHERE name = ? AND " +
+                       live +
+                       " "
+                       "ON CONFLICT (username) DO UPDATE SET node = EXCLUDED.node, status = EXCLUDED.status, "
+                       "since = CASE WHEN sessions.node = EXCLUDED.node THEN sessions.since ELSE EXCLUDED.since END "
+                       "WHERE sessions.node = EXCLUDED.node OR NOT EXISTS "
+                       "(SELECT 1 FROM nodes h WHERE h.name = sessions.node AND h." +
+                       live +
+                       ") "
+                       "RETURNING node");
         s.run({user, status, node});
         return s.fetch();
     });
@@ -76,7 +84,8 @@ std::optional<std::string> node_directory::holder(const std::string& user)
 {
     return pool_.run([&](pooled_connection& c) -> std::optional<std::string> {
         auto& s = c.prepared("SELECT s.node FROM sessions s JOIN nodes n ON n.name = s.node "
-                             "WHERE s.username = ? AND n." + live);
+                             "WHERE s.username = ? AND n." +
+                             live);
         s.run({user});
         if (!s.fetch())
             return std::nullopt;
@@ -96,7 +105,8 @@ std::optional<std::string> node_directory::status_of(const std::string& user)
 {
     return pool_.run([&](pooled_connection& c) -> std::optional<std::string> {
         auto& s = c.prepared("SELECT s.status FROM sessions s JOIN nodes n ON n.name = s.node "
-                             "WHERE s.username = ? AND n." + live);
+                             "WHERE s.username = ? AND n." +
+                             live);
         s.run({user});
         if (!s.fetch())
             return std::nullopt;
@@ -107,12 +117,12 @@ std::optional<std::string> node_directory::status_of(const std::string& user)
 std::vector<node_directory::stored_pools> node_directory::stored_of(const std::string& node)
 {
     return pool_.run([&](pooled_connection& c) {
-        auto& s = c.prepared(
-            "SELECT m.username, octet_length(COALESCE(m.messages, '')), "
-            "octet_length(COALESCE(m.groupmessages, '')), octet_length(COALESCE(m.custommessages, '')) "
-            "FROM msgpool m JOIN sessions s ON s.username = m.username WHERE s.node = ? AND "
-            "(COALESCE(m.messages, '') <> '' OR COALESCE(m.groupmessages, '') <> '' OR "
-            "COALESCE(m.custommessages, '') <> '')");
+        auto& s =
+            c.prepared("SELECT m.username, octet_length(COALESCE(m.messages, '')), "
+                       "octet_length(COALESCE(m.groupmessages, '')), octet_length(COALESCE(m.custommessages, '')) "
+                       "FROM msgpool m JOIN sessions s ON s.username = m.username WHERE s.node = ? AND "
+                       "(COALESCE(m.messages, '') <> '' OR COALESCE(m.groupmessages, '') <> '' OR "
+                       "COALESCE(m.custommessages, '') <> '')");
         s.run({node});
         std::vector<stored_pools> found;
         while (s.fetch()) {

@@ -231,8 +231,7 @@ void recordset::write_changes()
     auto& row = rows_[static_cast<std::size_t>(current_)];
     params.push_back(row[0]);
     odbc::statement stmt(conn());
-    stmt.execute("UPDATE " + GetDefaultSQL() + " SET " + join(sets, ", ") + " WHERE " + b[0].column + " = ?",
-                 params);
+    stmt.execute("UPDATE " + GetDefaultSQL() + " SET " + join(sets, ", ") + " WHERE " + b[0].column + " = ?", params);
     if (stmt.row_count() == 0)
         throw db_error("QS001", "the row to update no longer exists");
     for (std::size_t i = 0; i < b.size(); ++i)
@@ -262,8 +261,7 @@ void recordset::remove()
         throw misuse("remove without a current row");
     auto at = rows_.begin() + current_;
     odbc::statement stmt(conn());
-    stmt.execute("DELETE FROM " + GetDefaultSQL() + " WHERE " + std::string(bindings()[0].column) + " = ?",
-                 {(*at)[0]});
+    stmt.execute("DELETE FROM " + GetDefaultSQL() + " WHERE " + std::string(bindings()[0].column) + " = ?", {(*at)[0]});
     rows_.erase(at);
     mode_ = mode::none;
     load_current();

@@ -8,7 +8,7 @@ namespace qs::odbc {
 
 namespace {
 
-constexpr SQLULEN long_text = 4000;  // longer parameters go as SQL_LONGVARCHAR
+constexpr SQLULEN long_text = 4000; // longer parameters go as SQL_LONGVARCHAR
 
 } // namespace
 
@@ -43,7 +43,7 @@ void statement::bind(const std::vector<std::string>& params, std::vector<SQLLEN>
 void statement::finish(SQLRETURN rc)
 {
     conn_.statement_ran();
-    if (rc != SQL_NO_DATA)  // a searched UPDATE or DELETE that touched no row
+    if (rc != SQL_NO_DATA) // a searched UPDATE or DELETE that touched no row
         check(rc, SQL_HANDLE_STMT, stmt_, "running a statement");
 }
 
@@ -85,7 +85,8 @@ std::string statement::text(int column)
     char chunk[4096];
     for (;;) {
         SQLLEN indicator = 0;
-        SQLRETURN rc = SQLGetData(stmt_, static_cast<SQLUSMALLINT>(column), SQL_C_CHAR, chunk, sizeof chunk, &indicator);
+        SQLRETURN rc =
+            SQLGetData(stmt_, static_cast<SQLUSMALLINT>(column), SQL_C_CHAR, chunk, sizeof chunk, &indicator);
         if (rc == SQL_NO_DATA)
             break;
         check(rc, SQL_HANDLE_STMT, stmt_, "reading a column");

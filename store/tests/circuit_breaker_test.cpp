@@ -36,7 +36,7 @@ TEST(CircuitBreaker, ChangesFromManyThreadsAreHeardInOrderOutsideTheLock)
 {
     circuit_breaker breaker;
     std::mutex lock;
-    std::vector<bool> heard;  // guarded by lock
+    std::vector<bool> heard; // guarded by lock
     breaker.on_change([&](bool available, const db_error&) {
         (void)breaker.available();
         (void)breaker.refusal();

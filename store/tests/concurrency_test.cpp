@@ -20,7 +20,7 @@ TEST_F(ConcurrencyTest, SixteenWritersOfDifferentRowsLoseNothing)
     constexpr int rows_each = 12;
     std::atomic<int> failures{0};
     std::string first_error;
-    std::mutex error_lock;  // guards first_error
+    std::mutex error_lock; // guards first_error
     auto writer = [&](int t) {
         for (int r = 0; r < rows_each; ++r) {
             const std::string name = "w" + std::to_string(t) + "_" + std::to_string(r);

@@ -15,9 +15,10 @@ TEST(DbErrorTextTest, LineBreaksBecomeSpacesAndTrailingSpacesGo)
 
 TEST(DbErrorTextTest, TheSqlstateLeadsTheDriversMessageOnOneLine)
 {
-    test_database::get();  // the data source exists: no file is missing
+    test_database::get(); // the data source exists: no file is missing
     EXPECT_EQ(missing_database_file(), "");
-    EXPECT_EQ(db_error_text(db_error("42S02", "[driver] no such table: x\n")), "SQLSTATE 42S02: [driver] no such table: x");
+    EXPECT_EQ(db_error_text(db_error("42S02", "[driver] no such table: x\n")),
+              "SQLSTATE 42S02: [driver] no such table: x");
 }
 
 } // namespace

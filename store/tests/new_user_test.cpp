@@ -31,7 +31,7 @@ TEST_F(NewUserTest, ARefusedRowUndoesTheOtherAndAutocommitIsBackOn)
     }
     EXPECT_EQ(db.scalar("SELECT count(*) FROM userinfo"), "0");
 
-    user_info u(&conn);  // kept without a commit
+    user_info u(&conn); // kept without a commit
     u.open_to_add();
     u.add_new();
     u.set_username("carl");

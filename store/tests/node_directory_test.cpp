@@ -97,7 +97,7 @@ TEST_F(NodeDirectoryTest, ARegistrationForgetsTheSessionsOfAnEarlierRunOfTheName
 {
     ASSERT_TRUE(nodes.register_node("n1", 30s));
     ASSERT_TRUE(nodes.claim("ann", "n1"));
-    lapse("n1");  // it crashed: nobody released anything
+    lapse("n1"); // it crashed: nobody released anything
     ASSERT_TRUE(nodes.register_node("n1", 30s));
     EXPECT_EQ(nodes.holder("ann"), std::nullopt);
     EXPECT_EQ(db.scalar("SELECT count(*) FROM sessions"), "0");

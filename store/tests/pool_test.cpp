@@ -133,7 +133,7 @@ TEST_F(ConnectionPoolTest, ConcurrentAppendsKeepTheBoundAndLoseNothingAccepted)
     database d(options_of(4));
     constexpr std::size_t limit = 400;
     std::mutex lock;
-    std::vector<std::string> accepted;  // guarded by lock
+    std::vector<std::string> accepted; // guarded by lock
     std::atomic<int> full{0};
     auto sender = [&](int t) {
         for (int i = 0; i < 20; ++i) {
@@ -203,7 +203,7 @@ public:
     }
 
 private:
-    std::mutex lock_;  // guards changes_
+    std::mutex lock_; // guards changes_
     std::vector<bool> changes_;
 };
 
@@ -228,7 +228,7 @@ TEST_F(ConnectionPoolTest, ALockedDatabaseOpensTheBreakerUntilAProbeFindsTheLock
     EXPECT_FALSE(d.pool().available());
     db_error refused("", "");
     try {
-        d.read_login("bob");  // would read: the breaker refuses before any statement
+        d.read_login("bob"); // would read: the breaker refuses before any statement
     } catch (const db_error& e) {
         refused = e;
     }

@@ -22,7 +22,7 @@ namespace qs::test {
 
 namespace {
 
-constexpr int minute_ms = 60'000;  // bounds only a hang: every wait is for an event
+constexpr int minute_ms = 60'000; // bounds only a hang: every wait is for an event
 
 std::vector<std::string> environment_with(const std::vector<std::string>& extra)
 {
@@ -71,7 +71,8 @@ bool readable(int fd)
 // The exit status, or -1 (after killing it) when the child still runs after a minute.
 int wait_for_end(pid_t pid)
 {
-    const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));  // glibc 2.36 declares pidfd_open without C linkage
+    const int fd =
+        static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); // glibc 2.36 declares pidfd_open without C linkage
     const bool in_time = fd >= 0 && readable(fd);
     if (fd >= 0)
         ::close(fd);
@@ -140,7 +141,8 @@ program_result run_program(const std::string& program, const std::vector<std::st
     ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     std::vector<std::string> argv = command(program, args), envp = environment_with(env);
     pid_t pid = 0;
-    const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, pointers(argv).data(), pointers(envp).data());
+    const int rc =
+        ::posix_spawn(&pid, program.c_str(), &actions, nullptr, pointers(argv).data(), pointers(envp).data());
     ::posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
         throw std::runtime_error("cannot start " + program + ": " + std::strerror(rc));

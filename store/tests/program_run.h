@@ -7,8 +7,8 @@
 namespace qs::test {
 
 struct program_result {
-    int status = -1;  // the exit status; -1 when it did not end by itself within a minute
-    std::string out;  // on a terminal: everything shown there, with "\n" line ends
+    int status = -1; // the exit status; -1 when it did not end by itself within a minute
+    std::string out; // on a terminal: everything shown there, with "\n" line ends
     std::string err;
 };
 

@@ -89,8 +89,8 @@ TEST_F(RecordTest, UpdateWritesOnlyTheColumnsChangedSinceEdit)
     first.set_nickname("Bobby");
     second.set_email("bob@example.org");
     first.update();
-    second.update();  // must not put back the nickname it read before
-    idle.update();    // nothing changed: writes nothing
+    second.update(); // must not put back the nickname it read before
+    idle.update();   // nothing changed: writes nothing
     EXPECT_EQ(db.scalar("SELECT nickname || ' ' || email || ' ' || password FROM userinfo"),
               "Bobby bob@example.org pw");
     EXPECT_STREQ(second.get_email(), "bob@example.org");
@@ -149,7 +149,7 @@ TEST_F(RecordTest, WritesLongerThanTheColumnLimitAreRefusedAndNothingIsCut)
         u.set_details(big);
         u.update();
     }
-    store_codes::set_max_field_len(16);  // a lower limit never cuts what is stored
+    store_codes::set_max_field_len(16); // a lower limit never cuts what is stored
     user_info u;
     u.find_user("carl");
     u.open();
@@ -236,10 +236,11 @@ TEST_F(RecordTest, DestroyingAnOpenRecordFreesItsConnection)
         u.find_user("eve");
         u.open();
     }
-    if (db.is_postgresql()) {  // the server lets a closed backend go a moment later
+    if (db.is_postgresql()) { // the server lets a closed backend go a moment later
         std::string open;
         for (int i = 0; i < 100 && (open = db.scalar("SELECT count(*) FROM pg_stat_activity "
-                                                     "WHERE datname = current_database()")) != "1"; ++i)
+                                                     "WHERE datname = current_database()")) != "1";
+             ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         EXPECT_EQ(open, "1") << "only the query's own connection";
     }

@@ -101,7 +101,8 @@ public:
     std::string odbc_ini() const
     {
         return "[Quillspeak Database]\nDriver = PostgreSQL ANSI\nServername = 127.0.0.1\nPort = " +
-               std::to_string(port_) + "\nDatabase = " + name_ + "\nUsername = postgres\nConnSettings = SET client_encoding TO 'SQL_ASCII'\n";
+               std::to_string(port_) + "\nDatabase = " + name_ +
+               "\nUsername = postgres\nConnSettings = SET client_encoding TO 'SQL_ASCII'\n";
     }
 
 private:
@@ -185,7 +186,7 @@ void test_database::reset() const
     for (const auto& sql : schema_statements(is_postgresql() ? "postgresql.sql" : "sqlite.sql"))
         exec(sql);
     if (is_postgresql())
-        for (const char* table : {"sessions", "nodes"})  // sessions refer to nodes
+        for (const char* table : {"sessions", "nodes"}) // sessions refer to nodes
             exec(std::string("DELETE FROM ") + table);
     for (const char* table : {"userinfo", "groupinfo", "msgpool"})
         exec(std::string("DELETE FROM ") + table);

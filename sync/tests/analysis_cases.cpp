@@ -16,9 +16,9 @@ public:
         qs::lock_guard guard(lock_);
         balance_ += n;
     }
-    int read_unlocked() { return balance_; }  // flagged
+    int read_unlocked() { return balance_; } // flagged
     void add_locked(int n) REQUIRES(lock_) { balance_ += n; }
-    void call_without_lock() { add_locked(1); }  // flagged
+    void call_without_lock() { add_locked(1); } // flagged
     void call_with_lock()
     {
         qs::unique_lock guard(lock_);
@@ -28,7 +28,7 @@ public:
     {
         qs::unique_lock guard(lock_);
         guard.unlock();
-        balance_ = 0;  // flagged
+        balance_ = 0; // flagged
     }
     void relock()
     {
@@ -55,7 +55,7 @@ public:
     void lock_twice()
     {
         qs::lock_guard guard(lock_);
-        qs::lock_guard again(lock_);  // flagged
+        qs::lock_guard again(lock_); // flagged
     }
 
     void tick()
@@ -63,11 +63,11 @@ public:
         on_loop();
         ++ticks_;
     }
-    void tick_anywhere() { ++ticks_; }  // flagged
+    void tick_anywhere() { ++ticks_; } // flagged
     void tick_later()
     {
         on_loop();
-        auto later = [this] { ++ticks_; };  // flagged
+        auto later = [this] { ++ticks_; }; // flagged
         later();
     }
     void tick_later_on_loop()

@@ -65,7 +65,7 @@ TEST(UniqueLock, WaitUntilTimesOutHoldingTheMutex)
     shared_count c;
     qs::unique_lock guard(c.lock);
     EXPECT_EQ(guard.wait_until(c.changed, std::chrono::steady_clock::now()), std::cv_status::timeout);
-    c.value = 3;  // held again: the analysis and the mutex agree
+    c.value = 3; // held again: the analysis and the mutex agree
     guard.unlock();
     EXPECT_TRUE(c.lock.try_lock());
     c.lock.unlock();

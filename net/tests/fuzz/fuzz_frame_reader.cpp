@@ -61,10 +61,10 @@ public:
         }
     }
 
-    std::vector<qs::frame> frames;    // handed out, in order
-    bool over_cap = false;            // next() threw: a frame over the cap
-    std::size_t received = 0;         // bytes given to the splitter
-    std::size_t received_before = 0;  // the same before the last receive
+    std::vector<qs::frame> frames;   // handed out, in order
+    bool over_cap = false;           // next() threw: a frame over the cap
+    std::size_t received = 0;        // bytes given to the splitter
+    std::size_t received_before = 0; // the same before the last receive
 
 private:
     std::size_t receive_size(std::size_t i) const
@@ -148,7 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     splitter_run run(plan);
     run.run();
     const auto whole = qs::fuzz::decode_whole(plan.stream, plan.cap);
-    QS_FUZZ_CHECK(same_frames(run.frames, whole.frames));  // none lost, duplicated or changed
+    QS_FUZZ_CHECK(same_frames(run.frames, whole.frames)); // none lost, duplicated or changed
     check_reencoding(plan, run.frames);
     check_over_cap(run, whole, plan);
     return 0;

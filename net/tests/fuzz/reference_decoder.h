@@ -15,7 +15,7 @@ namespace qs::fuzz {
 // A whole stream read by the protocol's rules, frame after frame, with no buffering.
 struct decoded_stream {
     std::vector<frame> frames;
-    std::size_t consumed = 0;  // bytes of the whole frames
+    std::size_t consumed = 0; // bytes of the whole frames
     // Bytes of the stream that show the frame after them to be longer than the cap:
     // cap bytes of it have come and none of its text's was a NUL.
     std::optional<std::size_t> over_cap_at;

@@ -25,15 +25,17 @@ namespace qs {
 client_connection::client_connection(connection_stream stream, transport kind, asio::io_context& loop,
                                      server_state& state, worker_pool& workers, asio::thread_pool& hashing,
                                      const limits& limits, std::function<void(client_connection*)> closed)
-    : counted_(kind), stream_(std::move(stream)), loop_(loop.get_executor()), direct_fd_(stream_.plain_descriptor()), workers_(workers),
-      hashing_(hashing), limits_(limits), closed_callback_(std::move(closed)), interpreter_(state), frames_(max_frame_size)
+    : counted_(kind), stream_(std::move(stream)), loop_(loop.get_executor()), direct_fd_(stream_.plain_descriptor()),
+      workers_(workers), hashing_(hashing), limits_(limits), closed_callback_(std::move(closed)), interpreter_(state),
+      frames_(max_frame_size)
 {
     interpreter_.set_peer(stream_.peer_address());
 }
 
 void client_connection::start()
 {
-    asio::co_spawn(loop_, [self = shared_from_this()] { return self->read_loop(); }, asio::detached);
+    asio::co_spawn(
+        loop_, [self = shared_from_this()] { return self->read_loop(); }, asio::detached);
 }
 
 void client_connection::shutdown()
@@ -63,8 +65,9 @@ asio::awaitable<void> client_connection::read_loop()
         if (const auto ec = co_await stream_.handshake(limits_.unfinished_frame)) {
             const std::string kind = stream_.handshake_kind();
             const std::string closed = "Closed a connection " + interpreter_.who();
-            log_warning(ec == asio::error::timed_out ? closed + " that did not finish its " + kind + " handshake."
-                                                     : closed + " whose " + kind + " handshake failed: " + ec.message());
+            log_warning(ec == asio::error::timed_out
+                            ? closed + " that did not finish its " + kind + " handshake."
+                            : closed + " whose " + kind + " handshake failed: " + ec.message());
             throw system_error(ec);
         }
         for (;;) {
@@ -77,7 +80,7 @@ asio::awaitable<void> client_connection::read_loop()
             co_await stream_.read_into(frames_);
             accept_bytes();
         }
-    } catch (...) {  // a reset, a failed handshake, a frame over the cap, or shutdown
+    } catch (...) { // a reset, a failed handshake, a frame over the cap, or shutdown
     }
     read_done_ = true;
     unfinished_frame_.cancel();
@@ -136,7 +139,7 @@ void client_connection::pump()
         if (!r.too_long && !r.args.empty() && r.args[0] == "select")
             park(r);
         else if (r.too_long || !interpreter_.needs_database(r.args))
-            answer(r);  // on the event loop, unless it turns out to need a wait
+            answer(r); // on the event loop, unless it turns out to need a wait
         else
             run_on_worker(std::move(r));
     }
@@ -152,7 +155,7 @@ bool client_connection::hold_front()
     assert_on_loop();
     request& r = queue_.front();
     if (stragglers_ > 0 && !r.too_long && command_interpreter::may_hash(r.args))
-        return true;  // it runs alone: straggler_done() goes on
+        return true; // it runs alone: straggler_done() goes on
     if (r.waited || r.too_long)
         return false;
     r.waited = true;
@@ -194,7 +197,7 @@ void client_connection::answer(request& r)
             if (result.size() > server_state::reply_limit())
                 throw std::length_error("reply longer than one frame");
         }
-    } catch (const would_block&) {  // nothing changed: it runs where it may wait
+    } catch (const would_block&) { // nothing changed: it runs where it may wait
         run_on_worker(std::move(r));
         return;
     } catch (...) {
@@ -264,7 +267,7 @@ void client_connection::post_awaited()
 void client_connection::work_on(const std::shared_ptr<on_worker>& w)
 {
     if (w->job.begin())
-        step(w);  // else it was answered at its deadline: it never runs
+        step(w); // else it was answered at its deadline: it never runs
 }
 
 // On a worker: the command runs until it stops for its password work, or to its end.
@@ -351,7 +354,7 @@ void client_connection::expire(std::shared_ptr<on_worker> w)
     assert_on_loop();
     const auto was = w->job.abandon();
     if (was == worker_job::phase::finished)
-        return;  // its answer is on the way
+        return; // its answer is on the way
     const bool still_runs = was == worker_job::phase::running;
     if (still_runs) {
         ++stragglers_;
@@ -379,7 +382,7 @@ std::string client_connection::reply_unrun(const request& r, bool still_runs)
                 state.end_session(left);
             } catch (...) {
                 log_error("Could not store the pending messages of " + left->name + " (" +
-                         reason_of(std::current_exception()) + "); they wait for the next login.");
+                          reason_of(std::current_exception()) + "); they wait for the next login.");
             }
         });
     }
@@ -414,8 +417,8 @@ void client_connection::park(const request& r)
     }
     ++parked_;
     interpreter_.state().waiters().park(
-        target, r.args[1], [self = shared_from_this(), cid = r.raw.cid, text = r.raw.text](std::string reply,
-                                                                                             hand_out given) {
+        target, r.args[1],
+        [self = shared_from_this(), cid = r.raw.cid, text = r.raw.text](std::string reply, hand_out given) {
             --self->parked_;
             self->reply(cid, reply, text, std::move(given), false);
         });
@@ -446,7 +449,7 @@ void client_connection::reply_when_safe(std::int32_t cid, const std::string& com
     {
         qs::lock_guard guard(write_lock_);
         held_.push_back({cid, command, std::string(), {}, false});
-        slot = &held_.back();  // stays put until it leaves
+        slot = &held_.back(); // stays put until it leaves
     }
     // A send may settle after the connection, and the network, are gone (at stop): then
     // nobody hears.
@@ -533,7 +536,7 @@ void client_connection::release_settled()
 void client_connection::emit(std::int32_t cid, const std::string& text, const std::string& command, hand_out given,
                              emitted& out)
 {
-    if (closed_ || ending_) {  // nobody to answer
+    if (closed_ || ending_) { // nobody to answer
         if (!given.empty())
             returned_.push_back(std::move(given));
         out.unanswered.push_back({cid, command, text, {}, true});
@@ -551,7 +554,7 @@ void client_connection::emit(std::int32_t cid, const std::string& text, const st
 // is idle, else join the loop's next write.
 void client_connection::emit_bytes(std::string& bytes, std::vector<hand_out>& given, emitted& out)
 {
-    if (send_directly(bytes)) {  // it left whole
+    if (send_directly(bytes)) { // it left whole
         for (auto& g : given)
             out.sent.push_back(std::move(g));
         return;
@@ -565,7 +568,7 @@ void client_connection::emit_bytes(std::string& bytes, std::vector<hand_out>& gi
     }
     if (write_in_flight_ || flush_scheduled_)
         return;
-    flush_scheduled_ = true;  // after what runs now: replies made meanwhile join this write
+    flush_scheduled_ = true; // after what runs now: replies made meanwhile join this write
     out.flush = true;
 }
 
@@ -573,12 +576,12 @@ void client_connection::emit_bytes(std::string& bytes, std::vector<hand_out>& gi
 void client_connection::after_emit(emitted& out)
 {
     for (const auto& u : out.unanswered) {
-        if (is_select(u.command))  // released as its own connection ended; what it took is put back
+        if (is_select(u.command)) // released as its own connection ended; what it took is put back
             log_line(log_level::debug, "Released a select of a connection that ended.");
         else
             log_error_block(u.cid, u.command, u.text);
     }
-    if (out.late_return)  // the end is over: nothing else will put it back
+    if (out.late_return) // the end is over: nothing else will put it back
         workers_.post([self = shared_from_this()] { self->put_back_returned(); });
     if (out.too_much)
         asio::dispatch(loop_, [self = shared_from_this()] {
@@ -692,14 +695,14 @@ void client_connection::finish_if_done()
         qs::lock_guard guard(write_lock_);
         if (ending_ || write_in_flight_ || flush_scheduled_ || (!closed_ && (!queue_.empty() || !unsent_.empty())))
             return;
-        if (!closed_ && !stopping_ && !held_.empty()) {  // a send has not settled: its reply comes first
+        if (!closed_ && !stopping_ && !held_.empty()) { // a send has not settled: its reply comes first
             end_waits_ = true;
             return;
         }
         ending_ = true;
         returned = !returned_.empty();
     }
-    if (interpreter_.logged_in() || returned)  // storing the pools may wait on the database
+    if (interpreter_.logged_in() || returned) // storing the pools may wait on the database
         workers_.post([self = shared_from_this()] { self->end_then_close(); });
     else
         end_then_close();
@@ -708,15 +711,15 @@ void client_connection::finish_if_done()
 // On a worker when there is anything to put back or store.
 void client_connection::end_then_close()
 {
-    std::string who = interpreter_.who();  // before the logout
+    std::string who = interpreter_.who(); // before the logout
     put_back_returned();
     interpreter_.end();
     asio::post(loop_, [self = shared_from_this(), who = std::move(who)] {
         self->assert_on_loop();
         self->close_socket();
-        self->worker_deadline_.cancel();  // nothing is awaited: it ends, and the loop may run out of work
+        self->worker_deadline_.cancel(); // nothing is awaited: it ends, and the loop may run out of work
         self->counted_.release();
-        self->closed_callback_(self.get());  // gone from the counts before the log says so
+        self->closed_callback_(self.get()); // gone from the counts before the log says so
         log_line("Closed a connection " + who + ".");
     });
 }

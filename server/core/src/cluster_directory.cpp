@@ -43,16 +43,13 @@ struct cluster_directory::outbox {
 
     bool publish(std::string subject, std::string data)
     {
-        qs::lock_guard guard(lock);  // publish() only queues
+        qs::lock_guard guard(lock); // publish() only queues
         return bus != nullptr && bus->publish(std::move(subject), std::move(data));
     }
 };
 
 cluster_directory::cluster_directory(server_state& state, cluster_node& node, std::chrono::milliseconds answer_limit)
-    : state_(state),
-      node_(node),
-      local_(state.sessions()),
-      answer_limit_(answer_limit),
+    : state_(state), node_(node), local_(state.sessions()), answer_limit_(answer_limit),
       outbox_(std::make_shared<outbox>())
 {
     {
@@ -101,9 +98,9 @@ void cluster_directory::stop_intake()
         open_ = false;
         lanes.swap(lanes_);
     }
-    node_.bus().stop_pulling();  // the delivery or settlement under way ends first
+    node_.bus().stop_pulling(); // the delivery or settlement under way ends first
     for (auto& lane : lanes)
-        lane.reset();  // the task under way ends first
+        lane.reset(); // the task under way ends first
 }
 
 void cluster_directory::detach()
@@ -113,7 +110,7 @@ void cluster_directory::detach()
         qs::lock_guard guard(lock_);
         ticks.swap(ticks_);
     }
-    ticks.reset();  // the sweep under way ends first; it queues no other
+    ticks.reset(); // the sweep under way ends first; it queues no other
     qs::lock_guard guard(outbox_->lock);
     outbox_->bus = nullptr;
 }
@@ -143,9 +140,9 @@ session_handle cluster_directory::claim(const std::string& name, const database:
 void cluster_directory::release(const session_handle& handle)
 {
     local_.release(handle);
-    if (state_.find_session(handle->name))  // a newer session of the user keeps the claim
+    if (state_.find_session(handle->name)) // a newer session of the user keeps the claim
         return;
-    if (on_event_loop()) {  // not expected (waits() keeps logouts off the loops): the sweep releases it
+    if (on_event_loop()) { // not expected (waits() keeps logouts off the loops): the sweep releases it
         qs::lock_guard guard(lock_);
         unreleased_.push_back(handle->name);
         return;
@@ -153,7 +150,8 @@ void cluster_directory::release(const session_handle& handle)
     try {
         node_.directory().release(handle->name, node_.name());
     } catch (const std::exception& e) {
-        log_warning("Could not record that " + handle->name + " logged out (" + e.what() + "); tried again each second.");
+        log_warning("Could not record that " + handle->name + " logged out (" + e.what() +
+                    "); tried again each second.");
         qs::lock_guard guard(lock_);
         unreleased_.push_back(handle->name);
     }
@@ -196,7 +194,7 @@ bool cluster_directory::route(pool_kind kind, const std::string& receiver, const
                               const ack_handle& ack)
 {
     if (!node_.bus().connected())
-        return false;  // stored: the holder's sweep takes it
+        return false; // stored: the holder's sweep takes it
     auto holder = cached_holder(receiver);
     if (!holder)
         holder = shared([&] { return node_.directory().holder(receiver); });
@@ -209,15 +207,16 @@ bool cluster_directory::route(pool_kind kind, const std::string& receiver, const
         id = ++last_id_;
         waiting_.emplace(id, waiting{ack, *holder, kind, receiver, entry, clock::now() + answer_limit_});
     }
-    if (outbox_->publish(wire::deliver_subject(*holder, wire::lane_of(receiver, lane_count)),
-                         wire::encode_delivery(id, node_.name(), static_cast<int>(kind), receiver, entry, ack != nullptr)))
+    if (outbox_->publish(
+            wire::deliver_subject(*holder, wire::lane_of(receiver, lane_count)),
+            wire::encode_delivery(id, node_.name(), static_cast<int>(kind), receiver, entry, ack != nullptr)))
         return true;
     if (ack) {
         {
             qs::lock_guard guard(lock_);
             waiting_.erase(id);
         }
-        ack->confirm();  // undoes the attach: the caller stores the entry
+        ack->confirm(); // undoes the attach: the caller stores the entry
     }
     return false;
 }
@@ -232,7 +231,7 @@ void cluster_directory::on_delivery(const std::string& data)
         return;
     }
     auto ack = d->answer ? std::make_shared<delivery_ack>(-1) : nullptr;
-    int refusal = -2;  // none
+    int refusal = -2; // none
     try {
         state_.deliver_here(static_cast<pool_kind>(d->kind), d->receiver, d->entry, ack);
     } catch (const qsexcpt& e) {
@@ -240,7 +239,7 @@ void cluster_directory::on_delivery(const std::string& data)
     } catch (...) {
         refusal = -1;
         log_error("Could not deliver an entry from node " + d->from + " to " + d->receiver + " (" +
-                 reason_of(std::current_exception()) + ").");
+                  reason_of(std::current_exception()) + ").");
     }
     if (!ack)
         return;
@@ -268,7 +267,7 @@ void cluster_directory::on_settlements(const std::vector<std::string>& batch)
                 continue;
             auto it = waiting_.find(s->id);
             if (it == waiting_.end())
-                continue;  // stored here already: its wait was over
+                continue; // stored here already: its wait was over
             settled.emplace_back(*s, std::move(it->second));
             waiting_.erase(it);
         }
@@ -277,7 +276,7 @@ void cluster_directory::on_settlements(const std::vector<std::string>& batch)
     for (auto& [s, w] : settled) {
         if (s.safe)
             w.ack->confirm();
-        else if (s.refusal < 0 || w.kind == pool_kind::group)  // a group send says "not delivered to all"
+        else if (s.refusal < 0 || w.kind == pool_kind::group) // a group send says "not delivered to all"
             w.ack->withdraw();
         else
             w.ack->refuse(s.refusal);

@@ -59,14 +59,14 @@ public:
     bool routes_at_once(const std::string& receiver) override;
     void status_changed(const std::string& name, const std::string& status, const std::string& contacts) override;
 
-    static constexpr std::size_t lane_count = 2;  // delivery subjects, by receiver
+    static constexpr std::size_t lane_count = 2; // delivery subjects, by receiver
     static constexpr std::chrono::seconds sweep_every{1};
 
 private:
-    struct outbox;  // the bus while the node publishes; shared with settlements
+    struct outbox; // the bus while the node publishes; shared with settlements
     struct waiting {
         ack_handle ack;
-        std::string node;  // the holder it went to
+        std::string node; // the holder it went to
         pool_kind kind;
         std::string receiver;
         std::string entry;
@@ -94,8 +94,8 @@ private:
     qs::mutex lock_;
     std::uint64_t last_id_ GUARDED_BY(lock_) = 0;
     std::unordered_map<std::uint64_t, waiting> waiting_ GUARDED_BY(lock_);
-    std::vector<std::string> unreleased_ GUARDED_BY(lock_);  // releases the database refused, to retry
-    bool sweep_failed_ GUARDED_BY(lock_) = false;  // said once per failing streak
+    std::vector<std::string> unreleased_ GUARDED_BY(lock_); // releases the database refused, to retry
+    bool sweep_failed_ GUARDED_BY(lock_) = false;           // said once per failing streak
 
     // Where the users of other nodes are, as their status changes said: routes without
     // asking the database. A stale entry costs nothing but time: the node it names
@@ -110,7 +110,7 @@ private:
     std::array<std::unique_ptr<timed_tasks>, 2> lanes_ GUARDED_BY(intake_lock_);
     static constexpr std::size_t intake_lane = 0;
     static constexpr std::size_t status_lane = 1;
-    std::unique_ptr<timed_tasks> ticks_ GUARDED_BY(lock_);  // the sweep, which queues its next run; ended by detach
+    std::unique_ptr<timed_tasks> ticks_ GUARDED_BY(lock_); // the sweep, which queues its next run; ended by detach
 };
 
 } // namespace qs

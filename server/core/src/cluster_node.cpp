@@ -67,7 +67,7 @@ bool cluster_node::start(std::string& why)
     }
     if (!bus_->connected())
         log_warning("The cluster bus (" + joined(options_.urls) + ") does not answer yet; node " + options_.name +
-                 " joins it when it does.");
+                    " joins it when it does.");
     return true;
 }
 
@@ -108,8 +108,8 @@ void cluster_node::renew()
         renewal_failed_ = false;
     } catch (const db_error& e) {
         if (!renewal_failed_)
-            log_warning("Could not renew the lease of node " + options_.name + " (SQLSTATE " + e.sqlstate() + "): " +
-                     e.what());
+            log_warning("Could not renew the lease of node " + options_.name + " (SQLSTATE " + e.sqlstate() +
+                        "): " + e.what());
         renewal_failed_ = true;
     }
     renew_later();
@@ -146,7 +146,7 @@ void cluster_node::release()
         directory_.release_node(options_.name);
     } catch (const db_error& e) {
         log_warning("Could not release node " + options_.name + " (SQLSTATE " + e.sqlstate() + "): " + e.what() +
-                 "; its lease runs out by itself.");
+                    "; its lease runs out by itself.");
     }
 }
 

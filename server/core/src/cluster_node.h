@@ -29,7 +29,7 @@ public:
         std::vector<std::string> urls;
         std::string name;
         std::chrono::seconds lease{10};
-        pool_options database;  // the node's own connections, to the shared database
+        pool_options database; // the node's own connections, to the shared database
     };
 
     explicit cluster_node(options o);
@@ -50,7 +50,10 @@ public:
     const std::string& name() const { return options_.name; }
 
 private:
-    void assert_on_tasks() const ASSERT_CAPABILITY(on_tasks_) { QS_ASSERT(std::this_thread::get_id() == tasks_thread_); }
+    void assert_on_tasks() const ASSERT_CAPABILITY(on_tasks_)
+    {
+        QS_ASSERT(std::this_thread::get_id() == tasks_thread_);
+    }
     void renew_later();
     void renew() REQUIRES(on_tasks_);
     void reregister() REQUIRES(on_tasks_);
@@ -60,13 +63,13 @@ private:
     const options options_;
     connection_pool pool_;
     node_directory directory_{pool_};
-    [[no_unique_address]] thread_role on_tasks_;  // held by the tasks run by tasks_
-    bool registered_ = false;  // set by start() before it queues any task that reads it
-    std::thread::id tasks_thread_;  // set by tasks_'s first task, read by the later ones
-    bool released_ GUARDED_BY(on_tasks_) = false;  // renewals after the release do nothing
-    bool renewal_failed_ GUARDED_BY(on_tasks_) = false;  // the last renewal failed and said so
-    timed_tasks tasks_;  // renewals, bus status, the release at stop; after what its tasks touch
-    std::unique_ptr<cluster::bus> bus_;  // main's; its status goes to tasks_
+    [[no_unique_address]] thread_role on_tasks_;        // held by the tasks run by tasks_
+    bool registered_ = false;                           // set by start() before it queues any task that reads it
+    std::thread::id tasks_thread_;                      // set by tasks_'s first task, read by the later ones
+    bool released_ GUARDED_BY(on_tasks_) = false;       // renewals after the release do nothing
+    bool renewal_failed_ GUARDED_BY(on_tasks_) = false; // the last renewal failed and said so
+    timed_tasks tasks_;                 // renewals, bus status, the release at stop; after what its tasks touch
+    std::unique_ptr<cluster::bus> bus_; // main's; its status goes to tasks_
 };
 
 // host name:port, the name of a node that is given none.

@@ -67,7 +67,7 @@ constexpr char settlement_tag = 'S';
 json::value parsed(const std::string& data, arena& a)
 {
     json::parse_options options;
-    options.allow_invalid_utf8 = true;  // entries are bytes
+    options.allow_invalid_utf8 = true; // entries are bytes
     json::error_code ec;
     json::value v = json::parse(data, ec, a.storage(), options);
     if (ec)

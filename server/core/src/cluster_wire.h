@@ -15,8 +15,8 @@ namespace qs::cluster_wire {
 // node waits for a settlement (to from's settled subject) before its sender hears "Ok.".
 struct delivery {
     std::uint64_t id = 0;
-    std::string from;  // the sending node
-    int kind = 0;      // a pool_kind
+    std::string from; // the sending node
+    int kind = 0;     // a pool_kind
     std::string receiver;
     std::string entry;
     bool answer = false;

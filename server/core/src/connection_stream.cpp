@@ -12,7 +12,7 @@ namespace qs {
 
 namespace {
 
-constexpr std::size_t most_per_read = 64 * 1024;  // one read takes at most this much
+constexpr std::size_t most_per_read = 64 * 1024; // one read takes at most this much
 
 } // namespace
 
@@ -147,7 +147,7 @@ void connection_stream::close(bool say_goodbye)
 {
     error_code ignored;
     if (tls_stream* tls = tls_or_null(); tls && say_goodbye)
-        tls->shutdown(ignored);  // the socket is non-blocking: sends close_notify, never waits for the reply
+        tls->shutdown(ignored); // the socket is non-blocking: sends close_notify, never waits for the reply
     tcp().shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
     tcp().close(ignored);
 }

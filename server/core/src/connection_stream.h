@@ -53,11 +53,11 @@ public:
     {
         writing_ = true;
         auto executor = asio::get_associated_executor(done, get_executor());
-        auto finish = asio::bind_executor(executor, [this, done = std::forward<Handler>(done)](
-                                                        error_code ec, std::size_t n) mutable {
-            writing_ = false;
-            done(ec, n);
-        });
+        auto finish = asio::bind_executor(
+            executor, [this, done = std::forward<Handler>(done)](error_code ec, std::size_t n) mutable {
+                writing_ = false;
+                done(ec, n);
+            });
         if (tls_stream* tls = tls_or_null())
             asio::async_write(*tls, bytes, std::move(finish));
         else if (auto* web = std::get_if<web_stream>(&stream_))
@@ -81,7 +81,7 @@ private:
 
     // TLS state is large and rare: it lives apart, keeping an idle plain connection small.
     std::variant<asio::ip::tcp::socket, std::unique_ptr<tls_stream>, web_stream> stream_;
-    bool writing_ = false;  // an async_write is in flight
+    bool writing_ = false; // an async_write is in flight
 };
 
 } // namespace qs

@@ -76,7 +76,7 @@ public:
 
 private:
     Next next_;
-    std::string held_;  // written while corked, not sent yet
+    std::string held_; // written while corked, not sent yet
     bool corked_ = false;
 };
 

@@ -30,7 +30,7 @@ namespace http = beast::http;
 using request = http::request<http::empty_body>;
 using response = http::response<http::span_body<const char>>;
 
-constexpr std::size_t longest_header = 8 * 1024;  // the request line and headers together
+constexpr std::size_t longest_header = 8 * 1024; // the request line and headers together
 
 void add_policy_headers(response& res, std::string_view host, const char* cache)
 {
@@ -66,7 +66,8 @@ public:
 
     void start()
     {
-        asio::co_spawn(loop_, [self = shared_from_this()] { return self->run(); }, asio::detached);
+        asio::co_spawn(
+            loop_, [self = shared_from_this()] { return self->run(); }, asio::detached);
     }
 
     void shutdown() override
@@ -131,7 +132,8 @@ private:
         if (auto* tls = std::get_if<std::unique_ptr<web_upgrade::tls_stream>>(&stream_)) {
             watch();
             error_code ec;
-            co_await (*tls)->async_handshake(asio::ssl::stream_base::server, asio::redirect_error(asio::use_awaitable, ec));
+            co_await (*tls)->async_handshake(asio::ssl::stream_base::server,
+                                             asio::redirect_error(asio::use_awaitable, ec));
             unwatch();
             if (!ec)
                 co_await serve(**tls, true);
@@ -150,7 +152,7 @@ private:
     template <class Stream>
     asio::awaitable<void> serve(Stream& stream, bool tls) REQUIRES(loop_thread_)
     {
-        beast::flat_buffer buffer;  // what came past one request stays for the next
+        beast::flat_buffer buffer; // what came past one request stays for the next
         while (!stopping_) {
             http::request_parser<http::empty_body> parser;
             parser.header_limit(longest_header);
@@ -170,7 +172,8 @@ private:
                     hooks_.upgrade(this, web_upgrade_ptr(new web_upgrade{std::move(stream_), parser.release()}));
                     co_return;
                 }
-                co_await answer(stream, text_response(http::status::forbidden, "Forbidden\n", req.version(), host_of(req)), false);
+                co_await answer(
+                    stream, text_response(http::status::forbidden, "Forbidden\n", req.version(), host_of(req)), false);
                 co_return;
             }
             const bool keep = req.keep_alive();
@@ -210,7 +213,8 @@ private:
     {
         const unsigned version = parser.is_header_done() ? parser.get().version() : 11;
         if (ec == http::error::header_limit)
-            return text_response(http::status::request_header_fields_too_large, "Request headers too large\n", version, "");
+            return text_response(http::status::request_header_fields_too_large, "Request headers too large\n", version,
+                                 "");
         if (ec == http::error::unexpected_body)
             return text_response(http::status::payload_too_large, "No request bodies here\n", version, "");
         return text_response(http::status::bad_request, "Bad request\n", version, "");
@@ -267,18 +271,18 @@ private:
         return res;
     }
 
-    const connection_count counted_;  // a web connection while it lives; not a scrape
-    [[no_unique_address]] thread_role loop_thread_;  // held by code running on loop_
+    const connection_count counted_;                // a web connection while it lives; not a scrape
+    [[no_unique_address]] thread_role loop_thread_; // held by code running on loop_
     const asio::io_context::executor_type loop_;
-    const web_site& site_;  // outlives every session
+    const web_site& site_; // outlives every session
     const http_hooks hooks_;
     asio::steady_timer timer_ GUARDED_BY(loop_thread_);
     stream_type stream_ GUARDED_BY(loop_thread_);
-    unsigned exchange_ GUARDED_BY(loop_thread_) = 0;  // the exchange the timer watches
+    unsigned exchange_ GUARDED_BY(loop_thread_) = 0; // the exchange the timer watches
     bool watching_ GUARDED_BY(loop_thread_) = false;
     bool stopping_ GUARDED_BY(loop_thread_) = false;
-    bool upgraded_ GUARDED_BY(loop_thread_) = false;  // the stream went to a client connection
-    std::string metrics_text_ GUARDED_BY(loop_thread_);  // the body of the last /metrics answer
+    bool upgraded_ GUARDED_BY(loop_thread_) = false;    // the stream went to a client connection
+    std::string metrics_text_ GUARDED_BY(loop_thread_); // the body of the last /metrics answer
 };
 
 } // namespace

@@ -19,9 +19,9 @@ namespace qs {
 // What the HTTP side serves; made by the network at start, const then.
 struct web_site {
     std::unique_ptr<web_files> files;
-    std::vector<std::string> origins;  // web_origins: other pages that may open the WebSocket
-    std::chrono::seconds exchange_limit{30};  // frame_timeout: a request read and answered within it
-    server_state* state = nullptr;            // for /healthz
+    std::vector<std::string> origins;        // web_origins: other pages that may open the WebSocket
+    std::chrono::seconds exchange_limit{30}; // frame_timeout: a request read and answered within it
+    server_state* state = nullptr;           // for /healthz
     // Set on the metrics port's site only: the text /metrics answers, made per request.
     // That site serves /metrics and /healthz, no files and no WebSocket.
     std::function<std::string()> metrics;

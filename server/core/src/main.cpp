@@ -26,7 +26,7 @@
 
 namespace {
 
-std::atomic<bool> running{false};  // set by run_server, cleared by stop_server
+std::atomic<bool> running{false}; // set by run_server, cleared by stop_server
 
 // SIGINT and SIGTERM stop the server; SIGHUP reopens the log (after log rotation).
 sigset_t stop_signals()
@@ -77,7 +77,7 @@ void wait_for_stop()
 // A node of a cluster: its lease and bus, and the directory the state uses through them.
 struct cluster_membership {
     std::unique_ptr<qs::cluster_node> node;
-    qs::cluster_directory* directory = nullptr;  // owned by the state
+    qs::cluster_directory* directory = nullptr; // owned by the state
 
     // The directory stops using the node before the node goes.
     ~cluster_membership()
@@ -94,11 +94,11 @@ void stop_server(qs::server_state& state, qs::network& net, cluster_membership& 
     state.begin_stop();
     net.stop();
     if (cluster.directory)
-        cluster.directory->stop_intake();  // deliveries from now on wait for their sender's node to store them
+        cluster.directory->stop_intake(); // deliveries from now on wait for their sender's node to store them
     state.store_all();
     if (cluster.directory)
         cluster.directory->detach();
-    cluster.node.reset();  // the node's lease ends, and its sessions are released
+    cluster.node.reset(); // the node's lease ends, and its sessions are released
     qs::close_log();
     running = false;
 }
@@ -120,7 +120,7 @@ void merge_recovery(qs::server_state& state)
             qs::log_line("Stored " + std::to_string(merged) + " pending messages kept by the last stop.");
     } catch (const std::exception& e) {
         qs::log_error(std::string("Could not store the messages kept by the last stop: ") + e.what() +
-                     "; they stay for the next start.");
+                      "; they stay for the next start.");
     }
 }
 
@@ -131,8 +131,8 @@ bool open_database(qs::server_state& state, std::string& kind)
         kind = state.check_database();
         return true;
     } catch (const qs::db_error& e) {
-        const std::string why = std::string("cannot use the database \"Quillspeak Database\" (SQLSTATE ") +
-                                e.sqlstate() + "): " + e.what();
+        const std::string why =
+            std::string("cannot use the database \"Quillspeak Database\" (SQLSTATE ") + e.sqlstate() + "): " + e.what();
         qs::log_line(why);
         std::cerr << "qsserver: " << why << std::endl;
     }
@@ -158,8 +158,8 @@ bool join_cluster(qs::server_state& state, const std::string& database, cluster_
         o.database = state_options().database;
         node = std::make_unique<qs::cluster_node>(std::move(o));
         if (node->start(why)) {
-            const auto answer_limit = std::chrono::milliseconds(qs::config.spill_delay_ms) +
-                                      2 * std::chrono::seconds(qs::config.node_lease);
+            const auto answer_limit =
+                std::chrono::milliseconds(qs::config.spill_delay_ms) + 2 * std::chrono::seconds(qs::config.node_lease);
             auto directory = std::make_unique<qs::cluster_directory>(state, *node, answer_limit);
             cluster.directory = directory.get();
             state.use_directory(std::move(directory));
@@ -256,7 +256,7 @@ int main(int argc, char** argv)
 {
     std::signal(SIGPIPE, SIG_IGN);
     const sigset_t set = stop_signals();
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);  // every thread inherits it; only wait_for_stop takes them
+    pthread_sigmask(SIG_BLOCK, &set, nullptr); // every thread inherits it; only wait_for_stop takes them
 
     const std::vector<std::string> args(argv + 1, argv + argc);
     const auto is = [&](std::size_t i, std::initializer_list<const char*> words) {

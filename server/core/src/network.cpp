@@ -91,7 +91,7 @@ struct event_loop {
     // The tick that measures how late the loop runs; loop-only but lag.
     asio::steady_timer lag_timer{io};
     bool lag_stopped = false;
-    std::atomic<std::int64_t> lag_us{0};  // how late the last tick ran; any thread reads
+    std::atomic<std::int64_t> lag_us{0}; // how late the last tick ran; any thread reads
 };
 
 namespace {
@@ -107,7 +107,8 @@ void watch_lag(event_loop& loop)
         if (ec || loop.lag_stopped)
             return;
         const auto late = std::chrono::steady_clock::now() - due;
-        loop.lag_us.store(std::chrono::duration_cast<std::chrono::microseconds>(late).count(), std::memory_order_relaxed);
+        loop.lag_us.store(std::chrono::duration_cast<std::chrono::microseconds>(late).count(),
+                          std::memory_order_relaxed);
         watch_lag(loop);
     });
 }
@@ -117,9 +118,8 @@ void watch_lag(event_loop& loop)
 struct network::impl {
     explicit impl(server_state& s)
         : state(s), workers(static_cast<std::size_t>(std::max(1, config.db_connections))),
-          hashing(password_work::pool_threads),
-          loops(static_cast<std::size_t>(std::max(1, config.io_threads))), acceptor(loops[0].io),
-          tls_acceptor(loops[0].io), http_acceptor(loops[0].io), https_acceptor(loops[0].io),
+          hashing(password_work::pool_threads), loops(static_cast<std::size_t>(std::max(1, config.io_threads))),
+          acceptor(loops[0].io), tls_acceptor(loops[0].io), http_acceptor(loops[0].io), https_acceptor(loops[0].io),
           metrics_acceptor(loops[0].io)
     {
     }
@@ -143,32 +143,32 @@ struct network::impl {
     void forget(served_connection* c);
     void close_acceptors();
 
-    server_state& state;            // thread-safe itself
-    worker_pool workers;            // thread-safe itself: commands that may wait on the database
-    asio::thread_pool hashing;      // thread-safe itself: their Argon2 work, apart from the workers
-    std::vector<event_loop> loops;  // fixed at construction; the first also accepts
-    [[no_unique_address]] thread_role accept_thread;  // held on loops[0], and by start() before the loops run
+    server_state& state;                             // thread-safe itself
+    worker_pool workers;                             // thread-safe itself: commands that may wait on the database
+    asio::thread_pool hashing;                       // thread-safe itself: their Argon2 work, apart from the workers
+    std::vector<event_loop> loops;                   // fixed at construction; the first also accepts
+    [[no_unique_address]] thread_role accept_thread; // held on loops[0], and by start() before the loops run
     asio::ip::tcp::acceptor acceptor GUARDED_BY(accept_thread);
-    asio::ip::tcp::acceptor tls_acceptor GUARDED_BY(accept_thread);  // open when tls_port is set
-    asio::ip::tcp::acceptor http_acceptor GUARDED_BY(accept_thread);   // open when http_port is set
-    asio::ip::tcp::acceptor https_acceptor GUARDED_BY(accept_thread);  // open when https_port is set
-    asio::ip::tcp::acceptor metrics_acceptor GUARDED_BY(accept_thread);  // open when metrics_port is set
-    std::size_t next GUARDED_BY(accept_thread) = 0;  // the loop the next connection goes to
+    asio::ip::tcp::acceptor tls_acceptor GUARDED_BY(accept_thread);     // open when tls_port is set
+    asio::ip::tcp::acceptor http_acceptor GUARDED_BY(accept_thread);    // open when http_port is set
+    asio::ip::tcp::acceptor https_acceptor GUARDED_BY(accept_thread);   // open when https_port is set
+    asio::ip::tcp::acceptor metrics_acceptor GUARDED_BY(accept_thread); // open when metrics_port is set
+    std::size_t next GUARDED_BY(accept_thread) = 0;                     // the loop the next connection goes to
     // Set by start() before accepting begins, read-only then.
     bool accepting = false;
     std::unique_ptr<asio::ssl::context> tls;
     client_connection::limits limits{};
-    web_site site;  // the page, when http_port or https_port is set
-    web_site metrics_site;  // /metrics, when metrics_port is set
+    web_site site;         // the page, when http_port or https_port is set
+    web_site metrics_site; // /metrics, when metrics_port is set
 
     // Taken by every loop (adopt on the first, forget on each connection's own) and by stop().
     mutex lock;
-    std::condition_variable changed;  // the last connection went, or the listening sockets closed
+    std::condition_variable changed; // the last connection went, or the listening sockets closed
     // Client connections and HTTP connections.
     std::unordered_map<served_connection*, std::shared_ptr<served_connection>> connections GUARDED_BY(lock);
     bool stopping GUARDED_BY(lock) = false;
-    bool listening GUARDED_BY(lock) = true;  // until stop has closed the listening sockets
-    bool refusing GUARDED_BY(lock) = false;  // over max_connections: said once per burst
+    bool listening GUARDED_BY(lock) = true; // until stop has closed the listening sockets
+    bool refusing GUARDED_BY(lock) = false; // over max_connections: said once per burst
 };
 
 network::network(server_state& state) : impl_(std::make_unique<impl>(state)) {}
@@ -180,7 +180,7 @@ network::~network()
 
 // One per listening socket; tls is null on the plain ports; web on the HTTP ones.
 asio::awaitable<void> network::impl::accept_loop(asio::ip::tcp::acceptor& from, asio::ssl::context* tls,
-                                                const web_site* web)
+                                                 const web_site* web)
 {
     assert_accepting();
     bool paused = false;
@@ -190,7 +190,7 @@ asio::awaitable<void> network::impl::accept_loop(asio::ip::tcp::acceptor& from, 
         auto socket = co_await from.async_accept(loop, asio::redirect_error(asio::use_awaitable, ec));
         if (ec == asio::error::operation_aborted || !from.is_open())
             break;
-        if (out_of_descriptors(ec)) {  // pause instead of spinning; users go on being served
+        if (out_of_descriptors(ec)) { // pause instead of spinning; users go on being served
             if (!paused)
                 log_warning("Out of file descriptors: accepting pauses.");
             paused = true;
@@ -222,7 +222,7 @@ void network::impl::adopt(asio::ip::tcp::socket socket, asio::io_context& loop, 
 {
     qs::lock_guard guard(lock);
     if (stopping)
-        return;  // closed at once
+        return; // closed at once
     if (connections.size() >= static_cast<std::size_t>(config.max_connections)) {
         if (!refusing)
             log_warning("Too many connections (" + std::to_string(connections.size()) + "): new ones are closed.");
@@ -243,7 +243,8 @@ void network::impl::adopt(asio::ip::tcp::socket socket, asio::io_context& loop, 
         return;
     }
     auto stream = tls ? connection_stream(std::move(socket), *tls) : connection_stream(std::move(socket));
-    auto c = std::make_shared<client_connection>(std::move(stream), tls ? transport::tls : transport::tcp, loop, state, workers, hashing, limits,
+    auto c = std::make_shared<client_connection>(std::move(stream), tls ? transport::tls : transport::tcp, loop, state,
+                                                 workers, hashing, limits,
                                                  [this](client_connection* done) { forget(done); });
     connections.emplace(c.get(), c);
     c->start();
@@ -255,8 +256,9 @@ void network::impl::upgrade(served_connection* from, web_upgrade_ptr up, asio::i
     qs::lock_guard guard(lock);
     connections.erase(from);
     if (stopping)
-        return;  // closed at once
-    auto stream = connection_stream(web_stream(std::move(up), std::chrono::seconds(config.ws_ping), limits.unfinished_frame));
+        return; // closed at once
+    auto stream =
+        connection_stream(web_stream(std::move(up), std::chrono::seconds(config.ws_ping), limits.unfinished_frame));
     auto c = std::make_shared<client_connection>(std::move(stream), kind, loop, state, workers, hashing, limits,
                                                  [this](client_connection* done) { forget(done); });
     connections.emplace(c.get(), c);
@@ -359,7 +361,8 @@ bool network::impl::listen_web(std::string& why)
     site.exchange_limit = std::chrono::seconds(config.frame_timeout);
     site.state = &state;
     return (config.http_port == 0 || listen_on(http_acceptor, config.http_port, "initializing HTTP socket...", why)) &&
-           (config.https_port == 0 || listen_on(https_acceptor, config.https_port, "initializing HTTPS socket...", why));
+           (config.https_port == 0 ||
+            listen_on(https_acceptor, config.https_port, "initializing HTTPS socket...", why));
 }
 
 // The loops' threads first: once the log says "Listening...", every loop runs.
@@ -372,7 +375,7 @@ bool network::start(std::string& why)
         return false;
     }
     log_line("Ok.");
-    n.assert_accepting();  // nothing accepts yet
+    n.assert_accepting(); // nothing accepts yet
     if (!n.listen(why))
         return false;
     log_line("Listening...");
@@ -382,15 +385,21 @@ bool network::start(std::string& why)
     n.limits.worker_deadline = std::chrono::seconds(config.db_timeout) + std::chrono::seconds(1);
     asio::io_context& first = n.loops[0].io;
     n.accepting = true;
-    asio::co_spawn(first, [&n] {
-        n.assert_accepting();
-        return n.accept_loop(n.acceptor, nullptr, nullptr);
-    }, asio::detached);
-    const auto accept_on = [&n, &first](asio::ip::tcp::acceptor& from, asio::ssl::context* tls, const web_site* web) {
-        asio::co_spawn(first, [&n, &from, tls, web] {
+    asio::co_spawn(
+        first,
+        [&n] {
             n.assert_accepting();
-            return n.accept_loop(from, tls, web);
-        }, asio::detached);
+            return n.accept_loop(n.acceptor, nullptr, nullptr);
+        },
+        asio::detached);
+    const auto accept_on = [&n, &first](asio::ip::tcp::acceptor& from, asio::ssl::context* tls, const web_site* web) {
+        asio::co_spawn(
+            first,
+            [&n, &from, tls, web] {
+                n.assert_accepting();
+                return n.accept_loop(from, tls, web);
+            },
+            asio::detached);
     };
     if (config.tls_port != 0)
         accept_on(n.tls_acceptor, n.tls.get(), nullptr);
@@ -428,7 +437,7 @@ bool network::impl::start_loops(std::string& why)
 void network::stop()
 {
     impl& n = *impl_;
-    if (!n.loops[0].thread.joinable())  // never started, or stopped already
+    if (!n.loops[0].thread.joinable()) // never started, or stopped already
         return;
     {
         qs::lock_guard guard(n.lock);

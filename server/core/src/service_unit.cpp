@@ -117,7 +117,9 @@ std::string ensure_user(const std::string& user)
 {
     if (::getpwnam(user.c_str()) != nullptr)
         return "";
-    if (std::system(("useradd --system --no-create-home --shell /usr/sbin/nologin '" + user + "' >/dev/null 2>&1").c_str()) != 0)
+    if (std::system(
+            ("useradd --system --no-create-home --shell /usr/sbin/nologin '" + user + "' >/dev/null 2>&1").c_str()) !=
+        0)
         return "cannot create the system user " + user + " (useradd failed)";
     return "";
 }
@@ -145,7 +147,8 @@ bool install_service(const std::string& user)
     if (!why.empty())
         std::cerr << "qsserver: " << why << "." << std::endl;
     else
-        console_line("The service runs as " + user + ", which must be able to write " + fs::current_path().string() + ".");
+        console_line("The service runs as " + user + ", which must be able to write " + fs::current_path().string() +
+                     ".");
     return why.empty();
 }
 

@@ -59,10 +59,14 @@ bool inside(const fs::path& real, const std::string& root)
 const char* content_type(std::string_view name)
 {
     static const std::pair<const char*, const char*> types[] = {
-        {".html", "text/html; charset=utf-8"}, {".css", "text/css; charset=utf-8"},
-        {".js", "text/javascript; charset=utf-8"}, {".svg", "image/svg+xml"},
-        {".png", "image/png"}, {".ico", "image/x-icon"},
-        {".json", "application/json"}, {".txt", "text/plain; charset=utf-8"},
+        {".html", "text/html; charset=utf-8"},
+        {".css", "text/css; charset=utf-8"},
+        {".js", "text/javascript; charset=utf-8"},
+        {".svg", "image/svg+xml"},
+        {".png", "image/png"},
+        {".ico", "image/x-icon"},
+        {".json", "application/json"},
+        {".txt", "text/plain; charset=utf-8"},
     };
     for (const auto& [ending, type] : types)
         if (ends_with(name, ending))
@@ -119,13 +123,13 @@ std::unique_ptr<web_files> web_files::load(const std::string& root, std::string&
     auto it = fs::recursive_directory_iterator(real_root, options, ec);
     for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         const fs::path real = fs::canonical(it->path(), ec);
-        if (ec || !inside(real, base)) {  // broken, or leads out of the root
+        if (ec || !inside(real, base)) { // broken, or leads out of the root
             ec.clear();
             it.disable_recursion_pending();
             continue;
         }
         if (fs::is_directory(real, ec)) {
-            if (it.depth() >= most_depth)  // a link back up would go on for ever
+            if (it.depth() >= most_depth) // a link back up would go on for ever
                 it.disable_recursion_pending();
             continue;
         }

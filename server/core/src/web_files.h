@@ -15,7 +15,7 @@ class web_files {
 public:
     struct file {
         std::string body;
-        const char* type;  // its Content-Type
+        const char* type; // its Content-Type
     };
 
     // Reads root; null with why when root is no folder that can be read, or holds more
@@ -29,7 +29,7 @@ public:
     std::size_t size() const { return files_.size(); }
 
 private:
-    std::unordered_map<std::string, file> files_;  // by path under the root, "js/app.js"
+    std::unordered_map<std::string, file> files_; // by path under the root, "js/app.js"
 };
 
 // The Content-Type of a file, by its name's ending.

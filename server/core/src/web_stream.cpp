@@ -28,11 +28,11 @@ void web_upgrade_deleter::operator()(web_upgrade* up) const noexcept
 
 namespace {
 
-constexpr std::size_t most_per_message = 64 * 1024;  // past it: close 1009
+constexpr std::size_t most_per_message = 64 * 1024; // past it: close 1009
 
 struct web_times {
-    std::chrono::seconds ping;        // between pings
-    std::chrono::seconds unfinished;  // the most a begun message may take
+    std::chrono::seconds ping;       // between pings
+    std::chrono::seconds unfinished; // the most a begun message may take
 };
 
 } // namespace
@@ -84,7 +84,7 @@ public:
     asio::awaitable<void> read_into(frame_splitter& frames) override
     {
         frames.release_if_empty();
-        beast::flat_buffer message;  // read_message_max bounds it
+        beast::flat_buffer message; // read_message_max bounds it
         error_code ec;
         co_await ws_.async_read_some(message, 1, asio::redirect_error(asio::use_awaitable, ec));
         if (!ec && !ws_.is_message_done()) {
@@ -103,7 +103,7 @@ public:
         if (auto* why = std::get_if<std::string>(&request))
             co_await refuse(websocket::close_code::bad_payload, *why);
         const auto& r = std::get<ws_request>(request);
-        const std::string bytes = encode_frame(r.id, r.cmd);  // the text up to a NUL, as over TCP
+        const std::string bytes = encode_frame(r.id, r.cmd); // the text up to a NUL, as over TCP
         frames.feed(bytes.data(), bytes.size());
     }
 
@@ -131,7 +131,7 @@ private:
     {
         ping_timer_.expires_after(times_.ping);
         ping_timer_.async_wait([this, alive = std::weak_ptr<void>(alive_)](error_code ec) {
-            if (!ec && !alive.expired())  // a wait that ended just before the stream went
+            if (!ec && !alive.expired()) // a wait that ended just before the stream went
                 ping_due();
         });
     }
@@ -186,15 +186,15 @@ private:
     }
 
     websocket::stream<corked_stream<Next>> ws_;
-    beast::http::request<beast::http::empty_body> request_;  // until accepted
+    beast::http::request<beast::http::empty_body> request_; // until accepted
     const web_times times_;
     asio::steady_timer ping_timer_{ws_.get_executor()};
-    asio::steady_timer unfinished_timer_{ws_.get_executor()};  // runs while a message is incomplete
-    int unanswered_ = 0;    // pings sent since the peer was last heard
-    bool heard_ = false;    // a message or control frame came since the last tick
-    bool pinging_ = false;  // a ping is being written
+    asio::steady_timer unfinished_timer_{ws_.get_executor()}; // runs while a message is incomplete
+    int unanswered_ = 0;                                      // pings sent since the peer was last heard
+    bool heard_ = false;                                      // a message or control frame came since the last tick
+    bool pinging_ = false;                                    // a ping is being written
     bool watching_unfinished_ = false;
-    std::shared_ptr<void> alive_ = std::make_shared<char>();  // expires with this, for late handlers
+    std::shared_ptr<void> alive_ = std::make_shared<char>(); // expires with this, for late handlers
 };
 
 std::unique_ptr<web_stream::impl> make_impl(web_upgrade& up, web_times times)
@@ -202,8 +202,8 @@ std::unique_ptr<web_stream::impl> make_impl(web_upgrade& up, web_times times)
     if (auto* tls = std::get_if<std::unique_ptr<web_upgrade::tls_stream>>(&up.stream))
         return std::make_unique<websocket_over<web_upgrade::tls_stream>>(std::move(**tls), std::move(up.request),
                                                                          times);
-    return std::make_unique<websocket_over<asio::ip::tcp::socket>>(std::get<asio::ip::tcp::socket>(std::move(up.stream)),
-                                                                   std::move(up.request), times);
+    return std::make_unique<websocket_over<asio::ip::tcp::socket>>(
+        std::get<asio::ip::tcp::socket>(std::move(up.stream)), std::move(up.request), times);
 }
 
 } // namespace

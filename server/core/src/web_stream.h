@@ -13,7 +13,7 @@
 
 namespace qs {
 
-struct web_upgrade;  // web_upgrade.h
+struct web_upgrade; // web_upgrade.h
 struct web_upgrade_deleter {
     void operator()(web_upgrade* up) const noexcept;
 };

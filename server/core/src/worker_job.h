@@ -28,7 +28,7 @@ public:
         return seen;
     }
 
-    worker_pool::ticket ticket;  // set when posted
+    worker_pool::ticket ticket; // set when posted
 
 private:
     bool advance(phase from, phase to) noexcept

@@ -3,7 +3,7 @@
 namespace qs {
 
 struct worker_pool::task_state {
-    worker* on = nullptr;  // the worker running it, while it runs
+    worker* on = nullptr; // the worker running it, while it runs
 };
 
 worker_pool::worker_pool(std::size_t width)
@@ -84,7 +84,7 @@ void worker_pool::work(worker& me)
         ++running_;
         guard.unlock();
         next.task();
-        next.task = nullptr;  // what it holds goes before it counts as returned
+        next.task = nullptr; // what it holds goes before it counts as returned
         guard.lock();
         next.state->on = nullptr;
         if (--running_ == 0 && queue_.empty())
@@ -111,7 +111,7 @@ void worker_pool::join()
         if (thread.joinable())
             thread.join();
     qs::lock_guard guard(lock_);
-    workers_.clear();  // no thread uses its record any more
+    workers_.clear(); // no thread uses its record any more
 }
 
 } // namespace qs

@@ -39,8 +39,8 @@ public:
 private:
     struct worker {
         std::thread thread;
-        bool written_off = false;  // ends after its task
-        bool ended = false;        // out of its loop, to be joined
+        bool written_off = false; // ends after its task
+        bool ended = false;       // out of its loop, to be joined
     };
     struct queued {
         ticket state;
@@ -50,11 +50,11 @@ private:
     void work(worker& me);
     std::vector<std::thread> ended_threads() REQUIRES(lock_);
 
-    mutex lock_;  // also guards every task_state and worker record
-    std::condition_variable queued_;        // a task waits, or join() ends the threads
-    std::condition_variable all_returned_;  // nothing runs and nothing waits
+    mutex lock_;                           // also guards every task_state and worker record
+    std::condition_variable queued_;       // a task waits, or join() ends the threads
+    std::condition_variable all_returned_; // nothing runs and nothing waits
     std::deque<queued> queue_ GUARDED_BY(lock_);
-    std::list<worker> workers_ GUARDED_BY(lock_);  // a list: each thread keeps its record's address
+    std::list<worker> workers_ GUARDED_BY(lock_); // a list: each thread keeps its record's address
     std::size_t running_ GUARDED_BY(lock_) = 0;
     bool joined_ GUARDED_BY(lock_) = false;
 };

@@ -10,7 +10,7 @@ namespace {
 
 namespace json = boost::json;
 
-constexpr char replacement[] = "\xEF\xBF\xBD";  // U+FFFD
+constexpr char replacement[] = "\xEF\xBF\xBD"; // U+FFFD
 
 // The length of the well-formed UTF-8 sequence at the front of s, 0 when there is none.
 std::size_t sequence_length(std::string_view s)
@@ -20,7 +20,7 @@ std::size_t sequence_length(std::string_view s)
     if (lead < 0x80)
         return 1;
     std::size_t n = 0;
-    unsigned char low = 0x80, high = 0xBF;  // the bounds of the second byte
+    unsigned char low = 0x80, high = 0xBF; // the bounds of the second byte
     if (lead >= 0xC2 && lead <= 0xDF)
         n = 2;
     else if (lead >= 0xE0 && lead <= 0xEF)
@@ -84,7 +84,7 @@ std::string next_ws_reply(std::string_view& frames)
         frames = {};
         return {};
     }
-    std::int32_t cid = 0;  // little-endian, as encode_frame wrote it
+    std::int32_t cid = 0; // little-endian, as encode_frame wrote it
     for (int i = 3; i >= 0; --i)
         cid = static_cast<std::int32_t>((static_cast<std::uint32_t>(cid) << 8) |
                                         static_cast<unsigned char>(frames[static_cast<std::size_t>(i)]));

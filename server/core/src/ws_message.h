@@ -13,7 +13,7 @@ namespace qs {
 
 struct ws_request {
     std::int32_t id;
-    std::string cmd;  // the UTF-8 bytes of the JSON string
+    std::string cmd; // the UTF-8 bytes of the JSON string
 };
 
 // The request a message holds, or in a few words why it holds none (a close reason).

@@ -71,7 +71,7 @@ std::optional<std::string> last_password(const std::string& items)
 // Both rows of a new user in one transaction on conn.
 void insert_user(odbc::connection& conn, const std::string& name, const std::string& password)
 {
-    add_user_rows(conn, name, password);  // a connection left broken is reopened by the pool
+    add_user_rows(conn, name, password); // a connection left broken is reopened by the pool
 }
 
 } // namespace
@@ -82,7 +82,7 @@ void accounts::replace_with_hash(const std::string& name, const std::string& sto
 {
     try {
         if (hash.empty())
-            throw exception(0);  // making it failed
+            throw exception(0); // making it failed
         with_db(db_, [&](database& d) {
             on_connection(d, [&](odbc::connection& c) {
                 user_info u(&c);
@@ -102,7 +102,7 @@ void accounts::replace_with_hash(const std::string& name, const std::string& sto
 bool accounts::new_user(const std::string& name, const std::string& password, password_work& work)
 {
     if (name.empty() || name.find('|') != std::string::npos)
-        throw qsexcpt(qsexcpt::invalid_username);  // could never be named in a list
+        throw qsexcpt(qsexcpt::invalid_username); // could never be named in a list
     if (user_exists(name))
         throw qsexcpt(qsexcpt::user_exists_already);
     if (config.hashed_passwords && !work.hashed(password)) {
@@ -111,7 +111,8 @@ bool accounts::new_user(const std::string& name, const std::string& password, pa
     }
     try {
         const std::string stored = config.hashed_passwords ? work.hash_made() : password;
-        with_db(db_, [&](database& d) { on_connection(d, [&](odbc::connection& c) { insert_user(c, name, stored); }); });
+        with_db(db_,
+                [&](database& d) { on_connection(d, [&](odbc::connection& c) { insert_user(c, name, stored); }); });
     } catch (const db_error& e) {
         if (e.is_constraint_violation())
             throw qsexcpt(qsexcpt::user_exists_already);
@@ -220,7 +221,6 @@ void accounts::set_info(const std::string& name, const std::string& items)
     while (!set_info(name, items, work))
         work.run();
 }
-
 
 bool accounts::known(const std::string& name)
 {

@@ -18,9 +18,11 @@ std::string_view trimmed(std::string_view s)
 bool is_host(std::string_view h)
 {
     if (h.size() > 2 && h.front() == '[' && h.back() == ']')
-        return std::all_of(h.begin() + 1, h.end() - 1, [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '.'; });
-    return !h.empty() && h.size() <= 253 &&
-           std::all_of(h.begin(), h.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-'; });
+        return std::all_of(h.begin() + 1, h.end() - 1,
+                           [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '.'; });
+    return !h.empty() && h.size() <= 253 && std::all_of(h.begin(), h.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-';
+    });
 }
 
 bool is_port(std::string_view p)

@@ -43,8 +43,8 @@ void command_interpreter::finished_late(const std::vector<std::string>& args, co
     try {
         state_.end_session(made);
     } catch (...) {
-        log_error("Could not store the pending messages of " + made->name + " (" +
-                 reason_of(std::current_exception()) + "); they wait for the next login.");
+        log_error("Could not store the pending messages of " + made->name + " (" + reason_of(std::current_exception()) +
+                  "); they wait for the next login.");
     }
 }
 

@@ -1,7 +1,6 @@
 #include "qs/server/command_interpreter.h"
 #include "qs/server/log_redaction.h"
 
-
 #include "qs/server/log.h"
 
 namespace qs {
@@ -34,7 +33,7 @@ void command_interpreter::logged_in_as(const session_handle& handle)
             return;
         }
     }
-    state_.end_session(handle);  // the connection ended while the login ran
+    state_.end_session(handle); // the connection ended while the login ran
 }
 
 void command_interpreter::logged_out()
@@ -57,7 +56,7 @@ void command_interpreter::end()
         state_.end_session(h);
     } catch (...) {
         log_error("Could not store the pending messages of " + h->name + " (" + reason_of(std::current_exception()) +
-                 "); they wait for the next login.");
+                  "); they wait for the next login.");
     }
 }
 

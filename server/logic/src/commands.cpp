@@ -26,10 +26,10 @@ std::string printable(std::string text)
 
 struct command_interpreter::command {
     const char* keyword;
-    std::size_t args;  // the command word included; 0: any number
+    std::size_t args; // the command word included; 0: any number
     std::vector<check> checks;
     void (command_interpreter::*run)(const args_t&, std::string&);
-    bool swallow_all = false;  // select: every failure leaves what was written
+    bool swallow_all = false; // select: every failure leaves what was written
 };
 
 const std::vector<command_interpreter::command>& command_interpreter::commands()
@@ -96,7 +96,7 @@ void command_interpreter::execute(const args_t& args, std::string& result, serve
 {
     given_ = given;
     later_ = later;
-    if (!may_hash(args)) {  // work_ belongs to the connection's one hashing command
+    if (!may_hash(args)) { // work_ belongs to the connection's one hashing command
         run_command(args, result);
         return;
     }
@@ -106,7 +106,7 @@ void command_interpreter::execute(const args_t& args, std::string& result, serve
         work_.clear();
         throw;
     }
-    if (!work_.pending())  // done with it: the next command starts afresh
+    if (!work_.pending()) // done with it: the next command starts afresh
         work_.clear();
 }
 
@@ -124,7 +124,7 @@ void command_interpreter::run_command(const args_t& args, std::string& result)
     }
     try {
         (this->*cmd->run)(args, result);
-        if (later_ == nullptr || !*later_)  // a held send counts once it settles
+        if (later_ == nullptr || !*later_) // a held send counts once it settles
             count(cmd, command_result::ok);
     } catch (const qsexcpt& e) {
         count(cmd, result_of(e.code()));
@@ -141,8 +141,8 @@ void command_interpreter::run_command(const args_t& args, std::string& result)
 
 void command_interpreter::count(const command* cmd, command_result r)
 {
-    const std::size_t slot = cmd == nullptr ? server_metrics::command_slots - 1
-                                            : static_cast<std::size_t>(cmd - commands().data());
+    const std::size_t slot =
+        cmd == nullptr ? server_metrics::command_slots - 1 : static_cast<std::size_t>(cmd - commands().data());
     add_one(metrics().commands[slot][static_cast<std::size_t>(r)]);
 }
 
@@ -183,7 +183,7 @@ bool command_interpreter::needs_database(const args_t& args)
         return false;
     if (word == "getstatus")
         return !state_.status_in_memory(args[1]);
-    if (word == "login")  // refused by the throttle: answered at once
+    if (word == "login") // refused by the throttle: answered at once
         return !(attempt_ && attempt_->refused);
     if (word == "sendmessage" || word == "sendcustommessage")
         return !state_.delivers_in_memory(args[1]);
@@ -229,7 +229,7 @@ void command_interpreter::login(const args_t& a, std::string& r)
         throw;
     }
     if (!handle)
-        return;  // its password check runs first
+        return; // its password check runs first
     state_.throttle().succeeded(*attempt_);
     attempt_.reset();
     logged_in_as(handle);
@@ -384,7 +384,7 @@ void command_interpreter::setmasterlist(const args_t& a, std::string& r)
 
 // Only a master of the group may replace one of its lists.
 void command_interpreter::set_group_list(const args_t& a, std::string& r,
-                                void (groups::*set)(const std::string&, const std::string&))
+                                         void (groups::*set)(const std::string&, const std::string&))
 {
     if (!state_.groups().is_master(user(), a[1])) {
         r = "You are not a master of that group.";

@@ -20,7 +20,7 @@ bool groups::exists(const std::string& name)
 void groups::create(const std::string& group)
 {
     if (group.empty() || group.find('|') != std::string::npos)
-        throw qsexcpt(qsexcpt::invalid_groupname);  // could never be found again or named in a list
+        throw qsexcpt(qsexcpt::invalid_groupname); // could never be found again or named in a list
     if (exists(group))
         throw qsexcpt(qsexcpt::group_exists_already);
     try {
@@ -34,7 +34,7 @@ void groups::create(const std::string& group)
             });
         });
     } catch (const db_error& e) {
-        if (e.is_constraint_violation())  // created meanwhile by another request
+        if (e.is_constraint_violation()) // created meanwhile by another request
             throw qsexcpt(qsexcpt::group_exists_already);
         throw;
     } catch (const exception& e) {

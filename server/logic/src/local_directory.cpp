@@ -13,7 +13,7 @@ session_handle local_directory::claim(const std::string& name, const database::l
         throw qsexcpt(qsexcpt::user_online);
     if (made)
         pools::load(*handle, row.stored);
-    handle->orphaned = false;  // an orphan, left by a connection that ended, is taken over
+    handle->orphaned = false; // an orphan, left by a connection that ended, is taken over
     handle->contacts = row.contacts;
     return handle;
 }

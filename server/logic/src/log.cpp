@@ -16,10 +16,10 @@ mutex log_lock;
 std::ofstream log_file GUARDED_BY(log_lock);
 std::string log_path GUARDED_BY(log_lock);
 bool to_standard_error GUARDED_BY(log_lock) = false;
-bool line_open GUARDED_BY(log_lock) = false;   // log_text began a line that is not ended
-bool line_shown GUARDED_BY(log_lock) = false;  // and that line's level is written
+bool line_open GUARDED_BY(log_lock) = false;  // log_text began a line that is not ended
+bool line_shown GUARDED_BY(log_lock) = false; // and that line's level is written
 std::atomic<log_level> least{log_level::info};
-mutex console_lock;  // guards std::cout for whole lines
+mutex console_lock; // guards std::cout for whole lines
 
 const char* name_of(log_level level)
 {
@@ -165,7 +165,7 @@ void log_lines(log_level level, const std::vector<std::string>& lines)
     std::ostream* out = sink();
     if (out == nullptr || lines.empty())
         return;
-    if (to_standard_error) {  // one event, one line
+    if (to_standard_error) { // one event, one line
         *out << prefix(level);
         for (const auto& line : lines)
             *out << (&line == &lines.front() ? "" : " ") << line;

@@ -40,7 +40,7 @@ std::size_t argument_end(const std::string& line, std::size_t pos)
         if (end > word && line[end - 1] == '"')
             return end;
     }
-    return space;  // unmatched: the parser leaves the words as split
+    return space; // unmatched: the parser leaves the words as split
 }
 
 // The keyword of a line, lowered, and where its first argument starts.
@@ -65,7 +65,8 @@ std::string redacted_items(const std::string& items)
             std::string key = lowered(piece.substr(0, eq));
             key.erase(0, key.find_first_not_of(" \""));
             if (key == "password" || key == "answer")
-                piece = piece.substr(0, eq + 1) + hidden + (piece.back() == '"' && eq + 1 < piece.size() - 1 ? "\"" : "");
+                piece =
+                    piece.substr(0, eq + 1) + hidden + (piece.back() == '"' && eq + 1 < piece.size() - 1 ? "\"" : "");
         }
         out += piece;
         if (bar == items.size())

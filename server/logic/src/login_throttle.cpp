@@ -6,7 +6,7 @@ namespace qs {
 
 namespace {
 
-constexpr std::size_t most_kept = 128;  // times kept per key: a minute of turns ahead and the five free fit
+constexpr std::size_t most_kept = 128; // times kept per key: a minute of turns ahead and the five free fit
 
 } // namespace
 
@@ -54,7 +54,7 @@ login_throttle::attempt login_throttle::reserve(const std::string& account, cons
     times& turns = by_account_[account];
     forget_old(turns, now);
     clock::time_point at = next_turn(turns, turns.empty() ? now : turns.back(), now);
-    address* from = nullptr;  // known once it has failed
+    address* from = nullptr; // known once it has failed
     if (const auto found = by_peer_.find(peer); found != by_peer_.end()) {
         from = &found->second;
         forget_old(from->failures, now);

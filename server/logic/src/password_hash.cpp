@@ -10,7 +10,7 @@ namespace {
 
 void start_sodium()
 {
-    static const int started = sodium_init();  // thread-safe, once
+    static const int started = sodium_init(); // thread-safe, once
     if (started < 0)
         throw exception(0);
 }

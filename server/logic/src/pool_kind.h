@@ -38,8 +38,9 @@ inline constexpr kind all[] = {kind::personal, kind::group, kind::custom};
 
 inline database::column column_of(kind k)
 {
-    return k == kind::personal ? database::messages : k == kind::group ? database::groupmessages
-                                                                       : database::custommessages;
+    return k == kind::personal ? database::messages
+           : k == kind::group  ? database::groupmessages
+                               : database::custommessages;
 }
 
 } // namespace qs::pools

@@ -8,7 +8,7 @@ namespace qs {
 
 server_state::~server_state()
 {
-    db_.pool().shutdown();  // no change is heard once the members start to go
+    db_.pool().shutdown(); // no change is heard once the members start to go
 }
 
 // On the thread that changed it: a worker, the pool's prober or its watchdog.
@@ -33,7 +33,7 @@ void server_state::store_orphans()
             {
                 state_guard table(sessions_.lock());
                 if (!handle->orphaned || handle->closed)
-                    continue;  // logged in again, or stored meanwhile
+                    continue; // logged in again, or stored meanwhile
             }
             logout_locked(handle);
             log_line("Stored the pending messages of " + handle->name + ".");

@@ -10,8 +10,8 @@ namespace qs {
 
 namespace {
 
-using pools::kind;
 using pools::column_of;
+using pools::kind;
 
 } // namespace
 
@@ -93,7 +93,7 @@ void server_state::put_back(const hand_out& given)
         put_back_active(given);
         return;
     }
-    database::pools chunks;  // the session is gone: after what is stored, nothing lost
+    database::pools chunks; // the session is gone: after what is stored, nothing lost
     for (kind k : pools::all)
         chunks[column_of(k)] = given.taken[column_of(k)].text();
     with_db(db_, [&](database& d) { d.append_unbounded(h->name, chunks); });

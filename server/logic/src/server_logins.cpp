@@ -10,7 +10,6 @@
 
 namespace qs {
 
-
 // The password is checked against the row read under the user lock; a check made for
 // what the row held before (the password changed meanwhile) is made again.
 session_handle server_state::login(const std::string& name, const std::string& password, password_work& work)
@@ -77,7 +76,7 @@ void server_state::logout(const session_handle& handle)
             throw;
         leave_orphaned(handle);
         log_error("Could not store the pending messages of " + handle->name +
-                 " now; they are stored when the database is back.");
+                  " now; they are stored when the database is back.");
     }
 }
 
@@ -96,7 +95,7 @@ void server_state::logout_locked(const session_handle& handle)
         state_guard table(sessions_.lock());
         if (handle->closed || handle->closing)
             throw qsexcpt(qsexcpt::user_not_online);
-        handle->closing = true;  // fetches wait it out; deliveries wait for the user lock
+        handle->closing = true; // fetches wait it out; deliveries wait for the user lock
     }
     try {
         with_db(db_, [&](database&) { store_unstored(handle); });
@@ -158,7 +157,7 @@ void server_state::leave_orphaned(const session_handle& handle)
         state_guard table(sessions_.lock());
         if (!handle->closed)
             handle->orphaned = true;
-        waiters_.drop(handle, due);  // nothing may go to them
+        waiters_.drop(handle, due); // nothing may go to them
     }
     waiters_.run_due(due);
     publish_status(handle, "offline");

@@ -17,8 +17,8 @@ namespace qs {
 
 namespace {
 
-using pools::kind;
 using pools::column_of;
+using pools::kind;
 
 std::size_t max_pool()
 {
@@ -75,15 +75,15 @@ void server_state::deliver(kind k, const std::string& receiver, const std::strin
             pool.push(entry, ack, timed_tasks::clock::now());
             add_one(metrics().messages_delivered);
             pools::flag(s, k) = true;
-            if (ack)  // its sender waits for it to be safe
+            if (ack) // its sender waits for it to be safe
                 schedule_spill(found, s.selecting_until[static_cast<std::size_t>(column_of(k))]);
             waiters_.wake(found, due);
-            waiters_.run_due(due);  // once the user lock is released
+            waiters_.run_due(due); // once the user lock is released
             return;
         }
         orphan = found;
     }
-    if (orphan)  // what it holds goes first, so that the stored pool keeps its order
+    if (orphan) // what it holds goes first, so that the stored pool keeps its order
         logout_locked(orphan);
     else if (may_route && directory_->route(k, receiver, entry, ack))
         return;
@@ -150,7 +150,7 @@ void server_state::spill(const session_handle& handle)
         stored = true;
     } catch (...) {
         log_error("Could not store the pending messages of " + handle->name + " (" +
-                 reason_of(std::current_exception()) + "); their senders are told.");
+                  reason_of(std::current_exception()) + "); their senders are told.");
     }
     {
         state_guard table(sessions_.lock());
@@ -222,8 +222,8 @@ void server_state::send_message(const std::string& sender, const std::string& re
     send(kind::personal, sender, receiver, text, ack);
 }
 
-void server_state::send_custom_message(const std::string& sender, const std::string& receiver,
-                                       const std::string& text, const ack_handle& ack)
+void server_state::send_custom_message(const std::string& sender, const std::string& receiver, const std::string& text,
+                                       const ack_handle& ack)
 {
     send(kind::custom, sender, receiver, text, ack);
 }
@@ -240,7 +240,7 @@ void server_state::send_group_message(const std::string& sender, const std::stri
     for (const auto& member : split_list(members)) {
         try {
             deliver(kind::group, member, entry, ack);
-        } catch (...) {  // full box, or no pool row: the others still get it
+        } catch (...) { // full box, or no pool row: the others still get it
             all_delivered = false;
         }
     }
@@ -258,7 +258,7 @@ void server_state::fetch(kind k, const session_handle& handle, std::string& out,
         pending_pool& pool = pools::pool(*handle, k);
         if (pool.empty())
             throw qsexcpt(qsexcpt::no_messages);
-        if (pool.stored() > 0 && !user) {  // the hand-out changes the stored pool too
+        if (pool.stored() > 0 && !user) { // the hand-out changes the stored pool too
             table.unlock();
             user.emplace(user_lock(handle->name), false);
             continue;
@@ -290,8 +290,7 @@ void server_state::fetch(kind k, const session_handle& handle, std::string& out,
 // Removes handed-out entries from the stored pool in one statement: it still holds
 // before, and keeps after. Another server may have appended meanwhile; then the
 // appended part stays behind what is kept. Called with the user lock held.
-void server_state::hand_out_stored(kind k, const std::string& name, const std::string& before,
-                                   const std::string& after)
+void server_state::hand_out_stored(kind k, const std::string& name, const std::string& before, const std::string& after)
 {
     with_db(db_, [&](database& d) {
         const auto c = column_of(k);

@@ -53,7 +53,7 @@ std::size_t server_state::store_all()
                 continue;
             } catch (...) {
                 log_error("Could not store the pending messages of " + handle->name + ": " +
-                         reason_of(std::current_exception()));
+                          reason_of(std::current_exception()));
             }
         }
         state_guard user(user_lock(handle->name), false);
@@ -83,7 +83,7 @@ std::size_t server_state::merge_recovery()
     auto entries = read_recovery(options_.recovery_file, bad_lines);
     if (bad_lines > 0)
         log_warning(std::to_string(bad_lines) + " unreadable lines of " + options_.recovery_file + " were skipped.");
-    std::vector<std::string> users;  // in the order they first appear
+    std::vector<std::string> users; // in the order they first appear
     std::map<std::string, database::pools> chunks;
     for (const auto& e : entries) {
         auto [it, added] = chunks.try_emplace(e.user);

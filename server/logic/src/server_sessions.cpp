@@ -12,10 +12,7 @@
 namespace qs {
 
 server_state::server_state(state_options options)
-    : options_(std::move(options)),
-      db_(options_.database),
-      accounts_(db_),
-      groups_(db_, accounts_),
+    : options_(std::move(options)), db_(options_.database), accounts_(db_), groups_(db_, accounts_),
       directory_(std::make_unique<local_directory>(sessions_)),
       waiters_(sessions_, [this](const session_handle& handle, unsigned wanted, std::string& reply, hand_out& given) {
           select_stored(handle, wanted, reply, given);
@@ -152,7 +149,7 @@ bool server_state::status_in_memory(const std::string& name)
 
 bool server_state::logs_out_in_memory(const session_handle& handle)
 {
-    if (directory_->waits())  // the session's end is recorded in the shared database
+    if (directory_->waits()) // the session's end is recorded in the shared database
         return false;
     state_guard table(sessions_.lock());
     if (!handle)

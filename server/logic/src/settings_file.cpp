@@ -38,9 +38,9 @@ std::map<std::string, std::string> read_pairs(const std::string& file_name)
     return pairs;
 }
 
-const char* const text_keys[] = {"bind_address",     "log_path", "tls_certificate", "tls_private_key",
-                                 "password_storage", "web_root", "web_origins", "cluster_url", "node_name",
-                                 "log_level",        "metrics_address"};
+const char* const text_keys[] = {"bind_address",     "log_path",  "tls_certificate", "tls_private_key",
+                                 "password_storage", "web_root",  "web_origins",     "cluster_url",
+                                 "node_name",        "log_level", "metrics_address"};
 
 // The whole value: a NUL may not end an address early.
 bool is_ip_address(const std::string& text)
@@ -66,7 +66,8 @@ void read_address(const std::map<std::string, std::string>& pairs, const char* k
     if (is_ip_address(it->second))
         field = it->second;
     else
-        complaints.push_back(std::string("Setting ") + key + "=" + it->second + " is no IP address; using " + field + ".");
+        complaints.push_back(std::string("Setting ") + key + "=" + it->second + " is no IP address; using " + field +
+                             ".");
 }
 
 struct number_setting {
@@ -101,9 +102,11 @@ void read_cluster_settings(const std::map<std::string, std::string>& pairs, std:
 void notice_unknown_keys(const std::map<std::string, std::string>& pairs, const std::vector<std::string>& known,
                          std::vector<std::string>& notices)
 {
-    const auto is_known = [&](const std::string& key) { return std::find(known.begin(), known.end(), key) != known.end(); };
+    const auto is_known = [&](const std::string& key) {
+        return std::find(known.begin(), known.end(), key) != known.end();
+    };
     for (const auto& [key, value] : pairs) {
-        if (is_known(key) || key.starts_with('#'))  // a comment, such as a setting left out
+        if (is_known(key) || key.starts_with('#')) // a comment, such as a setting left out
             continue;
         if (is_known(trimmed(key)))
             notices.push_back("Setting '" + key + "=" + value + "' is ignored: no spaces around '=' (" + trimmed(key) +
@@ -143,7 +146,7 @@ std::vector<std::string> read_settings(const std::string& file_name, std::vector
         auto it = pairs.find(n.key);
         if (it == pairs.end())
             continue;
-        const long value = std::strtol(it->second.c_str(), nullptr, 10);  // atoi's reading, clamped
+        const long value = std::strtol(it->second.c_str(), nullptr, 10); // atoi's reading, clamped
         if (value < n.low || value > n.high) {
             complaints.push_back(std::string("Setting ") + n.key + "=" + it->second + " is out of range (" +
                                  std::to_string(n.low) + " to " + std::to_string(n.high) + "); using " +
@@ -157,12 +160,14 @@ std::vector<std::string> read_settings(const std::string& file_name, std::vector
     read_address(pairs, "bind_address", config.bind_address, complaints);
     read_address(pairs, "metrics_address", config.metrics_address, complaints);
     if (auto it = pairs.find("log_level"); it != pairs.end() && !parse_log_level(it->second, config.least_log_level))
-        complaints.push_back("Setting log_level=" + it->second + " is none of error, warning, info, debug; using info.");
+        complaints.push_back("Setting log_level=" + it->second +
+                             " is none of error, warning, info, debug; using info.");
     if (auto it = pairs.find("password_storage"); it != pairs.end()) {
         if (it->second == "plain" || it->second == "hashed")
             config.hashed_passwords = it->second == "hashed";
         else
-            complaints.push_back("Setting password_storage=" + it->second + " is neither plain nor hashed; using plain.");
+            complaints.push_back("Setting password_storage=" + it->second +
+                                 " is neither plain nor hashed; using plain.");
     }
     if (auto it = pairs.find("tls_certificate"); it != pairs.end())
         config.tls_certificate = it->second;
@@ -174,8 +179,9 @@ std::vector<std::string> read_settings(const std::string& file_name, std::vector
         if (auto origins = parse_origin_list(it->second))
             config.web_origins = std::move(*origins);
         else
-            complaints.push_back("Setting web_origins=" + it->second +
-                                 " is no comma-separated list of origins such as https://example.org:8443; using none.");
+            complaints.push_back(
+                "Setting web_origins=" + it->second +
+                " is no comma-separated list of origins such as https://example.org:8443; using none.");
     }
     read_cluster_settings(pairs, complaints);
     if (notices != nullptr) {

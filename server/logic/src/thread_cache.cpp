@@ -19,7 +19,7 @@ void thread_cache::run(std::function<void()> task)
         qs::lock_guard guard(lock_);
         ended = take_finished();
         tasks_.push_back(std::move(task));
-        if (tasks_.size() > idle_)  // every task gets a thread of its own now
+        if (tasks_.size() > idle_) // every task gets a thread of its own now
             threads_.emplace_back([this] { work(); });
         else
             queued_.notify_one();
@@ -48,7 +48,7 @@ void thread_cache::work()
                 return;
             }
         }
-        if (tasks_.empty()) {  // stopping, nothing left
+        if (tasks_.empty()) { // stopping, nothing left
             finished_.push_back(std::this_thread::get_id());
             return;
         }
@@ -56,7 +56,7 @@ void thread_cache::work()
         tasks_.pop_front();
         guard.unlock();
         task();
-        task = nullptr;  // what it holds goes before the thread is counted idle
+        task = nullptr; // what it holds goes before the thread is counted idle
         guard.lock();
     }
 }
@@ -66,7 +66,8 @@ std::vector<std::thread> thread_cache::take_finished()
 {
     std::vector<std::thread> ended;
     for (auto id : finished_) {
-        auto it = std::find_if(threads_.begin(), threads_.end(), [&](const std::thread& t) { return t.get_id() == id; });
+        auto it =
+            std::find_if(threads_.begin(), threads_.end(), [&](const std::thread& t) { return t.get_id() == id; });
         if (it != threads_.end()) {
             ended.push_back(std::move(*it));
             threads_.erase(it);

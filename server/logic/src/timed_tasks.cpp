@@ -36,7 +36,7 @@ void timed_tasks::work()
             guard.wait(changed_);
             continue;
         }
-        const clock::time_point next = queue_.top().at;  // a copy: queuing may move the top
+        const clock::time_point next = queue_.top().at; // a copy: queuing may move the top
         if (clock::now() < next) {
             guard.wait_until(changed_, next);
             continue;

@@ -13,8 +13,8 @@ namespace qs {
 
 namespace {
 
-using pools::kind;
 using pools::column_of;
+using pools::kind;
 
 enum wanted_bits : unsigned { want_msg = 1, want_grpmsg = 2, want_cusmsg = 4, want_status = 8 };
 
@@ -104,7 +104,7 @@ void waiters::wake(const session_handle& handle, due_list& due)
         } else if (handle->closing || !pending(*handle, it->wanted)) {
             ++it;
             continue;
-        } else if (has_stored_head(*handle, it->wanted)) {  // the hand-out needs the database
+        } else if (has_stored_head(*handle, it->wanted)) { // the hand-out needs the database
             due.push_back(due_select{std::move(it->done), handle, it->wanted, std::string(), hand_out{}});
         } else {
             due_select d{std::move(it->done), handle, 0, std::string(), {handle, {}}};
@@ -137,8 +137,10 @@ void waiters::run_due(due_list& due)
 {
     for (auto& d : due) {
         if (d.stored_wanted == 0)
-            run_outside_state_locks([done = std::move(d.done), reply = std::move(d.reply),
-                                     given = std::move(d.given)]() mutable { done(std::move(reply), std::move(given)); });
+            run_outside_state_locks(
+                [done = std::move(d.done), reply = std::move(d.reply), given = std::move(d.given)]() mutable {
+                    done(std::move(reply), std::move(given));
+                });
         else
             stored_replies_.run([this, d = std::move(d)]() mutable { answer_stored(d); });
     }
@@ -159,13 +161,13 @@ void waiters::answer_stored(due_select& d)
         return;
     }
     if (reply.empty() && !d.handle->closed)
-        park_wanted(d.handle, d.stored_wanted, std::move(d.done));  // another took it first
+        park_wanted(d.handle, d.stored_wanted, std::move(d.done)); // another took it first
     else
         d.done(std::move(reply), std::move(given));
 }
 
-void waiters::take_sections(session& s, unsigned wanted, std::string& reply,
-                            std::array<pending_pool::taken, 3>* taken, std::deque<std::string>* events_taken)
+void waiters::take_sections(session& s, unsigned wanted, std::string& reply, std::array<pending_pool::taken, 3>* taken,
+                            std::deque<std::string>* events_taken)
 {
     const std::size_t limit = reply_limit();
     auto room_after = [&](std::size_t label) {
@@ -190,7 +192,7 @@ void waiters::take_sections(session& s, unsigned wanted, std::string& reply,
     while (!s.events.empty()) {
         const std::string& event = s.events.front();
         const std::string section = event + ": " + sessions_.status_for_event(event.substr(10));
-        if (section.size() > limit) {  // can never be sent
+        if (section.size() > limit) { // can never be sent
             s.events.pop_front();
             continue;
         }

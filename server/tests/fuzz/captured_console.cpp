@@ -16,8 +16,10 @@ std::string& console_output()
 
 bool parse_log_level(const std::string& word, log_level& level)
 {
-    const std::pair<const char*, log_level> names[] = {
-        {"error", log_level::error}, {"warning", log_level::warning}, {"info", log_level::info}, {"debug", log_level::debug}};
+    const std::pair<const char*, log_level> names[] = {{"error", log_level::error},
+                                                       {"warning", log_level::warning},
+                                                       {"info", log_level::info},
+                                                       {"debug", log_level::debug}};
     for (const auto& [name, l] : names)
         if (word == name) {
             level = l;

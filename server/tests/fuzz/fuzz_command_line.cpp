@@ -16,8 +16,8 @@ namespace {
 using arg_list = std::vector<std::string>;
 
 struct parse_result {
-    arg_list args;      // those the parser added
-    std::string line;   // the line as the parser left it
+    arg_list args;    // those the parser added
+    std::string line; // the line as the parser left it
     std::string console;
 };
 
@@ -120,12 +120,12 @@ void check_line(const std::string& line)
     QS_FUZZ_CHECK(r.line == trimmed);
     QS_FUZZ_CHECK(!r.args.empty());
     if (odd) {
-        QS_FUZZ_CHECK(joined(r.args) == trimmed);  // split at every space, nothing joined
+        QS_FUZZ_CHECK(joined(r.args) == trimmed); // split at every space, nothing joined
         return;
     }
-    QS_FUZZ_CHECK(is_subsequence(joined(r.args), trimmed));  // nothing added, moved or repeated
+    QS_FUZZ_CHECK(is_subsequence(joined(r.args), trimmed)); // nothing added, moved or repeated
     if (make_quotable(r.args) == r.args)
-        check_reads_back(r.args);  // parse, quote, parse: stable
+        check_reads_back(r.args); // parse, quote, parse: stable
 }
 
 arg_list split_lines(std::string_view s)

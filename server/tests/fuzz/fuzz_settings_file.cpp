@@ -343,7 +343,7 @@ void check_file(std::string_view text)
     check_sound(r);
     QS_FUZZ_CHECK(read(with_unusable_lines(text)) == r);
     const std::string file(text);
-    QS_FUZZ_CHECK(read(file + '\n' + file) == r);  // the last of equal lines wins
+    QS_FUZZ_CHECK(read(file + '\n' + file) == r); // the last of equal lines wins
     // Reading stops at the first line longer than 1023 bytes.
     QS_FUZZ_CHECK(read(file + '\n' + std::string(1024, 'x') + "\nport=1\nlog_path=past-the-long-line\n") == r);
 }
@@ -377,7 +377,7 @@ std::string out_of_range_text(FuzzedDataProvider& in, const numeric_key& k)
     case 1:
         return number_text(k.high + past, 0);
     default:
-        return std::string(in.ConsumeIntegralInRange(20, 30), '9');  // past any long
+        return std::string(in.ConsumeIntegralInRange(20, 30), '9'); // past any long
     }
 }
 
@@ -427,7 +427,7 @@ public:
     std::string text;
     qs::settings expected;
     std::vector<std::string> refused_keys;
-    std::vector<std::string> unknown_keys;  // each once
+    std::vector<std::string> unknown_keys; // each once
 
 private:
     void put(const std::string& line) { text += line + (in_.ConsumeBool() ? "\r\n" : "\n"); }
@@ -436,7 +436,7 @@ private:
     void put_ignored(const std::string& key)
     {
         const std::string line = ignored_line(in_, key);
-        if (const auto eq = line.find('='); eq != std::string::npos && line[0] != '#')  // a comment says nothing
+        if (const auto eq = line.find('='); eq != std::string::npos && line[0] != '#') // a comment says nothing
             unknown_keys.push_back(line.substr(0, eq));
         put(line);
     }
@@ -452,7 +452,7 @@ private:
     {
         put_ignored(k.key);
         switch (in_.ConsumeIntegralInRange(0, 3)) {
-        case 0:  // absent: the default stays
+        case 0: // absent: the default stays
             break;
         case 1:
             put_value(k);
@@ -461,7 +461,7 @@ private:
             put(std::string(k.key) + "=" + out_of_range_text(in_, k));
             refused_keys.push_back(k.key);
             break;
-        default:  // a value an equal key later overrides
+        default: // a value an equal key later overrides
             put(std::string(k.key) + "=" + out_of_range_text(in_, k));
             put_value(k);
         }
@@ -542,7 +542,7 @@ void check_round_trip(FuzzedDataProvider& in)
     const reading r = read(w.text, &notices);
     check_sound(r);
     QS_FUZZ_CHECK((r == reading{w.expected, r.complaints}));
-    QS_FUZZ_CHECK(r.complaints.size() == w.refused_keys.size());  // at most one a key: one for each
+    QS_FUZZ_CHECK(r.complaints.size() == w.refused_keys.size()); // at most one a key: one for each
     for (const auto& key : w.refused_keys)
         QS_FUZZ_CHECK(std::any_of(r.complaints.begin(), r.complaints.end(),
                                   [&](const std::string& c) { return complains_of(c, key); }));

@@ -35,11 +35,11 @@ struct bus_error : std::runtime_error {
 };
 
 struct bus_options {
-    std::vector<std::string> urls;  // nats://host:port each; any of them will do
-    std::string name;               // the connection's name, as the NATS server shows it
-    std::chrono::milliseconds reconnect_wait{1000};  // between attempts on the same server
-    std::size_t queue_limit = 8 << 20;  // bytes of publishes waiting for the publisher thread
-    std::size_t batch_limit = 64 << 10;  // bytes of one NATS message of several publishes
+    std::vector<std::string> urls;                  // nats://host:port each; any of them will do
+    std::string name;                               // the connection's name, as the NATS server shows it
+    std::chrono::milliseconds reconnect_wait{1000}; // between attempts on the same server
+    std::size_t queue_limit = 8 << 20;              // bytes of publishes waiting for the publisher thread
+    std::size_t batch_limit = 64 << 10;             // bytes of one NATS message of several publishes
 };
 
 // One connection to a NATS server, kept for ever: a server that is down at start, or
@@ -122,18 +122,18 @@ private:
     const bus_options options_;
     const sink events_;
     const std::shared_ptr<const status_handler> status_;
-    natsOptions* nats_options_ = nullptr;  // owned; used by the library until the connection is destroyed
-    natsConnection* conn_ = nullptr;       // owned; the library's own locking makes it safe from any thread
+    natsOptions* nats_options_ = nullptr; // owned; used by the library until the connection is destroyed
+    natsConnection* conn_ = nullptr;      // owned; the library's own locking makes it safe from any thread
     std::atomic<bool> up_{false};
-    std::atomic<bool> joined_{false};   // the first connection was reported
-    std::atomic<bool> closing_{false};  // the destructor runs: status changes go unreported
+    std::atomic<bool> joined_{false};  // the first connection was reported
+    std::atomic<bool> closing_{false}; // the destructor runs: status changes go unreported
     std::atomic<std::uint64_t> dropped_{0};
 
     qs::mutex lock_;
-    std::condition_variable queued_;  // a publish was queued, or the bus is closing
+    std::condition_variable queued_; // a publish was queued, or the bus is closing
     std::deque<outgoing> queue_ GUARDED_BY(lock_);
     std::size_t queued_bytes_ GUARDED_BY(lock_) = 0;
-    bool stopping_ GUARDED_BY(lock_) = false;  // the publisher thread sends what is left and ends
+    bool stopping_ GUARDED_BY(lock_) = false; // the publisher thread sends what is left and ends
 
     qs::mutex callbacks_lock_;
     std::condition_variable callbacks_done_;
@@ -144,7 +144,7 @@ private:
     qs::mutex pullers_lock_;
     std::vector<std::unique_ptr<puller>> pullers_ GUARDED_BY(pullers_lock_);
 
-    std::thread publisher_;  // last: starts once the rest exists
+    std::thread publisher_; // last: starts once the rest exists
 };
 
 } // namespace qs::cluster

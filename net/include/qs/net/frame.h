@@ -47,9 +47,9 @@ public:
 private:
     std::size_t max_size_;
     std::vector<char> buf_;
-    std::size_t begin_ = 0;    // first unread byte
-    std::size_t end_ = 0;      // one past the last received byte
-    std::size_t scanned_ = 0;  // bytes before this offset hold no NUL of the current text
+    std::size_t begin_ = 0;   // first unread byte
+    std::size_t end_ = 0;     // one past the last received byte
+    std::size_t scanned_ = 0; // bytes before this offset hold no NUL of the current text
 };
 
 // Reads a byte stream frame by frame, however the receives split it.

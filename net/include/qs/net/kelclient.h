@@ -10,7 +10,7 @@ namespace qs {
 namespace detail {
 struct client_channel;
 class tls_session;
-}
+} // namespace detail
 
 // Client end of the command channel. connect() starts a daemon thread that files every
 // reply frame; exec() sends one command and waits for the reply with the same id.
@@ -59,7 +59,7 @@ private:
     void start_daemon(std::shared_ptr<detail::tls_session> tls = nullptr);
 
     std::shared_ptr<detail::client_channel> channel_;
-    tls_failure tls_failure_ = tls_failure::none;  // of this object's last TLS connect; its caller's thread
+    tls_failure tls_failure_ = tls_failure::none; // of this object's last TLS connect; its caller's thread
 };
 
 } // namespace qs

@@ -58,10 +58,10 @@ private:
     };
     void change_to(bool available, const db_error& why);
 
-    std::atomic<bool> available_{true};  // written under lock_
-    std::atomic<std::chrono::steady_clock::rep> closed_at_{0};  // written under lock_
+    std::atomic<bool> available_{true};                        // written under lock_
+    std::atomic<std::chrono::steady_clock::rep> closed_at_{0}; // written under lock_
     mutable qs::mutex lock_;
-    std::condition_variable closed_;  // the listener heard the breaker close
+    std::condition_variable closed_; // the listener heard the breaker close
     reason why_ GUARDED_BY(lock_);
     listener listener_ GUARDED_BY(lock_);
     std::deque<change> changes_ GUARDED_BY(lock_);  // made, not yet heard by the listener

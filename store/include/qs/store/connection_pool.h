@@ -20,9 +20,9 @@ namespace qs {
 
 struct pool_options {
     std::string connect_string = "DSN=Quillspeak Database;";
-    int size = 4;                             // connections kept open
-    unsigned timeout_seconds = 10;            // statement time-out; also the longest wait to borrow
-    std::chrono::milliseconds first_backoff{100};    // after a failed connect
+    int size = 4;                                 // connections kept open
+    unsigned timeout_seconds = 10;                // statement time-out; also the longest wait to borrow
+    std::chrono::milliseconds first_backoff{100}; // after a failed connect
     std::chrono::milliseconds longest_backoff{5000};
     // While the database is unavailable, how often a probe checks whether it is back, and
     // the statement it runs: one that needs what the pool's users need (a write lock).
@@ -136,11 +136,11 @@ public:
 private:
     using clock = std::chrono::steady_clock;
     struct slot {
-        std::unique_ptr<pooled_connection> open;  // null until connected, and after a break
+        std::unique_ptr<pooled_connection> open; // null until connected, and after a break
         bool busy = false;
-        clock::time_point retry_at{};  // no connect before this
+        clock::time_point retry_at{}; // no connect before this
         std::chrono::milliseconds backoff{0};
-        clock::time_point connecting_since{};  // set while the borrower connects
+        clock::time_point connecting_since{}; // set while the borrower connects
     };
 
     lease take(bool probing);
@@ -158,17 +158,17 @@ private:
     std::atomic<std::uint64_t> statements_{0};
     std::atomic<std::uint64_t> timeouts_{0};
     qs::mutex lock_;
-    std::condition_variable freed_;  // a slot stopped being busy
-    std::vector<slot> slots_ GUARDED_BY(lock_);  // a busy slot's connection is its borrower's
-    std::size_t waiting_ GUARDED_BY(lock_) = 0;  // borrowers waiting for a slot to be freed
+    std::condition_variable freed_;             // a slot stopped being busy
+    std::vector<slot> slots_ GUARDED_BY(lock_); // a busy slot's connection is its borrower's
+    std::size_t waiting_ GUARDED_BY(lock_) = 0; // borrowers waiting for a slot to be freed
     db_error last_failure_ GUARDED_BY(lock_){"08001", "no connection yet"};
-    circuit_breaker breaker_;  // thread-safe itself
+    circuit_breaker breaker_; // thread-safe itself
 
     qs::mutex keeper_lock_;
-    std::condition_variable keeper_wake_;  // stopping, or the breaker opened
+    std::condition_variable keeper_wake_; // stopping, or the breaker opened
     bool stopping_ GUARDED_BY(keeper_lock_) = false;
-    std::thread prober_;    // probes while the breaker is open
-    std::thread watchdog_;  // cuts driver calls past the time-out
+    std::thread prober_;   // probes while the breaker is open
+    std::thread watchdog_; // cuts driver calls past the time-out
 };
 
 } // namespace qs

@@ -24,7 +24,7 @@ public:
     struct login_row {
         std::string password;
         std::string contacts;
-        pools stored;  // empty when the user has no msgpool row
+        pools stored; // empty when the user has no msgpool row
     };
     struct group_lists {
         std::string members;
@@ -60,10 +60,10 @@ private:
     static append_result append_one(pooled_connection& pc, const queued_append& q);
 
     connection_pool pool_;
-    qs::mutex append_lock_;                 // also guards the done of every queued append
-    std::condition_variable appends_done_;  // a batch was committed or failed
+    qs::mutex append_lock_;                // also guards the done of every queued append
+    std::condition_variable appends_done_; // a batch was committed or failed
     std::vector<queued_append*> append_queue_ GUARDED_BY(append_lock_);
-    bool committing_ GUARDED_BY(append_lock_) = false;  // a caller is committing a batch
+    bool committing_ GUARDED_BY(append_lock_) = false; // a caller is committing a batch
 };
 
 } // namespace qs

@@ -16,7 +16,7 @@ struct text_field {
 class field_exchange {
 public:
     struct binding {
-        const char* column;  // lower-case column name, used unquoted in SQL
+        const char* column; // lower-case column name, used unquoted in SQL
         text_field* field;
     };
 

@@ -58,7 +58,7 @@ public:
 
 protected:
     virtual std::string GetDefaultConnect() const;
-    virtual std::string GetDefaultSQL() const = 0;  // the table
+    virtual std::string GetDefaultSQL() const = 0; // the table
     virtual void DoFieldExchange(field_exchange& fx) = 0;
 
     // Restricts the rows to those whose column equals value (a bound parameter).
@@ -86,11 +86,11 @@ private:
     std::unique_ptr<odbc::connection> own_connection_;
     bool open_ = false;
     mode mode_ = mode::none;
-    std::string filter_;                          // "column = ?" joined by AND
+    std::string filter_; // "column = ?" joined by AND
     std::vector<std::string> filter_params_;
-    field_exchange fx_;                           // bound lazily: DoFieldExchange is virtual
-    std::vector<std::vector<std::string>> rows_;  // the snapshot, columns in binding order
-    long current_ = 0;                            // -1 before the first row, rows_.size() after the last
+    field_exchange fx_;                          // bound lazily: DoFieldExchange is virtual
+    std::vector<std::vector<std::string>> rows_; // the snapshot, columns in binding order
+    long current_ = 0;                           // -1 before the first row, rows_.size() after the last
 };
 
 } // namespace qs

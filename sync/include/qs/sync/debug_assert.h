@@ -7,7 +7,7 @@
 // Active in Debug builds and in sanitizer builds (QS_CHECKS, set by CMake there); in other
 // builds the condition is compiled (so that it stays valid) but never evaluated.
 #if !defined(NDEBUG) || defined(QS_CHECKS)
-#define QS_ASSERT(condition) \
+#define QS_ASSERT(condition)                                                                                           \
     ((condition) ? static_cast<void>(0) : ::qs::assertion_failed(#condition, __FILE__, __LINE__))
 #else
 #define QS_ASSERT(condition) static_cast<void>(sizeof(static_cast<bool>(condition)))

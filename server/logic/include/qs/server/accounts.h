@@ -55,7 +55,7 @@ public:
     void write_contact_list(const std::string& user, const std::string& list);
 
 private:
-    database& db_;  // thread-safe itself; owned by server_state
+    database& db_; // thread-safe itself; owned by server_state
     mutex known_lock_;
     std::unordered_set<std::string> known_ GUARDED_BY(known_lock_);
 };

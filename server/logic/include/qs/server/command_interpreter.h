@@ -72,7 +72,7 @@ public:
     // after); a command's end counted by its word (a held send's once it settles); the
     // class of a refusal's code.
     static std::vector<std::string> keywords();
-    static constexpr const char* version = QS_VERSION;  // what ver answers
+    static constexpr const char* version = QS_VERSION; // what ver answers
     static void count(const std::string& keyword, command_result r);
     static command_result result_of(int refusal_code);
 
@@ -85,8 +85,8 @@ private:
     bool refused(const command& cmd, const args_t& args, std::string& result);
     void run_command(const args_t& args, std::string& result);
 
-    session_handle current();                // null unless logged in
-    std::string user();                      // the current user's name
+    session_handle current(); // null unless logged in
+    std::string user();       // the current user's name
     void logged_in_as(const session_handle& handle);
     void logged_out();
     login_throttle::attempt& login_attempt(const std::string& account);
@@ -117,13 +117,12 @@ private:
     void getpassword(const args_t& a, std::string& r);
     void ver(const args_t& a, std::string& r);
     void send_then_answer(const std::function<void(const ack_handle&)>& send, std::string& r, int failure);
-    void set_group_list(const args_t& a, std::string& r,
-                        void (groups::*set)(const std::string&, const std::string&));
+    void set_group_list(const args_t& a, std::string& r, void (groups::*set)(const std::string&, const std::string&));
 
     server_state& state_;
-    std::string peer_;  // "address" or "[address]" of the client; set before the first command
+    std::string peer_; // "address" or "[address]" of the client; set before the first command
     mutex lock_;
-    session_handle current_session_ GUARDED_BY(lock_);  // null while nobody is logged in
+    session_handle current_session_ GUARDED_BY(lock_); // null while nobody is logged in
     bool ended_ GUARDED_BY(lock_) = false;
     // Of the command running now on this thread: a command given up on at its deadline
     // may still run on a worker while the connection's next one runs on its loop.
@@ -132,7 +131,7 @@ private:
     // Of the connection's one hashing command (login, newuser, setinfo), which runs
     // alone: the connection starts none while a command given up on still runs.
     password_work work_;
-    std::optional<login_throttle::attempt> attempt_;  // of the login waiting or running
+    std::optional<login_throttle::attempt> attempt_; // of the login waiting or running
 };
 
 } // namespace qs

@@ -26,21 +26,21 @@ public:
     // One more entry to wait for (the thread that sends, before release()).
     void attach();
     int attached() const noexcept { return attached_; }
-    void confirm();   // one entry is safe
-    void withdraw();  // one entry was taken back unsent: the send failed
-    void refuse(int code);  // one entry was refused (another node's answer): the send fails with code
+    void confirm();        // one entry is safe
+    void withdraw();       // one entry was taken back unsent: the send failed
+    void refuse(int code); // one entry was refused (another node's answer): the send fails with code
     // The sender listens: done runs when the send settles, at once if it has.
     void release(done_fn done);
 
 private:
     void settle_one(bool safe, int code = 0);
 
-    const int failure_code_;  // unless a refusal names another
-    int attached_ = 0;  // the sending thread's only, before release()
+    const int failure_code_; // unless a refusal names another
+    int attached_ = 0;       // the sending thread's only, before release()
     mutex lock_;
-    int outstanding_ GUARDED_BY(lock_) = 1;  // the entries not settled, and the sender's hold
+    int outstanding_ GUARDED_BY(lock_) = 1; // the entries not settled, and the sender's hold
     bool failed_ GUARDED_BY(lock_) = false;
-    int refusal_ GUARDED_BY(lock_) = 0;  // the first refusal's code, 0 when none
+    int refusal_ GUARDED_BY(lock_) = 0; // the first refusal's code, 0 when none
     done_fn done_ GUARDED_BY(lock_);
 };
 

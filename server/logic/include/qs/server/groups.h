@@ -30,8 +30,8 @@ private:
     void write_list(const std::string& group, bool masters, const std::string& list);
     bool in_list(const std::string& user, const std::string& group, bool masters);
 
-    database& db_;     // thread-safe itself; owned by server_state
-    accounts& users_;  // thread-safe itself; owned by server_state
+    database& db_;    // thread-safe itself; owned by server_state
+    accounts& users_; // thread-safe itself; owned by server_state
 };
 
 } // namespace qs

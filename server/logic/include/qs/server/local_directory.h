@@ -18,7 +18,7 @@ public:
     bool status_of(const std::string& name, std::string& out) override;
 
 private:
-    node_sessions& sessions_;  // thread-safe itself; owned by server_state
+    node_sessions& sessions_; // thread-safe itself; owned by server_state
 };
 
 } // namespace qs

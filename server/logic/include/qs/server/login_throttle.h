@@ -29,8 +29,8 @@ public:
     struct attempt {
         std::string account;
         std::string peer;
-        clock::time_point at;  // its turn: it may not run before
-        bool refused = false;  // its turn lay too far ahead: it does not run
+        clock::time_point at; // its turn: it may not run before
+        bool refused = false; // its turn lay too far ahead: it does not run
     };
 
     attempt reserve(const std::string& account, const std::string& peer, clock::time_point now);
@@ -49,23 +49,23 @@ public:
     static constexpr clock::duration longest_wait = window;
 
 private:
-    using times = std::deque<clock::time_point>;  // in order: the window's, and turns ahead
+    using times = std::deque<clock::time_point>; // in order: the window's, and turns ahead
     struct address {
         times failures;
-        clock::time_point last_turn;  // the latest turn given to it
+        clock::time_point last_turn; // the latest turn given to it
     };
 
-    static constexpr std::size_t first_sweep = 4096;  // keys
+    static constexpr std::size_t first_sweep = 4096; // keys
     template <typename Table, typename Times>
     static void sweep(Table& t, std::size_t& sweep_at, clock::time_point now, Times times_of);
     static void forget_old(times& ts, clock::time_point now);
     static clock::time_point next_turn(const times& taken, clock::time_point last, clock::time_point now);
     static void insert(times& ts, clock::time_point at);
 
-    mutex lock_;  // held for table work only
-    std::unordered_map<std::string, times> by_account_ GUARDED_BY(lock_);  // turns reserved
+    mutex lock_;                                                          // held for table work only
+    std::unordered_map<std::string, times> by_account_ GUARDED_BY(lock_); // turns reserved
     std::unordered_map<std::string, address> by_peer_ GUARDED_BY(lock_);
-    std::size_t account_sweep_at_ GUARDED_BY(lock_) = first_sweep;  // sizes at which the next sweeps come
+    std::size_t account_sweep_at_ GUARDED_BY(lock_) = first_sweep; // sizes at which the next sweeps come
     std::size_t peer_sweep_at_ GUARDED_BY(lock_) = first_sweep;
 };
 

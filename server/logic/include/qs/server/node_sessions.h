@@ -59,8 +59,8 @@ public:
 private:
     table_mutex lock_;
     std::map<std::string, session_handle> sessions_ GUARDED_BY(session_table);
-    std::map<std::string, std::string> remote_statuses_ GUARDED_BY(session_table);  // users of other nodes
-    static inline const session_handle none_;  // what find() gives for a name not here
+    std::map<std::string, std::string> remote_statuses_ GUARDED_BY(session_table); // users of other nodes
+    static inline const session_handle none_; // what find() gives for a name not here
 };
 
 } // namespace qs

@@ -34,7 +34,7 @@ public:
     const std::string& hash_made() const;
 
     bool pending() const { return pending_; }
-    void run();  // on the hashing pool
+    void run(); // on the hashing pool
     void clear() { *this = password_work(); }
 
 private:
@@ -45,7 +45,7 @@ private:
     kind kind_ = kind::none;
     bool pending_ = false;
     std::optional<std::string> stored_;
-    std::string typed_;  // the password typed, or the one to hash
+    std::string typed_; // the password typed, or the one to hash
     bool hashed_storage_ = false;
     bool matched_ = false;
     std::string hash_;

@@ -22,8 +22,8 @@ public:
     // Entries taken out, to hand out or to put back.
     struct taken {
         std::vector<std::string> entries;
-        std::vector<ack_handle> acks;  // beside entries: what their senders wait for
-        std::size_t stored = 0;  // how many of them were still in the database
+        std::vector<ack_handle> acks; // beside entries: what their senders wait for
+        std::size_t stored = 0;       // how many of them were still in the database
         std::string text() const;
         // The entries are safe (they left in a reply, or were stored): their senders hear.
         void confirm();
@@ -85,7 +85,7 @@ private:
     };
     std::string join(std::size_t first, std::size_t last) const;
 
-    std::list<entry> entries_;  // a list: an empty pool allocates nothing
+    std::list<entry> entries_; // a list: an empty pool allocates nothing
     std::size_t size_ = 0;
     std::size_t stored_ = 0;
 };

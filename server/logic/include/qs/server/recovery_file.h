@@ -11,7 +11,7 @@ namespace qs {
 // tab, CR and newline written as \\, \t, \r and \n.
 struct recovery_entry {
     std::string user;
-    std::size_t column = 0;  // msgpool's pool column: 0 messages, 1 groupmessages, 2 custommessages
+    std::size_t column = 0; // msgpool's pool column: 0 messages, 1 groupmessages, 2 custommessages
     std::string entry;
 };
 

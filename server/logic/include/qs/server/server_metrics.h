@@ -23,12 +23,12 @@ struct server_metrics {
     // Commands by the interpreter's table index; the last slot: unknown words.
     static constexpr std::size_t command_slots = 24;
     std::array<std::array<std::atomic<std::uint64_t>, command_result_count>, command_slots> commands{};
-    std::array<std::atomic<std::int64_t>, transport_count> connections{};  // open now
-    std::atomic<std::uint64_t> messages_delivered{0};  // put into a logged-in user's session
-    std::atomic<std::uint64_t> messages_stored{0};     // appended to an offline user's stored box
-    std::atomic<std::uint64_t> messages_refused{0};    // not taken: box full, too long, no such user, '|'
-    std::atomic<std::uint64_t> login_failures{0};      // a wrong name or password
-    std::atomic<std::uint64_t> logins_throttled{0};    // refused for too many failed logins
+    std::array<std::atomic<std::int64_t>, transport_count> connections{}; // open now
+    std::atomic<std::uint64_t> messages_delivered{0};                     // put into a logged-in user's session
+    std::atomic<std::uint64_t> messages_stored{0};                        // appended to an offline user's stored box
+    std::atomic<std::uint64_t> messages_refused{0}; // not taken: box full, too long, no such user, '|'
+    std::atomic<std::uint64_t> login_failures{0};   // a wrong name or password
+    std::atomic<std::uint64_t> logins_throttled{0}; // refused for too many failed logins
 };
 
 // The process's counters; live as long as the process.

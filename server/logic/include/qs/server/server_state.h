@@ -67,9 +67,9 @@ public:
     server_state& operator=(const server_state&) = delete;
 
     // Sessions.
-    session_handle find_session(const std::string& name);  // null when absent
+    session_handle find_session(const std::string& name); // null when absent
     void close_session(const session_handle& handle);
-    bool is_active(const session_handle& handle);          // still in the table
+    bool is_active(const session_handle& handle); // still in the table
     void publish_status(const session_handle& handle, const std::string& status);
     void get_status(const std::string& name, std::string& out);
 
@@ -198,8 +198,7 @@ private:
     void send(pool_kind kind, const std::string& sender, const std::string& receiver, const std::string& text,
               const ack_handle& ack);
     void fetch(pool_kind kind, const session_handle& handle, std::string& out, hand_out* given);
-    void hand_out_stored(pool_kind kind, const std::string& name, const std::string& before,
-                         const std::string& after);
+    void hand_out_stored(pool_kind kind, const std::string& name, const std::string& before, const std::string& after);
     using due_list = waiters::due_list;
     void put_back_active(const hand_out& given);
     void restore_stored_heads(database& d, const std::string& name, const hand_out& given);
@@ -207,17 +206,18 @@ private:
 
     // Members: const, thread-safe themselves, guarded by a named lock, or atomic.
     const state_options options_;
-    mutable database db_;  // thread-safe itself
-    qs::accounts accounts_;  // thread-safe itself
-    qs::groups groups_;      // thread-safe itself
-    node_sessions sessions_;  // thread-safe itself: its table lock guards every session here
-    std::unique_ptr<session_directory> directory_;  // thread-safe itself: a local_directory over sessions_
-    std::array<mutex, 64> user_locks_;  // by hash of the user name; each guards its users' stored pools
-    login_throttle throttle_;  // thread-safe itself
-    std::atomic<std::chrono::steady_clock::rep> stop_deadline_{std::chrono::steady_clock::time_point::max().time_since_epoch().count()};
-    qs::waiters waiters_;          // thread-safe itself: the parked selects of sessions_
-    timed_tasks spills_;           // thread-safe itself: stores what waits in memory too long
-    thread_cache background_;      // thread-safe itself: stores orphaned sessions once the database is back; destroyed first
+    mutable database db_;                          // thread-safe itself
+    qs::accounts accounts_;                        // thread-safe itself
+    qs::groups groups_;                            // thread-safe itself
+    node_sessions sessions_;                       // thread-safe itself: its table lock guards every session here
+    std::unique_ptr<session_directory> directory_; // thread-safe itself: a local_directory over sessions_
+    std::array<mutex, 64> user_locks_;             // by hash of the user name; each guards its users' stored pools
+    login_throttle throttle_;                      // thread-safe itself
+    std::atomic<std::chrono::steady_clock::rep> stop_deadline_{
+        std::chrono::steady_clock::time_point::max().time_since_epoch().count()};
+    qs::waiters waiters_;     // thread-safe itself: the parked selects of sessions_
+    timed_tasks spills_;      // thread-safe itself: stores what waits in memory too long
+    thread_cache background_; // thread-safe itself: stores orphaned sessions once the database is back; destroyed first
 };
 
 } // namespace qs

@@ -23,9 +23,9 @@ using session_handle = std::shared_ptr<session>;
 // client.
 struct hand_out {
     session_handle session;
-    std::array<pending_pool::taken, 3> taken;  // by msgpool column
+    std::array<pending_pool::taken, 3> taken; // by msgpool column
     bool empty() const;
-    bool needs_database() const;  // stored entries, or a session that is gone
+    bool needs_database() const; // stored entries, or a session that is gone
     // The reply left: the senders of what it hands out hear that it is safe.
     void confirm();
 };
@@ -49,22 +49,21 @@ struct session {
     pending_pool group_messages GUARDED_BY(session_table);
     pending_pool custom_messages GUARDED_BY(session_table);
     std::string status GUARDED_BY(session_table);
-    std::string contacts GUARDED_BY(session_table);  // the user's contact list, read at login, kept current
+    std::string contacts GUARDED_BY(session_table); // the user's contact list, read at login, kept current
     // "getstatus <name>", oldest first, capped (a list: none allocates nothing)
     std::list<std::string> events GUARDED_BY(session_table);
     bool has_messages GUARDED_BY(session_table) = false;
     bool has_group_messages GUARDED_BY(session_table) = false;
     bool has_custom_messages GUARDED_BY(session_table) = false;
 
-    std::atomic<bool> closed = false;  // removed from the table: the handle is dead; set once
-    bool closing GUARDED_BY(session_table) = false;   // logout is storing the pools; no fetch meanwhile
-    bool orphaned GUARDED_BY(session_table) = false;  // its connection ended but the pools could not be stored yet
-    bool spill_scheduled GUARDED_BY(session_table) = false;  // a spill will store what waits only in memory
+    std::atomic<bool> closed = false;                // removed from the table: the handle is dead; set once
+    bool closing GUARDED_BY(session_table) = false;  // logout is storing the pools; no fetch meanwhile
+    bool orphaned GUARDED_BY(session_table) = false; // its connection ended but the pools could not be stored yet
+    bool spill_scheduled GUARDED_BY(session_table) = false; // a spill will store what waits only in memory
     // Per msgpool column: until when a select is expected for that kind (one waited or
     // was answered lately); a message of a kind nobody selects is stored at once.
     std::array<std::chrono::steady_clock::time_point, 3> selecting_until GUARDED_BY(session_table){};
-    std::vector<parked_select> parked GUARDED_BY(session_table);  // waiting selects, oldest first
+    std::vector<parked_select> parked GUARDED_BY(session_table); // waiting selects, oldest first
 };
-
 
 } // namespace qs

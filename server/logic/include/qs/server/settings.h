@@ -13,34 +13,34 @@ namespace qs {
 // before any other thread starts, read-only afterwards.
 struct settings {
     int port = 7000;
-    std::string bind_address = "0.0.0.0";  // an IPv4 or IPv6 address; 0.0.0.0: every interface
+    std::string bind_address = "0.0.0.0"; // an IPv4 or IPv6 address; 0.0.0.0: every interface
     int backlog = 200;
     int buff_size = 1024;
     int sleep_ticks = 10;
     int max_field_len = 2048;
-    int db_connections = 4;  // database connections kept open
-    int db_timeout = 10;     // seconds a database statement, or the wait for a connection, may take
-    int io_threads = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 64u));  // event loops
-    int max_connections = 10000;  // past this new connections are closed at once
-    int frame_timeout = 30;       // seconds a frame may stay unfinished before its connection closes
-    int spill_delay_ms = 1000;  // how long a message may wait only in memory before it is stored
-    int store_retry = 20;    // seconds stop keeps trying to store messages
-    std::string log_path = "qsserver.log";  // "-": standard error
-    log_level least_log_level = log_level::info;  // log_level: the least severe level logged
-    bool hashed_passwords = false;  // password_storage=hashed: Argon2id hashes, no getpassword
-    int tls_port = 0;             // a second port speaking TLS; 0: none
-    std::string tls_certificate;  // PEM: the server's certificate, then any intermediates
-    std::string tls_private_key;  // PEM; empty: the key is in tls_certificate
-    int http_port = 0;                     // the chat page and its WebSocket; 0: none
-    int https_port = 0;                    // the same over TLS (tls_certificate); 0: none
-    std::string web_root;                  // the page's folder; empty: the installed one
-    std::vector<std::string> web_origins;  // other origins whose pages may open the WebSocket
-    int ws_ping = 20;                      // seconds of WebSocket silence before a ping
-    std::vector<std::string> cluster_urls;  // the NATS servers of a cluster; empty: a single node
-    std::string node_name;                  // unique in the cluster; empty: host name and port
-    int node_lease = 10;                    // seconds a node counts as live after its last renewal
-    int metrics_port = 0;                       // /metrics in the Prometheus text format; 0: none
-    std::string metrics_address = "127.0.0.1";  // the address metrics_port listens on
+    int db_connections = 4; // database connections kept open
+    int db_timeout = 10;    // seconds a database statement, or the wait for a connection, may take
+    int io_threads = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 64u)); // event loops
+    int max_connections = 10000;                 // past this new connections are closed at once
+    int frame_timeout = 30;                      // seconds a frame may stay unfinished before its connection closes
+    int spill_delay_ms = 1000;                   // how long a message may wait only in memory before it is stored
+    int store_retry = 20;                        // seconds stop keeps trying to store messages
+    std::string log_path = "qsserver.log";       // "-": standard error
+    log_level least_log_level = log_level::info; // log_level: the least severe level logged
+    bool hashed_passwords = false;               // password_storage=hashed: Argon2id hashes, no getpassword
+    int tls_port = 0;                            // a second port speaking TLS; 0: none
+    std::string tls_certificate;                 // PEM: the server's certificate, then any intermediates
+    std::string tls_private_key;                 // PEM; empty: the key is in tls_certificate
+    int http_port = 0;                           // the chat page and its WebSocket; 0: none
+    int https_port = 0;                          // the same over TLS (tls_certificate); 0: none
+    std::string web_root;                        // the page's folder; empty: the installed one
+    std::vector<std::string> web_origins;        // other origins whose pages may open the WebSocket
+    int ws_ping = 20;                            // seconds of WebSocket silence before a ping
+    std::vector<std::string> cluster_urls;       // the NATS servers of a cluster; empty: a single node
+    std::string node_name;                       // unique in the cluster; empty: host name and port
+    int node_lease = 10;                         // seconds a node counts as live after its last renewal
+    int metrics_port = 0;                        // /metrics in the Prometheus text format; 0: none
+    std::string metrics_address = "127.0.0.1";   // the address metrics_port listens on
 };
 
 extern settings config;

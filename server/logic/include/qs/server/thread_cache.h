@@ -34,11 +34,11 @@ private:
 
     const std::chrono::milliseconds idle_keep_;
     mutex lock_;
-    std::condition_variable queued_;  // a task waits, or shutdown began
+    std::condition_variable queued_; // a task waits, or shutdown began
     std::deque<std::function<void()>> tasks_ GUARDED_BY(lock_);
-    std::vector<std::thread> threads_ GUARDED_BY(lock_);        // running or idle
-    std::vector<std::thread::id> finished_ GUARDED_BY(lock_);   // ended, to be joined
-    std::size_t idle_ GUARDED_BY(lock_) = 0;                    // threads waiting for a task
+    std::vector<std::thread> threads_ GUARDED_BY(lock_);      // running or idle
+    std::vector<std::thread::id> finished_ GUARDED_BY(lock_); // ended, to be joined
+    std::size_t idle_ GUARDED_BY(lock_) = 0;                  // threads waiting for a task
     bool stopping_ GUARDED_BY(lock_) = false;
 };
 

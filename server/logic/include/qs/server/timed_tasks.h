@@ -29,7 +29,7 @@ public:
 private:
     struct timed {
         clock::time_point at;
-        std::uint64_t order;  // equal times run in the order queued
+        std::uint64_t order; // equal times run in the order queued
         std::function<void()> task;
         bool operator>(const timed& other) const { return at != other.at ? at > other.at : order > other.order; }
     };
@@ -40,7 +40,7 @@ private:
     std::priority_queue<timed, std::vector<timed>, std::greater<>> queue_ GUARDED_BY(lock_);
     std::uint64_t queued_ GUARDED_BY(lock_) = 0;
     bool stopping_ GUARDED_BY(lock_) = false;
-    std::thread thread_;  // the spill thread; last: starts once the rest exists, joined by the destructor
+    std::thread thread_; // the spill thread; last: starts once the rest exists, joined by the destructor
 };
 
 } // namespace qs

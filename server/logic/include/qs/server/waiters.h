@@ -33,14 +33,16 @@ public:
     struct due_select {
         select_done done;
         session_handle handle;
-        unsigned stored_wanted;  // non-zero: the reply hands out stored entries, to take then
+        unsigned stored_wanted; // non-zero: the reply hands out stored entries, to take then
         std::string reply;
         hand_out given;
     };
     using due_list = std::vector<due_select>;
 
     waiters(node_sessions& sessions, stored_reply take_stored)
-        : sessions_(sessions), take_stored_(std::move(take_stored)) {}
+        : sessions_(sessions), take_stored_(std::move(take_stored))
+    {
+    }
     waiters(const waiters&) = delete;
     waiters& operator=(const waiters&) = delete;
 
@@ -58,8 +60,7 @@ public:
     // Called with the table lock held: every parked select of the session gets "".
     void drop(const session_handle& handle, due_list& due) REQUIRES(session_table);
     // Called with the table lock held: a status event for the session, then wake().
-    void push_event(const session_handle& handle, const std::string& event, due_list& due)
-        REQUIRES(session_table);
+    void push_event(const session_handle& handle, const std::string& event, due_list& due) REQUIRES(session_table);
     // Completes what was collected; call it holding no state lock.
     void run_due(due_list& due);
 
@@ -76,9 +77,9 @@ private:
     void park_wanted(const session_handle& handle, unsigned wanted, select_done done);
     void answer_stored(due_select& d);
 
-    node_sessions& sessions_;    // thread-safe itself; owned by server_state
+    node_sessions& sessions_; // thread-safe itself; owned by server_state
     const stored_reply take_stored_;
-    thread_cache stored_replies_;  // thread-safe itself: select replies that hand out stored entries; last
+    thread_cache stored_replies_; // thread-safe itself: select replies that hand out stored entries; last
 };
 
 } // namespace qs

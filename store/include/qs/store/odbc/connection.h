@@ -86,7 +86,7 @@ private:
     SQLULEN timeout_;
     dialect dialect_ = dialect::other;
     std::atomic<std::uint64_t>* counter_ = nullptr;
-    int socket_ = -1;  // the PostgreSQL connection's TCP socket, when it could be told
+    int socket_ = -1; // the PostgreSQL connection's TCP socket, when it could be told
     std::atomic<clock::rep> waiting_since_{0};
     std::atomic<bool> cut_{false};
 };
