@@ -1,8 +1,8 @@
 // Throughput of the command logic on the embedded SQLite database.
 #include <benchmark/benchmark.h>
 
-#include "qs/server/server_state.h"
-#include "qs/server/settings.h"
+#include "qs/server/logic/server_state.h"
+#include "qs/server/logic/settings.h"
 #include "test_database.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "command_quoting.h"
 #include "message_request.h"
-#include "qs/server/command_line.h"
+#include "qs/server/logic/command_line.h"
 
 namespace qs::test {
 namespace {

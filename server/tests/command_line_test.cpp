@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "qs/server/command_line.h"
+#include "qs/server/logic/command_line.h"
 
 namespace qs {
 namespace {

@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "qs/server/local_directory.h"
-#include "qs/server/qsexcpt.h"
+#include "qs/server/logic/local_directory.h"
+#include "qs/server/logic/qsexcpt.h"
 
 namespace qs::test {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "qs/server/log_redaction.h"
+#include "qs/server/logic/log_redaction.h"
 
 namespace qs {
 namespace {

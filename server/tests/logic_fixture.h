@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "qs/store/list_encoding.h"
-#include "qs/server/server_state.h"
-#include "qs/server/settings.h"
+#include "qs/server/logic/server_state.h"
+#include "qs/server/logic/settings.h"
 #include "store_fixture.h"
 
 namespace qs::test {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "qs/server/login_throttle.h"
+#include "qs/server/logic/login_throttle.h"
 
 namespace qs {
 namespace {

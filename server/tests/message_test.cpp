@@ -7,8 +7,8 @@
 #include <thread>
 
 #include "logic_fixture.h"
-#include "qs/server/message_entry.h"
-#include "qs/server/settings.h"
+#include "qs/server/logic/message_entry.h"
+#include "qs/server/logic/settings.h"
 
 namespace qs::test {
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "qs/server/password_hash.h"
-#include "qs/server/password_work.h"
+#include "qs/server/logic/password_hash.h"
+#include "qs/server/logic/password_work.h"
 
 namespace qs {
 namespace {

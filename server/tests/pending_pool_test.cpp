@@ -2,7 +2,7 @@
 // first, never past a younger one, and never those already stored.
 #include <gtest/gtest.h>
 
-#include "qs/server/pending_pool.h"
+#include "qs/server/logic/pending_pool.h"
 
 namespace qs::test {
 namespace {

@@ -5,7 +5,7 @@
 #include <poll.h>
 #include <vector>
 
-#include "qs/server/login_throttle.h"
+#include "qs/server/logic/login_throttle.h"
 
 #include "logic_fixture.h"
 #include "server_process.h"

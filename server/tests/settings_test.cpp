@@ -2,8 +2,8 @@
 
 #include <fstream>
 
-#include "qs/server/settings.h"
-#include "qs/server/settings_file.h"
+#include "qs/server/logic/settings.h"
+#include "qs/server/logic/settings_file.h"
 #include "test_database.h"
 
 namespace qs::test {

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "logic_fixture.h"
-#include "qs/server/settings.h"
+#include "qs/server/logic/settings.h"
 
 namespace qs::test {
 namespace {

@@ -5,7 +5,7 @@
 #include <latch>
 #include <set>
 
-#include "qs/server/thread_cache.h"
+#include "qs/server/logic/thread_cache.h"
 
 namespace qs::test {
 namespace {

@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "qs/net/frame.h"
-#include "qs/server/web_origin.h"
+#include "qs/server/logic/web_origin.h"
 #include "test_database.h"
 #include "web_files.h"
 #include "ws_message.h"

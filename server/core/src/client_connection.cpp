@@ -14,11 +14,11 @@
 #include <stdexcept>
 #include <sys/socket.h>
 
-#include "qs/server/command_line.h"
-#include "qs/server/log.h"
-#include "qs/server/log_redaction.h"
-#include "qs/server/network.h"
-#include "qs/server/qsexcpt.h"
+#include "qs/server/logic/command_line.h"
+#include "qs/server/logic/log.h"
+#include "qs/server/logic/log_redaction.h"
+#include "qs/server/core/network.h"
+#include "qs/server/logic/qsexcpt.h"
 
 namespace qs {
 

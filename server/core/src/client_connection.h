@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "qs/server/command_interpreter.h"
-#include "qs/server/server_metrics.h"
+#include "qs/server/logic/command_interpreter.h"
+#include "qs/server/logic/server_metrics.h"
 #include "qs/net/frame.h"
 #include "qs/sync/debug_assert.h"
 #include "qs/sync/mutex.h"

@@ -4,9 +4,9 @@
 #include <functional>
 
 #include "qs/cluster/bus.h"
-#include "qs/server/log.h"
-#include "qs/server/log_redaction.h"
-#include "qs/server/qsexcpt.h"
+#include "qs/server/logic/log.h"
+#include "qs/server/logic/log_redaction.h"
+#include "qs/server/logic/qsexcpt.h"
 #include "client_connection.h"
 
 namespace qs {

@@ -9,9 +9,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "qs/server/local_directory.h"
-#include "qs/server/server_state.h"
-#include "qs/server/timed_tasks.h"
+#include "qs/server/logic/local_directory.h"
+#include "qs/server/logic/server_state.h"
+#include "qs/server/logic/timed_tasks.h"
 #include "qs/sync/mutex.h"
 #include "cluster_node.h"
 #include "cluster_wire.h"

@@ -3,7 +3,7 @@
 #include <future>
 #include <unistd.h>
 
-#include "qs/server/log.h"
+#include "qs/server/logic/log.h"
 #include "qs/store/db_error.h"
 
 namespace qs {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "qs/cluster/bus.h"
-#include "qs/server/timed_tasks.h"
+#include "qs/server/logic/timed_tasks.h"
 #include "qs/store/connection_pool.h"
 #include "qs/store/node_directory.h"
 #include "qs/sync/debug_assert.h"

@@ -14,8 +14,8 @@
 #include <optional>
 #include <variant>
 
-#include "qs/server/server_metrics.h"
-#include "qs/server/web_origin.h"
+#include "qs/server/logic/server_metrics.h"
+#include "qs/server/logic/web_origin.h"
 #include "qs/sync/debug_assert.h"
 #include "qs/sync/thread_role.h"
 #include "web_policy.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "qs/server/server_state.h"
+#include "qs/server/logic/server_state.h"
 #include "asio_alias.h"
 #include "served_connection.h"
 #include "web_files.h"

@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "qs/server/command_interpreter.h"
-#include "qs/server/server_metrics.h"
+#include "qs/server/logic/command_interpreter.h"
+#include "qs/server/logic/server_metrics.h"
 
 namespace qs {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "qs/server/server_state.h"
+#include "qs/server/logic/server_state.h"
 
 namespace qs {
 

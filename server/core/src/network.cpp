@@ -1,4 +1,4 @@
-#include "qs/server/network.h"
+#include "qs/server/core/network.h"
 
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
@@ -21,10 +21,10 @@
 #include <unordered_map>
 
 #include "qs/net/frame.h"
-#include "qs/server/event_loop_thread.h"
-#include "qs/server/log.h"
-#include "qs/server/password_work.h"
-#include "qs/server/settings.h"
+#include "qs/server/logic/event_loop_thread.h"
+#include "qs/server/logic/log.h"
+#include "qs/server/logic/password_work.h"
+#include "qs/server/logic/settings.h"
 #include "qs/sync/debug_assert.h"
 #include "qs/sync/mutex.h"
 #include "qs/sync/thread_role.h"

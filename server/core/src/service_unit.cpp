@@ -1,4 +1,4 @@
-#include "qs/server/service_unit.h"
+#include "qs/server/core/service_unit.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,7 +11,7 @@
 #include <sstream>
 #include <vector>
 
-#include "qs/server/log.h"
+#include "qs/server/logic/log.h"
 
 namespace qs {
 

@@ -1,6 +1,6 @@
 #include "web_policy.h"
 
-#include "qs/server/web_origin.h"
+#include "qs/server/logic/web_origin.h"
 
 namespace qs {
 

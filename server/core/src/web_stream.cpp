@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "corked_stream.h"
-#include "qs/server/log.h"
+#include "qs/server/logic/log.h"
 #include "web_policy.h"
 #include "web_upgrade.h"
 #include "ws_message.h"

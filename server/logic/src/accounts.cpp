@@ -1,13 +1,13 @@
 // Users in the database: new users, information records, passwords, contact lists.
-#include "qs/server/accounts.h"
+#include "qs/server/logic/accounts.h"
 
 #include <optional>
 
-#include "qs/server/log.h"
-#include "qs/server/password_hash.h"
-#include "qs/server/qsexcpt.h"
-#include "qs/server/reply_limit.h"
-#include "qs/server/settings.h"
+#include "qs/server/logic/log.h"
+#include "qs/server/logic/password_hash.h"
+#include "qs/server/logic/qsexcpt.h"
+#include "qs/server/logic/reply_limit.h"
+#include "qs/server/logic/settings.h"
 #include "qs/store/list_encoding.h"
 #include "qs/store/new_user.h"
 #include "qs/store/store_codes.h"

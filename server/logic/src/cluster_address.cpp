@@ -1,4 +1,4 @@
-#include "qs/server/cluster_address.h"
+#include "qs/server/logic/cluster_address.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,9 +1,9 @@
 // Commands whose answer was not waited for any longer: the database did not answer in
 // time, and the connection's loop replied in the command's place.
-#include "qs/server/command_interpreter.h"
-#include "qs/server/log.h"
-#include "qs/server/log_redaction.h"
-#include "qs/server/qsexcpt.h"
+#include "qs/server/logic/command_interpreter.h"
+#include "qs/server/logic/log.h"
+#include "qs/server/logic/log_redaction.h"
+#include "qs/server/logic/qsexcpt.h"
 
 namespace qs {
 

@@ -1,7 +1,7 @@
-#include "qs/server/command_interpreter.h"
-#include "qs/server/log_redaction.h"
+#include "qs/server/logic/command_interpreter.h"
+#include "qs/server/logic/log_redaction.h"
 
-#include "qs/server/log.h"
+#include "qs/server/logic/log.h"
 
 namespace qs {
 

@@ -1,8 +1,8 @@
-#include "qs/server/command_line.h"
+#include "qs/server/logic/command_line.h"
 
 #include <algorithm>
 
-#include "qs/server/log.h"
+#include "qs/server/logic/log.h"
 
 namespace qs {
 

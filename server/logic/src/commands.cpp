@@ -1,9 +1,9 @@
 // The command language: keywords, argument counts, login checks and replies.
-#include "qs/server/command_interpreter.h"
+#include "qs/server/logic/command_interpreter.h"
 
-#include "qs/server/log.h"
-#include "qs/server/qsexcpt.h"
-#include "qs/server/server_metrics.h"
+#include "qs/server/logic/log.h"
+#include "qs/server/logic/qsexcpt.h"
+#include "qs/server/logic/server_metrics.h"
 
 namespace qs {
 

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "qs/server/qsexcpt.h"
-#include "qs/server/state_lock.h"
+#include "qs/server/logic/qsexcpt.h"
+#include "qs/server/logic/state_lock.h"
 #include "qs/store/database.h"
 
 namespace qs {

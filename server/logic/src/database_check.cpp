@@ -1,4 +1,4 @@
-#include "qs/server/server_state.h"
+#include "qs/server/logic/server_state.h"
 #include "qs/store/odbc/statement.h"
 
 namespace qs {

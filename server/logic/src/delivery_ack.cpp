@@ -1,6 +1,6 @@
-#include "qs/server/delivery_ack.h"
+#include "qs/server/logic/delivery_ack.h"
 
-#include "qs/server/state_lock.h"
+#include "qs/server/logic/state_lock.h"
 
 namespace qs {
 

@@ -1,9 +1,9 @@
 // Groups in the database and their member and master lists.
-#include "qs/server/groups.h"
+#include "qs/server/logic/groups.h"
 
 #include <algorithm>
 
-#include "qs/server/qsexcpt.h"
+#include "qs/server/logic/qsexcpt.h"
 #include "qs/store/group_info.h"
 #include "qs/store/list_encoding.h"
 #include "qs/store/store_codes.h"

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "qs/server/qsexcpt.h"
-#include "qs/server/reply_limit.h"
+#include "qs/server/logic/qsexcpt.h"
+#include "qs/server/logic/reply_limit.h"
 #include "qs/store/store_codes.h"
 
 namespace qs {

@@ -1,6 +1,6 @@
-#include "qs/server/local_directory.h"
+#include "qs/server/logic/local_directory.h"
 
-#include "qs/server/qsexcpt.h"
+#include "qs/server/logic/qsexcpt.h"
 #include "pool_kind.h"
 
 namespace qs {

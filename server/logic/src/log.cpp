@@ -1,4 +1,4 @@
-#include "qs/server/log.h"
+#include "qs/server/logic/log.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,11 +1,11 @@
-#include "qs/server/log_redaction.h"
+#include "qs/server/logic/log_redaction.h"
 
 #include <algorithm>
 #include <cctype>
 #include <vector>
 
-#include "qs/server/log.h"
-#include "qs/server/qsexcpt.h"
+#include "qs/server/logic/log.h"
+#include "qs/server/logic/qsexcpt.h"
 #include "qs/store/db_error.h"
 
 namespace qs {

@@ -1,4 +1,4 @@
-#include "qs/server/login_throttle.h"
+#include "qs/server/logic/login_throttle.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "qs/server/message_entry.h"
+#include "qs/server/logic/message_entry.h"
 
 #include <ctime>
 

@@ -1,4 +1,4 @@
-#include "qs/server/node_sessions.h"
+#include "qs/server/logic/node_sessions.h"
 
 namespace qs {
 

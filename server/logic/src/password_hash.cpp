@@ -1,4 +1,4 @@
-#include "qs/server/password_hash.h"
+#include "qs/server/logic/password_hash.h"
 
 #include <sodium.h>
 

@@ -1,8 +1,8 @@
-#include "qs/server/password_work.h"
+#include "qs/server/logic/password_work.h"
 
 #include <sodium.h>
 
-#include "qs/server/password_hash.h"
+#include "qs/server/logic/password_hash.h"
 
 namespace qs {
 

@@ -1,4 +1,4 @@
-#include "qs/server/pending_pool.h"
+#include "qs/server/logic/pending_pool.h"
 
 #include <iterator>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "qs/server/server_state.h"
+#include "qs/server/logic/server_state.h"
 
 namespace qs::pools {
 

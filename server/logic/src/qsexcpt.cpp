@@ -1,4 +1,4 @@
-#include "qs/server/qsexcpt.h"
+#include "qs/server/logic/qsexcpt.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "qs/server/recovery_file.h"
+#include "qs/server/logic/recovery_file.h"
 
 #include <cstdio>
 #include <fcntl.h>

@@ -1,7 +1,7 @@
 // The database's availability: said once in the log when it changes, and what waited
 // for its return stored then.
-#include "qs/server/log.h"
-#include "qs/server/server_state.h"
+#include "qs/server/logic/log.h"
+#include "qs/server/logic/server_state.h"
 #include "qs/store/db_error_text.h"
 
 namespace qs {

@@ -1,8 +1,8 @@
 // What replies hand out: stored entries taken for a select, and put back when a reply
 // never left.
 #include "qs/store/list_encoding.h"
-#include "qs/server/server_state.h"
-#include "qs/server/settings.h"
+#include "qs/server/logic/server_state.h"
+#include "qs/server/logic/settings.h"
 #include "database_access.h"
 #include "pool_kind.h"
 

@@ -2,10 +2,10 @@
 #include <optional>
 #include <thread>
 
-#include "qs/server/log.h"
-#include "qs/server/password_hash.h"
-#include "qs/server/settings.h"
-#include "qs/server/server_state.h"
+#include "qs/server/logic/log.h"
+#include "qs/server/logic/password_hash.h"
+#include "qs/server/logic/settings.h"
+#include "qs/server/logic/server_state.h"
 #include "database_access.h"
 
 namespace qs {

@@ -3,12 +3,12 @@
 #include <optional>
 
 #include "qs/store/list_encoding.h"
-#include "qs/server/log.h"
-#include "qs/server/log_redaction.h"
-#include "qs/server/message_entry.h"
-#include "qs/server/server_metrics.h"
-#include "qs/server/server_state.h"
-#include "qs/server/settings.h"
+#include "qs/server/logic/log.h"
+#include "qs/server/logic/log_redaction.h"
+#include "qs/server/logic/message_entry.h"
+#include "qs/server/logic/server_metrics.h"
+#include "qs/server/logic/server_state.h"
+#include "qs/server/logic/settings.h"
 #include "qs/store/store_codes.h"
 #include "database_access.h"
 #include "pool_kind.h"

@@ -1,4 +1,4 @@
-#include "qs/server/server_metrics.h"
+#include "qs/server/logic/server_metrics.h"
 
 namespace qs {
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <map>
 
-#include "qs/server/log.h"
-#include "qs/server/log_redaction.h"
-#include "qs/server/recovery_file.h"
-#include "qs/server/server_state.h"
+#include "qs/server/logic/log.h"
+#include "qs/server/logic/log_redaction.h"
+#include "qs/server/logic/recovery_file.h"
+#include "qs/server/logic/server_state.h"
 #include "pool_kind.h"
 
 namespace qs {

@@ -3,10 +3,10 @@
 #include <functional>
 
 #include "qs/store/list_encoding.h"
-#include "qs/server/server_state.h"
-#include "qs/server/local_directory.h"
-#include "qs/server/reply_limit.h"
-#include "qs/server/settings.h"
+#include "qs/server/logic/server_state.h"
+#include "qs/server/logic/local_directory.h"
+#include "qs/server/logic/reply_limit.h"
+#include "qs/server/logic/settings.h"
 #include "pool_kind.h"
 
 namespace qs {

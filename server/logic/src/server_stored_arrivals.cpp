@@ -1,5 +1,5 @@
 // Entries stored for a user whose session is on this node, behind the ones it knows of.
-#include "qs/server/server_state.h"
+#include "qs/server/logic/server_state.h"
 #include "database_access.h"
 #include "pool_kind.h"
 

@@ -1,4 +1,4 @@
-#include "qs/server/settings.h"
+#include "qs/server/logic/settings.h"
 
 namespace qs {
 

@@ -1,4 +1,4 @@
-#include "qs/server/settings_file.h"
+#include "qs/server/logic/settings_file.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -7,10 +7,10 @@
 #include <map>
 
 #include "qs/net/frame.h"
-#include "qs/server/cluster_address.h"
-#include "qs/server/log.h"
-#include "qs/server/settings.h"
-#include "qs/server/web_origin.h"
+#include "qs/server/logic/cluster_address.h"
+#include "qs/server/logic/log.h"
+#include "qs/server/logic/settings.h"
+#include "qs/server/logic/web_origin.h"
 
 namespace qs {
 

@@ -1,8 +1,8 @@
-#include "qs/server/state_lock.h"
+#include "qs/server/logic/state_lock.h"
 
 #include <vector>
 
-#include "qs/server/log.h"
+#include "qs/server/logic/log.h"
 
 namespace qs {
 

@@ -1,4 +1,4 @@
-#include "qs/server/thread_cache.h"
+#include "qs/server/logic/thread_cache.h"
 
 #include <algorithm>
 

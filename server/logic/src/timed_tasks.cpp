@@ -1,6 +1,6 @@
-#include "qs/server/timed_tasks.h"
+#include "qs/server/logic/timed_tasks.h"
 
-#include "qs/server/log.h"
+#include "qs/server/logic/log.h"
 
 namespace qs {
 

@@ -1,11 +1,11 @@
 // The waiting select: parked in its session, completed by what makes it answerable.
-#include "qs/server/waiters.h"
+#include "qs/server/logic/waiters.h"
 
 #include <future>
 
-#include "qs/server/qsexcpt.h"
-#include "qs/server/reply_limit.h"
-#include "qs/server/settings.h"
+#include "qs/server/logic/qsexcpt.h"
+#include "qs/server/logic/reply_limit.h"
+#include "qs/server/logic/settings.h"
 #include "qs/store/list_encoding.h"
 #include "pool_kind.h"
 

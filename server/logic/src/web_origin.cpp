@@ -1,4 +1,4 @@
-#include "qs/server/web_origin.h"
+#include "qs/server/logic/web_origin.h"
 
 #include <algorithm>
 #include <cctype>

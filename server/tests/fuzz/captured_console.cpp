@@ -1,6 +1,6 @@
 #include "captured_console.h"
 
-#include "qs/server/log.h"
+#include "qs/server/logic/log.h"
 
 namespace qs {
 

@@ -9,7 +9,7 @@
 
 #include "captured_console.h"
 #include "fuzz_check.h"
-#include "qs/server/command_line.h"
+#include "qs/server/logic/command_line.h"
 
 namespace {
 

@@ -16,11 +16,11 @@
 #include "fuzz_check.h"
 #include "memory_file.h"
 #include "qs/net/frame.h"
-#include "qs/server/cluster_address.h"
-#include "qs/server/log.h"
-#include "qs/server/settings.h"
-#include "qs/server/settings_file.h"
-#include "qs/server/web_origin.h"
+#include "qs/server/logic/cluster_address.h"
+#include "qs/server/logic/log.h"
+#include "qs/server/logic/settings.h"
+#include "qs/server/logic/settings_file.h"
+#include "qs/server/logic/web_origin.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <unordered_set>
 
-#include "qs/server/password_work.h"
+#include "qs/server/logic/password_work.h"
 #include "qs/store/database.h"
 #include "qs/sync/mutex.h"
 

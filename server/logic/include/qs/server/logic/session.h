@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "qs/server/pending_pool.h"
-#include "qs/server/state_lock.h"
+#include "qs/server/logic/pending_pool.h"
+#include "qs/server/logic/state_lock.h"
 
 namespace qs {
 

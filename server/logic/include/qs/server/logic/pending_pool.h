@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "qs/server/delivery_ack.h"
+#include "qs/server/logic/delivery_ack.h"
 
 namespace qs {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "qs/server/node_sessions.h"
-#include "qs/server/session_directory.h"
+#include "qs/server/logic/node_sessions.h"
+#include "qs/server/logic/session_directory.h"
 
 namespace qs {
 

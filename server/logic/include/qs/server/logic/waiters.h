@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "qs/server/node_sessions.h"
-#include "qs/server/session.h"
-#include "qs/server/thread_cache.h"
+#include "qs/server/logic/node_sessions.h"
+#include "qs/server/logic/session.h"
+#include "qs/server/logic/thread_cache.h"
 
 namespace qs {
 

@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "qs/server/log.h"
+#include "qs/server/logic/log.h"
 
 namespace qs {
 

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "qs/server/delivery_ack.h"
-#include "qs/server/pool_kind.h"
-#include "qs/server/session.h"
+#include "qs/server/logic/delivery_ack.h"
+#include "qs/server/logic/pool_kind.h"
+#include "qs/server/logic/session.h"
 #include "qs/store/database.h"
 
 namespace qs {

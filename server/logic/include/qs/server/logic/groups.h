@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "qs/server/accounts.h"
+#include "qs/server/logic/accounts.h"
 #include "qs/store/database.h"
 
 namespace qs {

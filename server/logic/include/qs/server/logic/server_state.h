@@ -10,19 +10,19 @@
 #include <string>
 
 #include "qs/store/database.h"
-#include "qs/server/accounts.h"
-#include "qs/server/groups.h"
-#include "qs/server/login_throttle.h"
-#include "qs/server/node_sessions.h"
-#include "qs/server/password_work.h"
-#include "qs/server/pool_kind.h"
-#include "qs/server/qsexcpt.h"
-#include "qs/server/session.h"
-#include "qs/server/session_directory.h"
-#include "qs/server/state_lock.h"
-#include "qs/server/thread_cache.h"
-#include "qs/server/timed_tasks.h"
-#include "qs/server/waiters.h"
+#include "qs/server/logic/accounts.h"
+#include "qs/server/logic/groups.h"
+#include "qs/server/logic/login_throttle.h"
+#include "qs/server/logic/node_sessions.h"
+#include "qs/server/logic/password_work.h"
+#include "qs/server/logic/pool_kind.h"
+#include "qs/server/logic/qsexcpt.h"
+#include "qs/server/logic/session.h"
+#include "qs/server/logic/session_directory.h"
+#include "qs/server/logic/state_lock.h"
+#include "qs/server/logic/thread_cache.h"
+#include "qs/server/logic/timed_tasks.h"
+#include "qs/server/logic/waiters.h"
 
 namespace qs {
 

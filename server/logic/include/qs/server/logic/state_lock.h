@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "qs/server/event_loop_thread.h"
+#include "qs/server/logic/event_loop_thread.h"
 #include "qs/sync/mutex.h"
 
 namespace qs {

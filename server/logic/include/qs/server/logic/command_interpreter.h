@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "qs/server/login_throttle.h"
-#include "qs/server/password_work.h"
-#include "qs/server/server_metrics.h"
-#include "qs/server/server_state.h"
+#include "qs/server/logic/login_throttle.h"
+#include "qs/server/logic/password_work.h"
+#include "qs/server/logic/server_metrics.h"
+#include "qs/server/logic/server_state.h"
 #include "qs/version.h"
 
 namespace qs {

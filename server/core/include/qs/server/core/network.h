@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "qs/server/server_state.h"
+#include "qs/server/logic/server_state.h"
 
 namespace qs {
 

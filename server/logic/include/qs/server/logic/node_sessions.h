@@ -5,8 +5,8 @@
 #include <utility>
 #include <vector>
 
-#include "qs/server/session.h"
-#include "qs/server/state_lock.h"
+#include "qs/server/logic/session.h"
+#include "qs/server/logic/state_lock.h"
 
 namespace qs {
 
