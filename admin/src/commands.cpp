@@ -99,6 +99,9 @@ void stats(const command_line& cl)
     std::string unread;
     if (at.port == 0) {
         std::cout << "No live figures: metrics_port is not set in ./qsserver.conf.\n";
+    } else if (at.port == metrics_endpoint::picked) {
+        std::cout << "No live figures: metrics_port=auto in ./qsserver.conf; name the port the server "
+                     "printed (qsadmin stats HOST:PORT).\n";
     } else {
         try {
             const auto samples = parse_samples(fetch_metrics(at));

@@ -62,7 +62,7 @@ metrics_endpoint endpoint_from_conf(const std::string& path)
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         if (line.rfind("metrics_port=", 0) == 0)
-            at.port = port_number(line.substr(13));
+            at.port = line.substr(13) == "auto" ? metrics_endpoint::picked : port_number(line.substr(13));
         else if (line.rfind("metrics_address=", 0) == 0)
             at.host = line.substr(16);
     }

@@ -8,6 +8,8 @@ namespace qs::admin {
 // Where a server's metrics port listens.
 struct metrics_endpoint {
     std::string host;
+    static constexpr int picked = -1; // metrics_port=auto: the kernel picked one at the start
+
     int port = 0; // 0: none set
 };
 

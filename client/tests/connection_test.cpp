@@ -21,7 +21,8 @@ void expect_failure(const std::vector<std::string>& args, const std::string& add
 
 TEST(ClientConnectFailure, ARefusedPortSaysSoAndExitsWith1)
 {
-    const std::string port = std::to_string(free_port());
+    const refusing_port refusing;
+    const std::string port = std::to_string(refusing.port());
     expect_failure({"127.0.0.1", port}, "127.0.0.1:" + port,
                    "The connection was refused: no server listens on that port.");
 }

@@ -19,15 +19,22 @@ protected:
     }
 
     test_certificates certificates;
-    const int plain_port = free_port();
-    const int tls_port = free_port_other_than(plain_port);
-    server_process server{
-        {"tls_port=" + std::to_string(tls_port), certificates.conf_certificate(), certificates.conf_key()}, plain_port};
+    // Starts the server and learns the two ports it got.
+    void start()
+    {
+        server.start();
+        plain_port = server.port();
+        tls_port = server.port_of("TLS");
+    }
+
+    server_process server{{"tls_port=auto", certificates.conf_certificate(), certificates.conf_key()}};
+    int plain_port = 0;
+    int tls_port = 0;
 };
 
 TEST_F(TlsClientTest, ConnectsWithTheCaFileAndRunsCommands)
 {
-    server.start();
+    start();
     pty_session term(QS_CLIENT_PATH, {"--tls", "--ca", certificates.ca()});
     answer_prompts(term);
     ASSERT_TRUE(term.expect("Connecting to 127.0.0.1:" + std::to_string(tls_port) + "...Ok.\n"));
@@ -42,7 +49,7 @@ TEST_F(TlsClientTest, ConnectsWithTheCaFileAndRunsCommands)
 
 TEST_F(TlsClientTest, ACertificateTheSystemDoesNotTrustFailsTheConnect)
 {
-    server.start();
+    start();
     pty_session term(QS_CLIENT_PATH, {"--tls"});
     answer_prompts(term);
     ASSERT_TRUE(term.expect("Connecting to 127.0.0.1:" + std::to_string(tls_port) +
@@ -56,7 +63,7 @@ TEST_F(TlsClientTest, ACertificateTheSystemDoesNotTrustFailsTheConnect)
 // Each way a TLS connect fails says what to do about it.
 TEST_F(TlsClientTest, TlsFailuresSayWhich)
 {
-    server.start();
+    start();
     const std::string tls = std::to_string(tls_port), plain = std::to_string(plain_port);
     const std::string missing = certificates.ca() + ".missing";
     struct failing {
@@ -81,7 +88,7 @@ TEST_F(TlsClientTest, TlsFailuresSayWhich)
 
 TEST_F(TlsClientTest, HostAndPortMixWithTheTlsOptions)
 {
-    server.start();
+    start();
     const std::string port = std::to_string(tls_port);
     pty_session term(QS_CLIENT_PATH, {"127.0.0.1", "--tls", port, "--ca", certificates.ca()});
     ASSERT_TRUE(term.expect("Connecting to 127.0.0.1:" + port + "...Ok.\n"));
@@ -91,7 +98,8 @@ TEST_F(TlsClientTest, HostAndPortMixWithTheTlsOptions)
 
 TEST_F(TlsClientTest, ARefusedTlsPortSaysSo)
 {
-    const std::string port = std::to_string(tls_port); // the server is not started
+    const refusing_port refusing;
+    const std::string port = std::to_string(refusing.port());
     pty_session term(QS_CLIENT_PATH, {"--tls", "localhost", port});
     ASSERT_TRUE(term.expect("Connecting to localhost:" + port +
                             "...Failed.\n"

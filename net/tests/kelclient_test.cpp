@@ -200,14 +200,12 @@ TEST(Kelclient, FlatInterfaceReportsFailuresAsFalse)
     EXPECT_FALSE(kel_exec(nullptr, "ver", buf, sizeof buf));
     kel_close(never_connected);
 
-    int free_port;
-    {
-        listener probe;
-        free_port = probe.port;
-    }
+    qs::socket bound_only; // bound, never listening: a connect to it is refused
+    bound_only.create(0);
     void* refused = kel_create(0);
-    EXPECT_FALSE(kel_connect(refused, "127.0.0.1", free_port));
+    EXPECT_FALSE(kel_connect(refused, "127.0.0.1", qs::test::local_port(bound_only)));
     kel_close(refused);
+    bound_only.close();
 
     fake_server server(echo);
     void* h = kel_create(0);

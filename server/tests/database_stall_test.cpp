@@ -157,9 +157,9 @@ std::string health(int web_port)
 TEST_F(DatabaseStallTest, HealthzSaysWhetherTheDatabaseIsAvailable)
 {
     stalling_sqlite db;
-    const int port = free_port(), web_port = free_port_other_than(port);
-    server_process server({"db_timeout=1", "http_port=" + std::to_string(web_port)}, port);
+    server_process server({"db_timeout=1", "http_port=auto"});
     server.start({"--console"}, {"ODBCINI=" + db.ini()});
+    const int port = server.port(), web_port = server.port_of("HTTP");
     EXPECT_EQ(health(web_port), "HTTP/1.0 200");
     {
         exclusive_lock held(db.file());

@@ -71,21 +71,22 @@ class MetricsTest : public StoreTest {
 protected:
     std::map<std::string, double> scrape()
     {
-        const auto res = get(metrics_port, "/metrics");
+        const auto res = get(metrics_port(), "/metrics");
         EXPECT_EQ(res.result_int(), 200);
         EXPECT_EQ(res[http::field::content_type], "text/plain; version=0.0.4; charset=utf-8");
         return samples(res.body());
     }
 
-    const int port = free_port();
-    const int metrics_port = free_port_other_than(port);
+    int metrics_port() const { return server.port_of("metrics"); }
+
+    server_process server{{"metrics_port=auto", "io_threads=2"}};
 };
 
 TEST_F(MetricsTest, TheFormatPassesPromtoolAndTheFiguresFollowWhatClientsDo)
 {
-    server_process server({"metrics_port=" + std::to_string(metrics_port), "io_threads=2"}, port);
     server.start();
-    const auto res = get(metrics_port, "/metrics");
+    const int port = server.port();
+    const auto res = get(metrics_port(), "/metrics");
     EXPECT_EQ(promtool_complaints(res.body(), server.dir()), "");
     auto before = samples(res.body());
     EXPECT_EQ(before["qs_build_info{version=\"0.1\"}"], 1);
@@ -133,11 +134,11 @@ TEST_F(MetricsTest, TheFormatPassesPromtoolAndTheFiguresFollowWhatClientsDo)
 // The metrics port serves /metrics and /healthz only; the page's port has no /metrics.
 TEST_F(MetricsTest, OnlyTheMetricsPortServesMetrics)
 {
-    const int web_port = free_port_other_than(metrics_port);
-    server_process server({"metrics_port=" + std::to_string(metrics_port), "http_port=" + std::to_string(web_port)},
-                          port);
-    server.start();
-    EXPECT_EQ(scrape()["qs_connections{transport=\"http\"}"], 0) << "a scrape is no web connection";
+    server_process web({"metrics_port=auto", "http_port=auto"});
+    web.start();
+    const int metrics_port = web.port_of("metrics"), web_port = web.port_of("HTTP");
+    EXPECT_EQ(samples(get(metrics_port, "/metrics").body())["qs_connections{transport=\"http\"}"], 0)
+        << "a scrape is no web connection";
     EXPECT_EQ(get(metrics_port, "/").result_int(), 404);
     EXPECT_EQ(get(metrics_port, "/ws").result_int(), 404);
     EXPECT_EQ(get(metrics_port, "/healthz").body(), "ok\n");
@@ -148,21 +149,23 @@ TEST_F(MetricsTest, OnlyTheMetricsPortServesMetrics)
 // totals; a port it cannot read still shows the totals, and fails.
 TEST_F(MetricsTest, QsadminStatsShowsTheLiveFiguresAndTheDatabaseTotals)
 {
-    server_process server({"metrics_port=" + std::to_string(metrics_port)}, port);
     server.start();
-    auto ann = bounded_client(port);
+    auto ann = bounded_client(server.port());
     ASSERT_EQ(ask(*ann, "newuser ann pw"), "Ok.");
     ASSERT_EQ(ask(*ann, "login ann pw"), "Ok.");
     ASSERT_EQ(ask(*ann, "sendmessage ann hi"), "Ok.");
 
-    const auto live = run_program("/bin/sh", {"-c", "cd '" + server.dir() + "' && exec " QS_ADMIN_PATH " stats"});
+    temp_dir admin; // qsadmin's own folder: its qsserver.conf names the port the server got
+    std::ofstream(admin.path() + "/qsserver.conf") << "metrics_port=" << metrics_port() << "\n";
+    const auto live = run_program("/bin/sh", {"-c", "cd '" + admin.path() + "' && exec " QS_ADMIN_PATH " stats"});
     EXPECT_EQ(live.status, 0) << live.err;
     EXPECT_NE(live.out.find("users logged in:  1\n"), std::string::npos) << live.out;
     EXPECT_NE(live.out.find("messages:         1 delivered, 0 stored, 0 refused\n"), std::string::npos) << live.out;
     EXPECT_NE(live.out.find("busiest commands: "), std::string::npos) << live.out;
     EXPECT_NE(live.out.find("users: 1, groups: 0\n"), std::string::npos) << live.out;
 
-    const int closed = free_port_other_than(metrics_port);
+    const refusing_port refusing;
+    const int closed = refusing.port();
     const auto unread = run_program(QS_ADMIN_PATH, {"stats", "127.0.0.1:" + std::to_string(closed)});
     EXPECT_EQ(unread.status, 1);
     EXPECT_NE(unread.err.find("cannot read the metrics port 127.0.0.1:" + std::to_string(closed)), std::string::npos)

@@ -59,15 +59,17 @@ struct arrival {
     std::chrono::steady_clock::time_point at;
 };
 
-// The next count replies on any of the connections, in the order they arrived.
+// The next count replies on any of the connections, in the order they arrived; fewer
+// when a minute passes without one.
 std::vector<arrival> next_replies(connections& cs, std::size_t count)
 {
+    constexpr int minute_ms = 60'000;
     std::vector<arrival> got;
     std::vector<pollfd> fds;
     for (auto& c : cs)
         fds.push_back(pollfd{c->sock.handle(), POLLIN, 0});
     while (got.size() < count) {
-        if (::poll(fds.data(), fds.size(), -1) <= 0)
+        if (::poll(fds.data(), fds.size(), minute_ms) <= 0)
             break;
         for (std::size_t i = 0; i < fds.size(); ++i)
             if (fds[i].revents != 0)

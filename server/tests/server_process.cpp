@@ -33,23 +33,21 @@ std::string ask(raw_client& c, const std::string& command)
     return c.next().text;
 }
 
-int free_port()
+refusing_port::refusing_port() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
 {
-    socket s;
-    s.create(0);
     sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof addr;
-    ::getsockname(s.handle(), reinterpret_cast<sockaddr*>(&addr), &len);
-    s.close();
-    return ntohs(addr.sin_port);
+    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+        throw std::runtime_error("cannot bind a port to refuse on");
+    port_ = ntohs(addr.sin_port);
 }
 
-int free_port_other_than(int taken)
+refusing_port::~refusing_port()
 {
-    int port = free_port();
-    while (port == taken)
-        port = free_port();
-    return port;
+    ::close(fd_);
 }
 
 void create_from(socket& s, const std::string& from)
@@ -122,7 +120,7 @@ std::pair<std::string, int> run_qsserver(const std::string& dir, const std::vect
     return {read_file(dir + "/run.out"), status};
 }
 
-server_process::server_process(const std::vector<std::string>& conf, int port) : port_(port ? port : free_port())
+server_process::server_process(const std::vector<std::string>& conf, int port) : port_(port)
 {
     std::ofstream out(dir() + "/qsserver.conf");
     out << "port=" << port_ << "\nlog_path=" << dir() << "/qsserver.log\n";
@@ -143,26 +141,16 @@ server_process::~server_process()
 
 void server_process::start(const std::vector<std::string>& args, const std::vector<std::string>& env)
 {
+    log_before_ = log().size(); // a former start's lines say nothing of this one
+    std::ofstream(dir() + "/console.out", std::ios::trunc).close();
     pid_ = spawn(dir(), "console", args, env);
-    for (int attempt = 0; attempt < 500; ++attempt) {
-        // Its own log (or console) first: a port another process took meanwhile must not pass for ours.
-        if (log().find("Listening...") == std::string::npos && console().find("Listening") == std::string::npos) {
-            int status;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                throw std::runtime_error("qsserver ended at start:\n" + console() + read_file(dir() + "/console.err"));
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            continue;
-        }
-        socket probe;
-        probe.create(0);
-        try {
+    for (int attempt = 0; attempt < 1500; ++attempt) {
+        if (read_ports()) {
+            socket probe; // accepted and closed: the server serves (its log says so)
+            probe.create(0);
             probe.connect("127.0.0.1", port_);
             probe.close();
             return;
-        } catch (const exception&) {
-            probe.close();
         }
         int status;
         if (::waitpid(pid_, &status, WNOHANG) == pid_) {
@@ -171,7 +159,33 @@ void server_process::start(const std::vector<std::string>& args, const std::vect
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    throw std::runtime_error("qsserver does not accept connections");
+    throw std::runtime_error("qsserver does not say where it listens:\n" + console() + log());
+}
+
+// "Listening on HOST:PORT[ and WHAT on HOST:PORT]...; database ...", on the console or in
+// the log: the ports this start bound.
+bool server_process::read_ports()
+{
+    static const std::regex line(R"(Listening on ([^;\n]*);)");
+    static const std::regex part(R"((?:^| and (\w+) on )\S*:(\d+))");
+    std::smatch found;
+    const std::string said = console() + "\n" + log().substr(std::min(log_before_, log().size()));
+    if (!std::regex_search(said, found, line))
+        return false;
+    const std::string at = found[1];
+    ports_.clear();
+    for (std::sregex_iterator it(at.begin(), at.end(), part), end; it != end; ++it)
+        ports_[(*it)[1].matched ? (*it)[1].str() : "plain"] = std::stoi((*it)[2]);
+    port_ = ports_.at("plain");
+    return true;
+}
+
+int server_process::port_of(const std::string& what) const
+{
+    const auto it = ports_.find(what);
+    if (it == ports_.end())
+        throw std::runtime_error("qsserver does not listen for " + what);
+    return it->second;
 }
 
 int server_process::stop()

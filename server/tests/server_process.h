@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <map>
 #include <memory>
 #include <string>
 #include <sys/types.h>
@@ -16,12 +17,13 @@ namespace qs::test {
 // database and a log file there. Stopped with SIGTERM on destruction.
 class server_process {
 public:
-    // Extra lines for qsserver.conf (the port and log path are set already); port 0
-    // takes a free port.
+    // Extra lines for qsserver.conf (the port and log path are set already); with port 0
+    // the kernel picks one at each start. Other ports may be set to "auto" in conf.
     explicit server_process(const std::vector<std::string>& conf = {}, int port = 0);
     ~server_process();
 
-    // Starts qsserver with the arguments and waits until it accepts connections.
+    // Starts qsserver with the arguments, waits until it says where it listens, and
+    // connects once (a probe its log shows as a closed connection).
     void start(const std::vector<std::string>& args = {"--console"}, const std::vector<std::string>& env = {});
     // SIGTERM, then the exit status.
     int stop();
@@ -31,7 +33,10 @@ public:
     bool wait_for_log(const std::string& text, std::chrono::seconds within = std::chrono::seconds(60)) const;
     bool running() const { return pid_ > 0; }
 
+    // The plain port of the last start (before it, the one asked for).
     int port() const { return port_; }
+    // The port of the last start for "TLS", "HTTP", "HTTPS" or "metrics"; throws when none.
+    int port_of(const std::string& what) const;
     pid_t pid() const { return pid_; }
     const std::string& dir() const { return dir_.path(); }
     std::string log() const;
@@ -41,8 +46,12 @@ public:
     std::string console() const;
 
 private:
+    bool read_ports();
+
     temp_dir dir_;
     int port_;
+    std::map<std::string, int> ports_; // by what the start line names them; "plain" first
+    std::size_t log_before_ = 0;       // the log's size when the last start began
     pid_t pid_ = -1;
     bool log_to_standard_error_ = false; // log_path=-: the log is console.err
 };
@@ -90,9 +99,20 @@ std::unique_ptr<raw_client> bounded_client(int port, int seconds = 30);
 // Sends one command with nothing else outstanding on c; its reply.
 std::string ask(raw_client& c, const std::string& command);
 
-int free_port();
-// A free port other than taken, for a second listener beside a server's port.
-int free_port_other_than(int taken);
+// A port bound on 127.0.0.1 that never listens: a connection to it is refused for as
+// long as this lives, and no other process can take the port meanwhile.
+class refusing_port {
+public:
+    refusing_port();
+    ~refusing_port();
+    refusing_port(const refusing_port&) = delete;
+    refusing_port& operator=(const refusing_port&) = delete;
+    int port() const { return port_; }
+
+private:
+    int fd_;
+    int port_;
+};
 std::string read_file(const std::string& path);
 
 } // namespace qs::test

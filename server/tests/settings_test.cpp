@@ -91,8 +91,12 @@ INSTANTIATE_TEST_SUITE_P(
                       0},
         settings_case{"LogLevelRefused", "log_level=verbose\n", settings{}, 1},
         settings_case{"CaseAndUnknownKeys", "Port=1\nfoo=bar\nnoequals\n", settings{}, 0},
-        settings_case{"OutOfRangeKeepsDefaults", "port=0\nbuff_size=10\nsleep_ticks=-1\nmax_field_len=abc\nport2=1\n",
+        settings_case{"OutOfRangeKeepsDefaults", "port=abc\nbuff_size=10\nsleep_ticks=-1\nmax_field_len=abc\nport2=1\n",
                       settings{}, 4},
+        settings_case{
+            "PortsTheKernelPicks", "port=0\ntls_port=auto\nhttp_port=0\nhttps_port=auto\nmetrics_port=auto\n",
+            with([](settings& s) { s.port = s.tls_port = s.https_port = s.metrics_port = settings::any_port; }), 0},
+        settings_case{"AutoIsNoNumberElsewhere", "port=00\nws_ping=auto\n", settings{}, 2},
         settings_case{"BufferAboveTheFrameCap", "buff_size=70000\n", settings{}, 1},
         settings_case{"DatabaseSettings", "db_connections=16\ndb_timeout=3\nstore_retry=0\n", with([](settings& s) {
                           s.db_connections = 16;

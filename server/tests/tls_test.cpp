@@ -38,8 +38,7 @@ class TlsTest : public StoreTest {
 protected:
     std::vector<std::string> conf(std::vector<std::string> more = {}) const
     {
-        more.insert(more.end(), {"tls_port=" + std::to_string(tls_port), certificates().conf_certificate(),
-                                 certificates().conf_key()});
+        more.insert(more.end(), {"tls_port=auto", certificates().conf_certificate(), certificates().conf_key()});
         return more;
     }
 
@@ -55,8 +54,16 @@ protected:
         EXPECT_EQ(bob.exec("login bob pw"), "Ok.");
     }
 
-    const int plain_port = free_port();
-    const int tls_port = free_port_other_than(plain_port);
+    // Starts the server and learns the two ports it got.
+    void start(server_process& server)
+    {
+        server.start();
+        plain_port = server.port();
+        tls_port = server.port_of("TLS");
+    }
+
+    int plain_port = 0;
+    int tls_port = 0;
 };
 
 // True when the server ends the connection (a receive sees the end).
@@ -73,8 +80,8 @@ bool closed_by_server(Client& c)
 
 TEST_F(TlsTest, CommandsRunOverTlsBesidePlainTcp)
 {
-    server_process server(conf(), plain_port);
-    server.start();
+    server_process server(conf());
+    start(server);
     kelclient ann;
     client bob(server.port());
     ann_over_tls_and_bob(ann, bob);
@@ -96,8 +103,8 @@ TEST_F(TlsTest, CommandsRunOverTlsBesidePlainTcp)
 
 TEST_F(TlsTest, ExecFromSeveralThreadsWhileASelectWaits)
 {
-    server_process server(conf(), plain_port);
-    server.start();
+    server_process server(conf());
+    start(server);
     kelclient ann;
     client bob(server.port());
     ann_over_tls_and_bob(ann, bob);
@@ -130,8 +137,8 @@ TEST_F(TlsTest, ExecFromSeveralThreadsWhileASelectWaits)
 
 TEST_F(TlsTest, TheVerifyingClientRefusesAnotherNameOrAnUnknownCa)
 {
-    server_process server(conf(), plain_port);
-    server.start();
+    server_process server(conf());
+    start(server);
     const std::string ca_file = certificates().ca();
     const char* ca = ca_file.c_str();
     auto refused = [&](auto connect) {
@@ -160,8 +167,8 @@ TEST_F(TlsTest, TheVerifyingClientRefusesAnotherNameOrAnUnknownCa)
 
 TEST_F(TlsTest, PlainOrStalledClientsOnTheTlsPortAreClosedAndTheServerGoesOn)
 {
-    server_process server(conf({"frame_timeout=1"}), plain_port);
-    server.start();
+    server_process server(conf({"frame_timeout=1"}));
+    start(server);
     raw_client speaks_frames(tls_port);
     speaks_frames.send(encode_frame(1, "ver"));
     EXPECT_TRUE(closed_by_server(speaks_frames));
@@ -184,8 +191,8 @@ TEST_F(TlsTest, PlainOrStalledClientsOnTheTlsPortAreClosedAndTheServerGoesOn)
 
 TEST_F(TlsTest, PipelinedFramesInsideTlsTakeEffectInOrder)
 {
-    server_process server(conf(), plain_port);
-    server.start();
+    server_process server(conf());
+    start(server);
     tls_raw_client raw(tls_port, certificates().ca());
     raw.send(pipelined_burst()); // one record, before any reply
     expect_burst_in_order(raw);
@@ -195,8 +202,8 @@ TEST_F(TlsTest, PipelinedFramesInsideTlsTakeEffectInOrder)
 // out of what OpenSSL took ahead, without waiting for the socket to have more.
 TEST_F(TlsTest, RequestsThatCameWithTheHandshakesEndAreAnswered)
 {
-    server_process server(conf(), plain_port);
-    server.start();
+    server_process server(conf());
+    start(server);
     tls_raw_client raw(tls_port, certificates().ca(), true);
     raw.send(pipelined_burst());
     expect_burst_in_order(raw);
@@ -204,8 +211,8 @@ TEST_F(TlsTest, RequestsThatCameWithTheHandshakesEndAreAnswered)
 
 TEST_F(TlsTest, AGoodbyeIsAnsweredAfterTheRepliesDue)
 {
-    server_process server(conf(), plain_port);
-    server.start();
+    server_process server(conf());
+    start(server);
     tls_raw_client raw(tls_port, certificates().ca());
     raw.send(encode_frame(1, "newuser y pw") + encode_frame(2, "login y pw"));
     raw.say_goodbye();
@@ -217,8 +224,8 @@ TEST_F(TlsTest, AGoodbyeIsAnsweredAfterTheRepliesDue)
 
 TEST_F(TlsTest, ConnectionsOnBothPortsCountTogether)
 {
-    server_process server(conf({"max_connections=2"}), plain_port);
-    server.start();
+    server_process server(conf({"max_connections=2"}));
+    start(server);
     ASSERT_TRUE(server.wait_for_log("info Closed a connection from")) << "start's probe is gone";
     raw_client plain(server.port());
     plain.send(encode_frame(1, "ver"));
@@ -241,8 +248,8 @@ TEST_F(TlsTest, ACertificateThatCannotBeLoadedStopsTheStart)
         {"tls_port needs tls_certificate", {}},
     };
     for (const auto& [reason, lines] : cases) {
-        server_process server(lines, plain_port);
-        std::ofstream(server.dir() + "/qsserver.conf", std::ios::app) << "tls_port=" << tls_port << "\n";
+        server_process server(lines);
+        std::ofstream(server.dir() + "/qsserver.conf", std::ios::app) << "tls_port=auto\n";
         const auto [out, status] = run_qsserver(server.dir(), {"--console"});
         EXPECT_EQ(status, 1) << reason;
         EXPECT_NE(read_file(server.dir() + "/run.err").find("qsserver: " + reason), std::string::npos) << reason;

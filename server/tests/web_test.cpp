@@ -35,13 +35,21 @@ class WebTest : public StoreTest {
 protected:
     std::vector<std::string> conf(std::vector<std::string> more = {}) const
     {
-        more.push_back("http_port=" + std::to_string(web_port));
+        more.push_back("http_port=auto");
         return more;
     }
     std::string own_origin() const { return "http://127.0.0.1:" + std::to_string(web_port); }
 
-    const int port = free_port();
-    const int web_port = free_port_other_than(port);
+    // Starts the server and learns the two ports it got.
+    void start(server_process& server)
+    {
+        server.start();
+        port = server.port();
+        web_port = server.port_of("HTTP");
+    }
+
+    int port = 0;
+    int web_port = 0;
 };
 
 tcp::socket connect_to(asio::io_context& io, int port)
@@ -194,8 +202,8 @@ struct web_root {
 TEST_F(WebTest, ServesThePageWithTypesPolicyAndHealth)
 {
     web_root root;
-    server_process server(conf({root.conf()}), port);
-    server.start();
+    server_process server(conf({root.conf()}));
+    start(server);
     const auto page = get(web_port, "/");
     EXPECT_EQ(page.result_int(), 200);
     EXPECT_EQ(page.body(), "<p>page</p>");
@@ -222,8 +230,8 @@ TEST_F(WebTest, ServesThePageWithTypesPolicyAndHealth)
 TEST_F(WebTest, NoPathLeavesTheWebRoot)
 {
     web_root root;
-    server_process server(conf({root.conf()}), port);
-    server.start();
+    server_process server(conf({root.conf()}));
+    start(server);
     for (const char* target : {"/missing.html", "/../secret.txt", "/%2e%2e/secret.txt", "/sub/%2E%2E/%2e%2e/secret.txt",
                                "/sub/../../secret.txt", "/out.txt", "/up/secret.txt", "/%2fsecret.txt", "/sub%00.txt",
                                "/..%2fsecret.txt", "secret.txt"}) {
@@ -237,8 +245,8 @@ TEST_F(WebTest, NoPathLeavesTheWebRoot)
 TEST_F(WebTest, HeadAndKeepAliveShareOneConnection)
 {
     web_root root;
-    server_process server(conf({root.conf()}), port);
-    server.start();
+    server_process server(conf({root.conf()}));
+    start(server);
     asio::io_context io;
     auto s = connect_to(io, web_port);
     beast::flat_buffer buffer;
@@ -258,8 +266,8 @@ TEST_F(WebTest, HeadAndKeepAliveShareOneConnection)
 
 TEST_F(WebTest, OversizedHeadersBodiesAndSlowRequestsAreClosed)
 {
-    server_process server(conf({"frame_timeout=1"}), port);
-    server.start();
+    server_process server(conf({"frame_timeout=1"}));
+    start(server);
     asio::io_context io;
     {
         auto s = connect_to(io, web_port);
@@ -295,8 +303,8 @@ TEST_F(WebTest, OversizedHeadersBodiesAndSlowRequestsAreClosed)
 
 TEST_F(WebTest, WebSocketAndTcpClientsChat)
 {
-    server_process server(conf(), port);
-    server.start();
+    server_process server(conf());
+    start(server);
     ws_client ann(web_port);
     ASSERT_FALSE(ann.error_) << ann.error_.message();
     EXPECT_EQ(ann.response_["X-Content-Type-Options"], "nosniff"); // the upgrade's 101 too
@@ -320,8 +328,8 @@ TEST_F(WebTest, WebSocketAndTcpClientsChat)
 
 TEST_F(WebTest, PipelinedRequestsAreAnsweredInOrderById)
 {
-    server_process server(conf({"buff_size=64"}), port);
-    server.start();
+    server_process server(conf({"buff_size=64"}));
+    start(server);
     ws_client ws(web_port);
     ws.send(R"({"id":7,"cmd":"ver"})");
     ws.send(R"({"id":-2,"cmd":"newuser pipe pw","extra":[1]})");
@@ -338,8 +346,8 @@ TEST_F(WebTest, PipelinedRequestsAreAnsweredInOrderById)
 
 TEST_F(WebTest, MessagesThatAreNoRequestCloseTheWebSocket)
 {
-    server_process server(conf(), port);
-    server.start();
+    server_process server(conf());
+    start(server);
     const std::pair<std::string, int> cases[] = {{"not json", 1007},
                                                  {"[1, 2]", 1007},
                                                  {R"({"cmd":"ver"})", 1007},
@@ -367,8 +375,8 @@ TEST_F(WebTest, MessagesThatAreNoRequestCloseTheWebSocket)
 
 TEST_F(WebTest, ForeignOriginsAreRefused)
 {
-    server_process server(conf({"web_origins=https://chat.example.org, http://localhost:8080"}), port);
-    server.start();
+    server_process server(conf({"web_origins=https://chat.example.org, http://localhost:8080"}));
+    start(server);
     for (const std::string& origin :
          {own_origin(), std::string("https://chat.example.org"), std::string("HTTP://localhost:8080"), std::string()}) {
         ws_client ws(web_port, origin);
@@ -386,8 +394,8 @@ TEST_F(WebTest, ForeignOriginsAreRefused)
 
 TEST_F(WebTest, ClosingTheWebSocketLogsItsUserOut)
 {
-    server_process server(conf(), port);
-    server.start();
+    server_process server(conf());
+    start(server);
     ws_client ws(web_port);
     EXPECT_EQ(ws.ask(1, "newuser ann pw"), reply(1, "Ok."));
     EXPECT_EQ(ws.ask(2, "login ann pw"), reply(2, "Ok."));
@@ -400,8 +408,8 @@ TEST_F(WebTest, ClosingTheWebSocketLogsItsUserOut)
 
 TEST_F(WebTest, AWebSocketThatAnswersNoPingIsClosedAndLoggedOut)
 {
-    server_process server(conf({"ws_ping=1"}), port);
-    server.start();
+    server_process server(conf({"ws_ping=1"}));
+    start(server);
     ws_client ws(web_port); // answers pings only while it reads
     EXPECT_EQ(ws.ask(1, "newuser ann pw"), reply(1, "Ok."));
     const auto closed = count_of(server.log(), "info Closed a connection from");
@@ -416,8 +424,8 @@ TEST_F(WebTest, AWebSocketThatAnswersNoPingIsClosedAndLoggedOut)
 // time two unanswered ones would take.
 TEST_F(WebTest, AWebSocketThatAnswersPingsStaysOpen)
 {
-    server_process server(conf({"ws_ping=1"}), port);
-    server.start();
+    server_process server(conf({"ws_ping=1"}));
+    start(server);
     ws_client ws(web_port);
     EXPECT_EQ(ws.ask(1, "newuser ann pw"), reply(1, "Ok."));
     EXPECT_EQ(ws.answer_pings_then_ask(4, R"({"id":2,"cmd":"login ann pw"})"), reply(2, "Ok."));
@@ -429,13 +437,9 @@ TEST_F(WebTest, AWebSocketThatAnswersPingsStaysOpen)
 TEST_F(WebTest, HttpsServesThePageAndTheWebSocketOverTls)
 {
     const test_certificates certificates;
-    int https_port = free_port_other_than(web_port);
-    while (https_port == port)
-        https_port = free_port_other_than(web_port);
-    server_process server(
-        conf({"https_port=" + std::to_string(https_port), certificates.conf_certificate(), certificates.conf_key()}),
-        port);
-    server.start();
+    server_process server(conf({"https_port=auto", certificates.conf_certificate(), certificates.conf_key()}));
+    start(server);
+    const int https_port = server.port_of("HTTPS");
     asio::io_context io;
     asio::ssl::context tls(asio::ssl::context::tls_client);
     tls.load_verify_file(certificates.ca());
@@ -469,8 +473,8 @@ TEST_F(WebTest, HttpsServesThePageAndTheWebSocketOverTls)
 // unfinished TCP frame does, and logs its user out.
 TEST_F(WebTest, AnUnfinishedMessageClosesTheWebSocket)
 {
-    server_process server(conf({"frame_timeout=1"}), port);
-    server.start();
+    server_process server(conf({"frame_timeout=1"}));
+    start(server);
     ws_client ws(web_port);
     EXPECT_EQ(ws.ask(1, "newuser ann pw"), reply(1, "Ok."));
     EXPECT_EQ(ws.ask(2, "login ann pw"), reply(2, "Ok."));

@@ -25,7 +25,8 @@ std::string default_node_name(int port)
     char host[256] = {};
     if (::gethostname(host, sizeof host - 1) != 0)
         host[0] = '\0';
-    return std::string(host[0] ? host : "localhost") + ":" + std::to_string(port);
+    const std::string at = port > 0 ? std::to_string(port) : "pid-" + std::to_string(::getpid());
+    return std::string(host[0] ? host : "localhost") + ":" + at;
 }
 
 cluster_node::cluster_node(options o) : options_(std::move(o)), pool_(options_.database)

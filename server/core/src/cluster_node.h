@@ -72,7 +72,8 @@ private:
     std::unique_ptr<cluster::bus> bus_; // main's; its status goes to tasks_
 };
 
-// host name:port, the name of a node that is given none.
+// host name:port, the name of a node that is given none (host name:pid-N when the kernel
+// picks the port).
 std::string default_node_name(int port);
 
 } // namespace qs

@@ -174,13 +174,20 @@ bool join_cluster(qs::server_state& state, const std::string& database, cluster_
     return false;
 }
 
-std::string listen_address()
+// Where the server listens, by the ports it bound: a port the kernel picked is named.
+std::string listen_address(const qs::listening_ports& ports)
 {
-    const std::string& a = qs::config.bind_address;
-    const std::string host = a.find(':') == std::string::npos ? a : "[" + a + "]";
-    std::string at = host + ":" + std::to_string(qs::config.port);
-    if (qs::config.tls_port != 0)
-        at += " and TLS on " + host + ":" + std::to_string(qs::config.tls_port);
+    const auto host_of = [](const std::string& a) { return a.find(':') == std::string::npos ? a : "[" + a + "]"; };
+    const std::string host = host_of(qs::config.bind_address);
+    std::string at = host + ":" + std::to_string(ports.port);
+    const auto also = [&at](const char* what, const std::string& on, int port) {
+        if (port != 0)
+            at += std::string(" and ") + what + " on " + on + ":" + std::to_string(port);
+    };
+    also("TLS", host, ports.tls_port);
+    also("HTTP", host, ports.http_port);
+    also("HTTPS", host, ports.https_port);
+    also("metrics", host_of(qs::config.metrics_address), ports.metrics_port);
     return at;
 }
 
@@ -216,7 +223,10 @@ int run_server(bool as_service)
         qs::close_log();
         return 1;
     }
-    qs::console_line("Listening on " + listen_address() + "; database \"Quillspeak Database\" (" + database + ").");
+    const std::string listening =
+        "Listening on " + listen_address(net.ports()) + "; database \"Quillspeak Database\" (" + database + ").";
+    qs::log_line(listening);
+    qs::console_line(listening);
     running = true;
     if (as_service)
         sd_notify(0, "READY=1");

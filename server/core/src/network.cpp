@@ -63,14 +63,17 @@ bool listen_on(asio::ip::tcp::acceptor& acceptor, int port, const std::string& d
 {
     log_text(doing);
     try {
-        const asio::ip::tcp::endpoint at(asio::ip::make_address(address), static_cast<unsigned short>(port));
+        const auto number = static_cast<unsigned short>(port == settings::any_port ? 0 : port);
+        const asio::ip::tcp::endpoint at(asio::ip::make_address(address), number);
         acceptor.open(at.protocol());
         acceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true));
         acceptor.bind(at);
         acceptor.listen(config.backlog > 0 ? config.backlog : asio::socket_base::max_listen_connections);
     } catch (const std::exception&) {
         log_line("Failed.");
-        why = "cannot listen on " + address + " port " + std::to_string(port) + " (is it in use?)";
+        why = port == settings::any_port
+                  ? "cannot listen on " + address + " (no port left?)"
+                  : "cannot listen on " + address + " port " + std::to_string(port) + " (is it in use?)";
         return false;
     }
     log_line("Ok.");
@@ -158,6 +161,7 @@ struct network::impl {
     bool accepting = false;
     std::unique_ptr<asio::ssl::context> tls;
     client_connection::limits limits{};
+    listening_ports bound; // set by start() on main before accepting begins; main's to read
     web_site site;         // the page, when http_port or https_port is set
     web_site metrics_site; // /metrics, when metrics_port is set
 
@@ -324,6 +328,18 @@ bool network::impl::listen_metrics(std::string& why)
                      config.metrics_address);
 }
 
+namespace {
+
+// The port an open acceptor listens on; 0 for one that is closed.
+int bound_port(const asio::ip::tcp::acceptor& a)
+{
+    error_code ec;
+    const auto at = a.is_open() ? a.local_endpoint(ec) : asio::ip::tcp::endpoint();
+    return ec ? 0 : at.port();
+}
+
+} // namespace
+
 // On the loop that serves the scrape.
 std::string network::impl::metrics_text()
 {
@@ -365,6 +381,11 @@ bool network::impl::listen_web(std::string& why)
             listen_on(https_acceptor, config.https_port, "initializing HTTPS socket...", why));
 }
 
+listening_ports network::ports() const
+{
+    return impl_->bound;
+}
+
 // The loops' threads first: once the log says "Listening...", every loop runs.
 bool network::start(std::string& why)
 {
@@ -378,6 +399,8 @@ bool network::start(std::string& why)
     n.assert_accepting(); // nothing accepts yet
     if (!n.listen(why))
         return false;
+    n.bound = {bound_port(n.acceptor), bound_port(n.tls_acceptor), bound_port(n.http_acceptor),
+               bound_port(n.https_acceptor), bound_port(n.metrics_acceptor)};
     log_line("Listening...");
     raise_descriptor_limit();
     n.limits.longest_request = static_cast<std::size_t>(config.buff_size) - frame_overhead;

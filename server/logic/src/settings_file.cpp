@@ -76,6 +76,12 @@ struct number_setting {
     long low, high;
 };
 
+// The ports take "auto" for a port the kernel picks; port takes 0 for it too.
+bool is_port_key(const std::string& key)
+{
+    return key == "port" || key.ends_with("_port");
+}
+
 // cluster_url and node_name; node_lease is a number like the others.
 void read_cluster_settings(const std::map<std::string, std::string>& pairs, std::vector<std::string>& complaints)
 {
@@ -146,6 +152,10 @@ std::vector<std::string> read_settings(const std::string& file_name, std::vector
         auto it = pairs.find(n.key);
         if (it == pairs.end())
             continue;
+        if (is_port_key(n.key) && (it->second == "auto" || (n.field == &settings::port && it->second == "0"))) {
+            config.*(n.field) = settings::any_port;
+            continue;
+        }
         const long value = std::strtol(it->second.c_str(), nullptr, 10); // atoi's reading, clamped
         if (value < n.low || value > n.high) {
             complaints.push_back(std::string("Setting ") + n.key + "=" + it->second + " is out of range (" +

@@ -285,7 +285,7 @@ void check_sound(const reading& r)
     const qs::settings defaults;
     for (const auto& k : numeric_keys) {
         const int value = r.values.*k.field;
-        QS_FUZZ_CHECK(k.low <= value && value <= k.high);
+        QS_FUZZ_CHECK((k.low <= value && value <= k.high) || (is_port(k) && value == qs::settings::any_port));
         const auto n = complaints_of(r, k);
         QS_FUZZ_CHECK(n <= 1);
         QS_FUZZ_CHECK(n == 0 || value == defaults.*k.field);
@@ -354,6 +354,12 @@ std::string number_text(long long value, std::size_t zeros)
     return (value < 0 ? "-" : "") + std::string(zeros, '0') + digits;
 }
 
+// The ports take "auto", port takes 0 too: the kernel picks.
+bool is_port(const numeric_key& k)
+{
+    return std::string_view(k.key).ends_with("port");
+}
+
 // Often a bound.
 long long value_in_range(FuzzedDataProvider& in, const numeric_key& k)
 {
@@ -372,8 +378,8 @@ std::string out_of_range_text(FuzzedDataProvider& in, const numeric_key& k)
 {
     const long long past = in.ConsumeBool() ? 1 : in.ConsumeIntegralInRange<long long>(1, 1LL << 40);
     switch (in.ConsumeIntegralInRange(0, 2)) {
-    case 0:
-        return number_text(k.low - past, 0);
+    case 0: // port=0 is no error: the kernel picks
+        return number_text(k.low - past == 0 && is_port(k) ? -1 : k.low - past, 0);
     case 1:
         return number_text(k.high + past, 0);
     default:
@@ -443,6 +449,11 @@ private:
 
     void put_value(const numeric_key& k)
     {
+        if (is_port(k) && in_.ConsumeIntegralInRange(0, 3) == 0) {
+            put(std::string(k.key) + "=auto");
+            expected.*k.field = qs::settings::any_port;
+            return;
+        }
         const long long value = value_in_range(in_, k);
         put(std::string(k.key) + "=" + number_text(value, in_.ConsumeIntegralInRange(0, 3)));
         expected.*k.field = static_cast<int>(value);

@@ -38,6 +38,15 @@ namespace qs {
 // session is const (or set before accepting begins), thread-safe itself, loop-only
 // (GUARDED_BY a thread_role, asserted where loop code starts), GUARDED_BY a named
 // mutex, or atomic; Clang's -Wthread-safety checks the marks.
+// The ports a started network listens on; 0 for those that are not set.
+struct listening_ports {
+    int port = 0;
+    int tls_port = 0;
+    int http_port = 0;
+    int https_port = 0;
+    int metrics_port = 0;
+};
+
 class network {
 public:
     explicit network(server_state& state);
@@ -49,6 +58,8 @@ public:
     // loaded) and starts the event loop. Writes the start-up lines to the log; false
     // (and "Failed.") when the server cannot listen or load the certificate, with why.
     bool start(std::string& why);
+    // What start() bound: a port set to be picked by the kernel has its number here.
+    listening_ports ports() const;
     // Stops accepting, ends every connection (their users are logged out) and waits
     // until every connection and command has finished.
     void stop();
