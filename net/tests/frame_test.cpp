@@ -35,7 +35,10 @@ TEST(Frame, AppendsAfterWhatIsThereAsEncodeFrameWrites)
     std::string out = "x";
     qs::append_frame(out, -7, "Ok.");
     qs::append_frame(out, 0x01020304, std::string("ab\0cd", 5));
-    EXPECT_EQ(out, "x" + qs::encode_frame(-7, "Ok.") + qs::encode_frame(0x01020304, "ab"));
+    std::string expected = "x";
+    expected += qs::encode_frame(-7, "Ok.");
+    expected += qs::encode_frame(0x01020304, "ab");
+    EXPECT_EQ(out, expected);
 }
 
 TEST(FrameSplitter, CutsTheSameFramesWhateverSizesTheBytesArriveIn)
