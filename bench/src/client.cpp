@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "bench_error.h"
+#include "qs/fault/exception.h"
 #include "ws_message.h"
 
 namespace qsb {
@@ -58,7 +59,7 @@ void client::close()
     connecting_ = handshaking_ = want_out_ = false;
     out_.clear();
     out_begin_ = 0;
-    in_ = frame_decoder();
+    in_ = qs::frame_splitter();
     waiting_.clear();
 }
 
@@ -69,7 +70,7 @@ void client::queue(std::string_view text, reply_fn on_reply)
     if (ws_)
         ws_->send(ws_request(cid, text));
     else
-        append_frame(out_, cid, text);
+        qs::append_frame(out_, cid, text);
     waiting_[cid] = std::move(on_reply);
 }
 
@@ -186,13 +187,15 @@ bool client::receive(char* buf, std::size_t size, std::size_t& n)
 void client::dispatch()
 {
     const std::uint64_t gen = generation_;
-    frame f;
+    qs::frame f;
     for (;;) {
         try {
             if (!next_reply(f))
                 return;
         } catch (const std::exception& e) {
             return fail(e.what());
+        } catch (const qs::exception&) {
+            return fail("a reply is longer than " + std::to_string(qs::max_frame_size) + " bytes");
         }
         auto it = waiting_.find(f.cid);
         if (it == waiting_.end())
@@ -206,7 +209,7 @@ void client::dispatch()
 }
 
 // The next whole reply as a frame. Throws when the bytes or a message are no reply.
-bool client::next_reply(frame& f)
+bool client::next_reply(qs::frame& f)
 {
     if (!ws_)
         return in_.next(f);

@@ -9,7 +9,7 @@
 
 #include "endpoint.h"
 #include "event_loop.h"
-#include "frame_codec.h"
+#include "qs/net/frame.h"
 #include "tls_link.h"
 #include "ws_channel.h"
 
@@ -54,7 +54,7 @@ private:
     void read_some();
     bool receive(char* buf, std::size_t size, std::size_t& n);
     void dispatch();
-    bool next_reply(frame& f);
+    bool next_reply(qs::frame& f);
     void write_some();
     bool send_some(std::size_t& n);
     void update_interest();
@@ -73,7 +73,7 @@ private:
     std::int32_t next_cid_ = 1;
     std::string out_;
     std::size_t out_begin_ = 0;
-    frame_decoder in_; // without ws_
+    qs::frame_splitter in_; // without ws_
     std::unordered_map<std::int32_t, reply_fn> waiting_;
     error_fn on_error_;
     std::uint64_t writes_ = 0;

@@ -9,6 +9,7 @@
 
 #include "bench_error.h"
 #include "endpoint.h"
+#include "qs/fault/exception.h"
 
 namespace qsb {
 
@@ -76,10 +77,24 @@ void send_all(int fd, std::string_view bytes)
     }
 }
 
-bool read_frame(int fd, frame_decoder& in, frame& out)
+namespace {
+
+// The splitter's next frame; a frame beyond its cap is a bench_error as any other failure.
+bool next_frame(qs::frame_splitter& in, qs::frame& out)
+{
+    try {
+        return in.next(out);
+    } catch (const qs::exception&) {
+        throw bench_error("loopback: a frame is longer than " + std::to_string(qs::max_frame_size) + " bytes");
+    }
+}
+
+} // namespace
+
+bool read_frame(int fd, qs::frame_splitter& in, qs::frame& out)
 {
     char buf[64 * 1024];
-    while (!in.next(out)) {
+    while (!next_frame(in, out)) {
         const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
         if (n == 0)
             return false;

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "frame_codec.h"
+#include "qs/net/frame.h"
 
 namespace qsb {
 
@@ -29,6 +29,6 @@ private:
 void send_all(int fd, std::string_view bytes);
 // Reads until a whole frame is there; false at the end of the stream. Throws
 // bench_error on a failed or timed-out receive.
-bool read_frame(int fd, frame_decoder& in, frame& out);
+bool read_frame(int fd, qs::frame_splitter& in, qs::frame& out);
 
 } // namespace qsb

@@ -39,7 +39,7 @@ void run_both(tcp_pair& p, const std::function<void(int)>& here, const std::func
 std::string frame_bytes(std::uint64_t i)
 {
     std::string out;
-    append_frame(out, static_cast<std::int32_t>(i & 0x7fffffff), compose({0, i, now_ns()}));
+    qs::append_frame(out, static_cast<std::int32_t>(i & 0x7fffffff), compose({0, i, now_ns()}));
     return out;
 }
 
@@ -49,18 +49,18 @@ latency_log ping_pong(long rounds, bench_clock::time_point stop, double timeout_
     tcp_pair p(timeout_s);
     latency_log rtt;
     auto echo = [](int fd) {
-        frame_decoder in;
-        frame f;
+        qs::frame_splitter in;
+        qs::frame f;
         std::string out;
         while (read_frame(fd, in, f)) {
             out.clear();
-            append_frame(out, f.cid, f.text);
+            qs::append_frame(out, f.cid, f.text);
             send_all(fd, out);
         }
     };
     auto ping = [&](int fd) {
-        frame_decoder in;
-        frame f;
+        qs::frame_splitter in;
+        qs::frame f;
         for (long i = 0; i < rounds && bench_clock::now() < stop; ++i) {
             const std::int64_t t = now_ns();
             send_all(fd, frame_bytes(static_cast<std::uint64_t>(i)));
@@ -90,8 +90,8 @@ one_way_result one_way(long count, bench_clock::time_point stop, double timeout_
         ::shutdown(fd, SHUT_WR);
     };
     auto reader = [&](int fd) {
-        frame_decoder in;
-        frame f;
+        qs::frame_splitter in;
+        qs::frame f;
         const auto start = bench_clock::now();
         while (read_frame(fd, in, f))
             ++r.frames;

@@ -15,7 +15,7 @@ std::string ws_request(std::int32_t id, std::string_view cmd)
     return json::serialize(json::object{{"id", id}, {"cmd", cmd}});
 }
 
-frame parse_ws_reply(std::string_view message)
+qs::frame parse_ws_reply(std::string_view message)
 {
     json::error_code ec;
     const json::value v = json::parse(message, ec);
@@ -28,7 +28,7 @@ frame parse_ws_reply(std::string_view message)
     if (n < std::numeric_limits<std::int32_t>::min() || n > std::numeric_limits<std::int32_t>::max())
         throw bench_error("a reply id out of range: " + std::to_string(n));
     const json::string& text = reply->get_string();
-    return frame{static_cast<std::int32_t>(n), std::string(text.data(), text.size())};
+    return qs::frame{static_cast<std::int32_t>(n), std::string(text.data(), text.size())};
 }
 
 } // namespace qsb

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "frame_codec.h"
+#include "qs/net/frame.h"
 
 namespace qsb {
 
@@ -14,6 +14,6 @@ namespace qsb {
 std::string ws_request(std::int32_t id, std::string_view cmd);
 
 // The command id and text of a reply message. Throws bench_error when it is not one.
-frame parse_ws_reply(std::string_view message);
+qs::frame parse_ws_reply(std::string_view message);
 
 } // namespace qsb

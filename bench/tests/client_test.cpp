@@ -19,15 +19,15 @@ using test::listener;
 void answer_backwards(const listener& l, int n, int answered)
 {
     const int fd = l.accept_one();
-    frame_decoder in;
-    std::vector<frame> got;
-    frame f;
+    qs::frame_splitter in;
+    std::vector<qs::frame> got;
+    qs::frame f;
     while (static_cast<int>(got.size()) < n && read_frame(fd, in, f))
         got.push_back(f);
     std::string out;
     got.resize(std::min<std::size_t>(got.size(), static_cast<std::size_t>(answered)));
     for (auto it = got.rbegin(); it != got.rend(); ++it)
-        append_frame(out, it->cid, "re:" + it->text);
+        qs::append_frame(out, it->cid, "re:" + it->text);
     for (char c : out)
         send_all(fd, std::string_view(&c, 1));
     ::close(fd);

@@ -3,7 +3,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "frame_codec.h"
+#include "qs/net/frame.h"
 #include "tcp_pair.h"
 
 namespace qsb::test {
@@ -59,8 +59,8 @@ fake_server::~fake_server()
 void fake_server::serve(int fd, int index)
 {
     try {
-        frame_decoder in;
-        frame f;
+        qs::frame_splitter in;
+        qs::frame f;
         while (read_frame(fd, in, f)) {
             std::optional<std::string> reply;
             {
@@ -70,7 +70,7 @@ void fake_server::serve(int fd, int index)
             if (!reply)
                 continue;
             std::string out;
-            append_frame(out, f.cid, *reply);
+            qs::append_frame(out, f.cid, *reply);
             send_all(fd, out);
         }
     } catch (const std::exception&) { // the client went away

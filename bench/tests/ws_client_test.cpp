@@ -103,7 +103,7 @@ TEST(WsClient, TheServerClosingIsReportedOnceAndDropsWhatIsUnanswered)
 
 TEST(WsMessage, RepliesAreReadAndAnythingElseIsRefused)
 {
-    const frame f = parse_ws_reply(R"({"reply":"Ok. \"x\"\n","id":-5})");
+    const qs::frame f = parse_ws_reply(R"({"reply":"Ok. \"x\"\n","id":-5})");
     EXPECT_EQ(f.cid, -5);
     EXPECT_EQ(f.text, "Ok. \"x\"\n");
     for (const char* bad : {"", "[1]", R"({"id":1})", R"({"reply":"x"})", R"({"id":"1","reply":"x"})",

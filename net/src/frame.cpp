@@ -22,15 +22,20 @@ std::int32_t decode_cid(const char* p)
 
 std::string encode_frame(std::int32_t cid, std::string_view text)
 {
-    text = text.substr(0, text.find('\0'));
     std::string out;
-    out.reserve(text.size() + frame_overhead);
+    append_frame(out, cid, text);
+    return out;
+}
+
+void append_frame(std::string& out, std::int32_t cid, std::string_view text)
+{
+    text = text.substr(0, text.find('\0'));
+    out.reserve(out.size() + text.size() + frame_overhead);
     auto v = static_cast<std::uint32_t>(cid);
     for (int i = 0; i < 4; ++i)
         out.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
     out.append(text);
     out.push_back('\0');
-    return out;
 }
 
 frame_splitter::frame_splitter(std::size_t max_size) : max_size_(std::max(max_size, frame_overhead)) {}

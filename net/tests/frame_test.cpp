@@ -30,6 +30,17 @@ TEST(Frame, EncodesIdLittleEndianThenTextThenNul)
     EXPECT_EQ(qs::encode_frame(7, std::string("ab\0cd", 5)), std::string("\x07\0\0\0ab\0", 7));
 }
 
+TEST(Frame, AppendsAfterWhatIsThereAsEncodeFrameWrites)
+{
+    std::string out = "x";
+    qs::append_frame(out, -7, "Ok.");
+    qs::append_frame(out, 0x01020304, std::string("ab\0cd", 5));
+    std::string expected = "x";
+    expected += qs::encode_frame(-7, "Ok.");
+    expected += qs::encode_frame(0x01020304, "ab");
+    EXPECT_EQ(out, expected);
+}
+
 TEST(FrameSplitter, CutsTheSameFramesWhateverSizesTheBytesArriveIn)
 {
     std::string stream;

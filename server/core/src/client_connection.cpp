@@ -453,11 +453,13 @@ void client_connection::reply_when_safe(std::int32_t cid, const std::string& com
     }
     // A send may settle after the connection, and the network, are gone (at stop): then
     // nobody hears.
-    ack->release([weak = weak_from_this(), slot, word = command.substr(0, command.find(' '))](bool safe, int failure) {
-        command_interpreter::count(word, safe ? command_result::ok : command_interpreter::result_of(failure));
-        if (auto self = weak.lock())
-            self->settle(*slot, safe ? "Ok." : qsexcpt(failure).message);
-    });
+    ack->release(
+        [weak = weak_from_this(), slot,
+         counter = command_interpreter::slot_of(command.substr(0, command.find(' ')))](bool safe, int failure) {
+            command_interpreter::count_at(counter, safe ? command_result::ok : command_interpreter::result_of(failure));
+            if (auto self = weak.lock())
+                self->settle(*slot, safe ? "Ok." : qsexcpt(failure).message);
+        });
 }
 
 namespace {

@@ -25,15 +25,16 @@ void trim_spaces(std::string& line)
     line.erase(last == std::string::npos ? 0 : last + 1);
 }
 
-std::vector<std::string> split_at_spaces(const std::string& line)
+// Appends the parts of line between single spaces to args, with one allocation for them.
+void split_at_spaces(const std::string& line, std::vector<std::string>& args)
 {
-    std::vector<std::string> parts;
+    args.reserve(args.size() + static_cast<std::size_t>(std::count(line.begin(), line.end(), ' ')) + 1);
     std::string::size_type begin = 0;
     for (;;) {
         auto space = line.find(' ', begin);
-        parts.push_back(line.substr(begin, space - begin));
+        args.emplace_back(line, begin, space - begin);
         if (space == std::string::npos)
-            return parts;
+            return;
         begin = space + 1;
     }
 }
@@ -61,8 +62,7 @@ void parse_command_line(std::vector<std::string>& args, std::string& line)
     const auto quotes = std::count(line.begin(), line.end(), '"');
     trim_spaces(line);
     const std::size_t start = args.size();
-    for (auto& part : split_at_spaces(line))
-        args.push_back(std::move(part));
+    split_at_spaces(line, args);
     if (quotes % 2 != 0) {
         console_line("Invalid command-line.");
         return;

@@ -141,14 +141,23 @@ void command_interpreter::run_command(const args_t& args, std::string& result)
 
 void command_interpreter::count(const command* cmd, command_result r)
 {
-    const std::size_t slot =
-        cmd == nullptr ? server_metrics::command_slots - 1 : static_cast<std::size_t>(cmd - commands().data());
-    add_one(metrics().commands[slot][static_cast<std::size_t>(r)]);
+    count_at(cmd == nullptr ? server_metrics::command_slots - 1 : static_cast<std::size_t>(cmd - commands().data()), r);
 }
 
 void command_interpreter::count(const std::string& keyword, command_result r)
 {
     count(find(keyword), r);
+}
+
+std::size_t command_interpreter::slot_of(const std::string& keyword)
+{
+    const command* cmd = find(keyword);
+    return cmd == nullptr ? server_metrics::command_slots - 1 : static_cast<std::size_t>(cmd - commands().data());
+}
+
+void command_interpreter::count_at(std::size_t slot, command_result r)
+{
+    add_one(metrics().commands[slot][static_cast<std::size_t>(r)]);
 }
 
 command_result command_interpreter::result_of(int refusal_code)

@@ -34,13 +34,22 @@ void delivery_ack::refuse(int code)
     settle_one(false, code);
 }
 
+// The sender's hold is let go with done in place, in one step.
 void delivery_ack::release(done_fn done)
 {
+    bool ok = false;
+    int failure = failure_code_;
     {
         qs::lock_guard guard(lock_);
-        done_ = std::move(done);
+        if (--outstanding_ > 0) {
+            done_ = std::move(done);
+            return;
+        }
+        ok = !failed_;
+        if (refusal_ != 0)
+            failure = refusal_;
     }
-    settle_one(true);
+    finish(std::move(done), ok, failure);
 }
 
 void delivery_ack::settle_one(bool safe, int code)
@@ -60,7 +69,19 @@ void delivery_ack::settle_one(bool safe, int code)
         if (refusal_ != 0)
             failure = refusal_;
     }
-    run_outside_state_locks([done = std::move(done), ok, failure] { done(ok, failure); });
+    finish(std::move(done), ok, failure);
+}
+
+// Outside every state lock: at once when the thread holds none (the common case, without
+// wrapping done once more), else once it has let them go.
+void delivery_ack::finish(done_fn done, bool ok, int failure)
+{
+    if (!done)
+        return;
+    if (!holding_state_locks())
+        done(ok, failure);
+    else
+        run_outside_state_locks([done = std::move(done), ok, failure] { done(ok, failure); });
 }
 
 } // namespace qs

@@ -5,7 +5,7 @@
 namespace qs {
 
 // Formatted once a second per thread: a busy server stamps thousands of entries a second.
-std::string time_stamp()
+const std::string& time_stamp()
 {
     thread_local std::time_t formatted_at = -1;
     thread_local std::string formatted;

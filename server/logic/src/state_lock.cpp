@@ -50,6 +50,11 @@ bool on_event_loop() noexcept
     return event_loop;
 }
 
+bool holding_state_locks() noexcept
+{
+    return state_locks_held > 0;
+}
+
 void run_outside_state_locks(std::function<void()> callback)
 {
     if (state_locks_held > 0) {

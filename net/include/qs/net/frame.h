@@ -22,6 +22,8 @@ struct frame {
 
 // The bytes of one frame; the text is taken up to its first NUL.
 std::string encode_frame(std::int32_t cid, std::string_view text);
+// The same bytes appended to out, so that frames written together share one buffer.
+void append_frame(std::string& out, std::int32_t cid, std::string_view text);
 
 // Cuts whole frames out of the bytes of a stream received so far, however the receives
 // split it, and keeps an unfinished frame for the bytes still to come. Owned and used by

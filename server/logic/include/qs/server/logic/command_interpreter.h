@@ -74,6 +74,9 @@ public:
     static std::vector<std::string> keywords();
     static constexpr const char* version = QS_VERSION; // what ver answers
     static void count(const std::string& keyword, command_result r);
+    // The same in two steps: the counters' slot of a command word, then a count there.
+    static std::size_t slot_of(const std::string& keyword);
+    static void count_at(std::size_t slot, command_result r);
     static command_result result_of(int refusal_code);
 
 private:

@@ -34,6 +34,7 @@ public:
 
 private:
     void settle_one(bool safe, int code = 0);
+    static void finish(done_fn done, bool ok, int failure);
 
     const int failure_code_; // unless a refusal names another
     int attached_ = 0;       // the sending thread's only, before release()

@@ -4,8 +4,8 @@
 
 namespace qs {
 
-// The current UTC time as "%Y-%m-%d %H:%M:%S".
-std::string time_stamp();
+// The current UTC time as "%Y-%m-%d %H:%M:%S"; valid on this thread until its next call.
+const std::string& time_stamp();
 
 // <sender> says: "<text>" on <stamp>.  A group entry starts with "<group>.".
 std::string message_entry(const std::string& sender, const std::string& text, const std::string& stamp);

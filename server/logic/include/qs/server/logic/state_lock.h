@@ -13,6 +13,8 @@ namespace qs {
 // releases the last one: no callback ever runs under a state lock, whatever path
 // completed it.
 void run_outside_state_locks(std::function<void()> callback);
+// Whether the calling thread holds a state lock now (a callback would have to wait).
+bool holding_state_locks() noexcept;
 
 // For Clang's analysis: the fields of a session are guarded by the table lock of the
 // node_sessions whose table holds it, which a session cannot name. A guard on a table
