@@ -1,9 +1,9 @@
 """A qsserver child process in a folder of its own: a fresh SQLite database, the TCP port
 and the web port on loopback, its log beside them."""
 import os
+import re
 import shutil
 import signal
-import socket
 import subprocess
 import tempfile
 import time
@@ -11,25 +11,14 @@ import urllib.request
 
 START_WAIT = 30  # seconds a start may take
 STOP_WAIT = 30   # seconds a stop may take
-BIND_TRIES = 5   # starts that lost their port to another process before giving up
+BIND_TRIES = 5   # restarts that found a former port not yet free before giving up
 
 
-def free_port():
-    """A port the kernel just gave out and took back."""
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
-        s.bind(('127.0.0.1', 0))
-        return s.getsockname()[1]
-
-
-def free_ports(n):
-    ports = set()
-    while len(ports) < n:
-        ports.add(free_port())
-    return list(ports)
+LISTENING = re.compile(r'Listening on \S*:(\d+) and HTTP on \S*:(\d+)[ ;]')
 
 
 class PortTaken(Exception):
-    """Another process bound a port between its choice and the server's start."""
+    """Another process bound a former port before the restart."""
 
 
 class ServerProcess:
@@ -52,14 +41,9 @@ class ServerProcess:
         return os.path.join(self.dir, 'qsserver.log')
 
     def start(self):
-        """Starts on ports of its own, choosing others when one is taken meanwhile."""
-        for _ in range(BIND_TRIES):
-            self.port, self.http_port = free_ports(2)
-            try:
-                return self._start()
-            except PortTaken:
-                continue
-        raise RuntimeError(f'qsserver found its ports taken {BIND_TRIES} times')
+        """Starts on ports the kernel picks."""
+        self.port = self.http_port = None
+        return self._start()
 
     def restart(self):
         """Starts again on the same ports and database after stop()."""
@@ -94,7 +78,7 @@ class ServerProcess:
 
     def _start(self):
         with open(os.path.join(self.dir, 'qsserver.conf'), 'w', encoding='utf-8') as conf:
-            conf.write(f'port={self.port}\nhttp_port={self.http_port}\nbind_address=127.0.0.1\n'
+            conf.write(f'port={self.port or 0}\nhttp_port={self.http_port or "auto"}\nbind_address=127.0.0.1\n'
                        f'log_path={self.log_path}\nweb_root={self.web_root}\nio_threads=2\n')
         if os.path.exists(self.log_path):
             os.remove(self.log_path)  # "Listening..." must be this start's
@@ -111,8 +95,11 @@ class ServerProcess:
                 if 'in use' in why:
                     raise PortTaken(why)
                 raise RuntimeError('qsserver ended at start: ' + why + self.log())
-            if 'Listening...' in self.log() and self._healthy():
-                return
+            listening = LISTENING.search(self.log())
+            if listening:
+                self.port, self.http_port = (int(p) for p in listening.groups())
+                if self._healthy():
+                    return
             time.sleep(0.02)
         raise RuntimeError('qsserver did not start within %d s: %s' % (START_WAIT, self.log()))
 
