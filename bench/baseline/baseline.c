@@ -220,15 +220,19 @@ static void flush(int fd)
 
 int main(int argc, char** argv)
 {
-    const int port = argc == 2 ? atoi(argv[1]) : 0;
+    const int port = argc == 2 ? atoi(argv[1]) : -1;
     const int lfd = socket(AF_INET, SOCK_STREAM, 0), one = 1, ep = epoll_create1(0);
     struct sockaddr_in at = {.sin_family = AF_INET, .sin_port = htons((uint16_t)port)};
+    socklen_t at_size = sizeof at;
     at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     setsockopt(lfd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (port <= 0 || bind(lfd, (struct sockaddr*)&at, sizeof at) != 0 || listen(lfd, 512) != 0) {
-        fprintf(stderr, "usage: qsbench-baseline PORT (a free port on 127.0.0.1)\n");
+    if (port < 0 || port > 65535 || bind(lfd, (struct sockaddr*)&at, sizeof at) != 0 || listen(lfd, 512) != 0 ||
+        getsockname(lfd, (struct sockaddr*)&at, &at_size) != 0) {
+        fprintf(stderr, "usage: qsbench-baseline PORT (on 127.0.0.1; 0: one the kernel picks)\n");
         return 2;
     }
+    printf("Listening on 127.0.0.1:%d\n", ntohs(at.sin_port));
+    fflush(stdout);
     struct epoll_event ev = {.events = EPOLLIN, .data.fd = lfd}, got[256];
     epoll_ctl(ep, EPOLL_CTL_ADD, lfd, &ev);
     for (;;) {
