@@ -236,7 +236,7 @@ void client_connection::run_on_worker(request r)
 // Arms the deadline timer for the awaited command unless it runs already. Firing early,
 // for a command answered since or one whose deadline stands still, it waits on for the
 // one awaited now: a busy connection costs one timer event per deadline rather than one
-// per command.
+// per command. Once nothing is awaited the timer is cancelled and freed.
 void client_connection::watch_deadline()
 {
     assert_on_loop();
@@ -248,8 +248,10 @@ void client_connection::watch_deadline()
     timer.async_wait([self = shared_from_this()](const error_code&) {
         self->assert_on_loop();
         self->deadline_armed_ = false;
-        if (!self->awaited_)
+        if (!self->awaited_) {
+            self->worker_deadline_.release(); // an idle connection keeps no timer
             return;
+        }
         if (std::chrono::steady_clock::now() < self->awaited_->deadline.load())
             self->watch_deadline();
         else
@@ -345,6 +347,8 @@ void client_connection::worker_done(const std::shared_ptr<on_worker>& w, const s
     else
         reply(w->r.raw.cid, result, w->r.raw.text, std::move(given));
     pump();
+    if (!awaited_ && deadline_armed_) // nothing more awaited: the timer goes
+        worker_deadline_.cancel();
 }
 
 // The deadline passed first: a command still waiting never runs; a running one is given
