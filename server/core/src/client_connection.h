@@ -95,6 +95,9 @@ private:
     void assert_on_loop() const ASSERT_CAPABILITY(loop_thread_) { QS_ASSERT(loop_.running_in_this_thread()); }
 
     asio::awaitable<void> read_loop();
+    void read_plain() REQUIRES(loop_thread_);
+    void plain_readable(const error_code& ec) REQUIRES(loop_thread_);
+    void read_ended() REQUIRES(loop_thread_);
     bool read_paused() REQUIRES(loop_thread_);
     void drop_unread() REQUIRES(loop_thread_);
     void accept_bytes() REQUIRES(loop_thread_);
