@@ -108,6 +108,8 @@ options parse_options(int argc, char** argv)
             o.tls = true;
         } else if (arg == "--ws") {
             o.ws = true;
+        } else if (arg == "--with-ver") {
+            o.with_ver = true;
         } else if (arg.rfind("--", 0) != 0) {
             if (!o.workload.empty())
                 throw bench_error("one workload at a time, not " + o.workload + " and " + arg);
@@ -119,6 +121,8 @@ options parse_options(int argc, char** argv)
         }
     }
     check_receivers(o);
+    if (o.with_ver && !o.workload.empty() && o.workload != "login")
+        throw bench_error("--with-ver is for login, not " + o.workload);
     return o;
 }
 
@@ -126,7 +130,8 @@ std::string usage()
 {
     return R"(usage: qsbench WORKLOAD [options]
 Workloads (each bounded by --count and --duration):
-  login     --loops L (4) loops of connect, login, logout, close; --count (2000) logins
+  login     --loops L (4) loops of connect, login, logout, close; --count (2000) logins;
+            --with-ver first as many loops of connect, ver, close, and the ratio of the rates
   offline   --senders S (4) pipeline --count (20000) sendmessage, --window W (64) each, to
             --receivers R (100) logged-out users, who then log in and fetch everything
   dm        --pairs K (16) sender->receiver pairs; --window W (256) unanswered sends per

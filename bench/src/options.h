@@ -25,8 +25,9 @@ struct options {
     int clients = 1000;
     std::string prefix = "qsb";
     std::string password = "pw";
-    bool tls = false; // TLS to the port, taking any certificate
-    bool ws = false;  // the WebSocket at /ws of the port (the server's http_port or https_port)
+    bool tls = false;      // TLS to the port, taking any certificate
+    bool ws = false;       // the WebSocket at /ws of the port (the server's http_port or https_port)
+    bool with_ver = false; // login: also loops of connect, ver, close, for the ratio of the two
     bool help = false;
 };
 

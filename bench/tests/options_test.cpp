@@ -42,6 +42,15 @@ TEST(Options, BadValuesAreRefused)
     EXPECT_THROW(parse({"dm", "--prefix", "a b"}), bench_error);
 }
 
+TEST(Options, VerLoopsOnlyForLogin)
+{
+    EXPECT_TRUE(parse({"login", "--with-ver", "--port", "7000"}).with_ver) << "a flag without a value";
+    EXPECT_FALSE(parse({"login", "--port", "7000"}).with_ver);
+    EXPECT_TRUE(parse({"--with-ver", "login"}).with_ver) << "before the workload too";
+    for (const char* workload : {"offline", "dm", "latency", "idle", "loopback"})
+        EXPECT_THROW(parse({workload, "--with-ver"}), bench_error) << workload;
+}
+
 TEST(Options, ReceiversElsewhereOnlyForTheDirectMessageWorkloads)
 {
     const options o = parse({"dm", "--port", "7000", "--receiver-port", "7001", "--receiver-host", "127.0.0.2"});

@@ -12,7 +12,7 @@ out=$(mktemp)
 trap 'rm -f "$out"' EXIT
 
 bash "$here/../run" --qsbench "$bench" --server "$server" \
-    login:--count,40,--drain,20 \
+    login:--count,40,--drain,20,--with-ver \
     offline:--count,300,--receivers,7,--drain,20 \
     dm:--count,400,--pairs,3,--window,16,--batch,4,--drain,20 \
     latency:--count,30,--drain,20 \
@@ -35,6 +35,8 @@ for w in login offline dm latency idle loopback; do
         fail "not one line from $w (four from dm and latency: TCP, TLS, WebSocket, receivers by --receiver-port)"
 done
 grep '"workload":"login"' "$out" | grep -q '"logins":40,"failures":0,' || fail "login did not log in 40 times"
+grep '"workload":"login"' "$out" | grep -q '"ver_cycles":40,"ver_failures":0,' || fail "login did not run 40 ver loops"
+grep '"workload":"login"' "$out" | grep -q '"login_to_ver":[0-9]' || fail "login gave no ratio to ver"
 grep '"workload":"idle"' "$out" | grep -q '"parked":20,' || fail "idle did not park 20 clients"
 declare -A sent=([offline]=300 [dm]=400 [latency]=30)
 # A run name with "+" had its receivers on --receiver-port: the same port as the senders.

@@ -34,6 +34,13 @@ client_connection::client_connection(connection_stream stream, transport kind, a
 
 void client_connection::start()
 {
+    if (direct_fd_ >= 0) {
+        asio::dispatch(loop_, [self = shared_from_this()] {
+            self->assert_on_loop();
+            self->read_plain();
+        });
+        return;
+    }
     asio::co_spawn(
         loop_, [self = shared_from_this()] { return self->read_loop(); }, asio::detached);
 }
@@ -82,6 +89,47 @@ asio::awaitable<void> client_connection::read_loop()
         }
     } catch (...) { // a reset, a failed handshake, a frame over the cap, or shutdown
     }
+    read_ended();
+}
+
+// Plain TCP reads as read_loop() does, without a coroutine: an idle connection holds one
+// pending wait (a handler holding the connection) instead of coroutine frames.
+void client_connection::read_plain()
+{
+    assert_on_loop();
+    if (read_paused()) {
+        auto& resume = resume_reading_.get(loop_);
+        resume.expires_at(asio::steady_timer::time_point::max());
+        resume.async_wait([self = shared_from_this()](const error_code&) {
+            self->assert_on_loop();
+            self->read_plain();
+        });
+        return;
+    }
+    stream_.async_wait_readable(frames_, [self = shared_from_this()](const error_code& ec) {
+        self->assert_on_loop();
+        self->plain_readable(ec);
+    });
+}
+
+void client_connection::plain_readable(const error_code& ec)
+{
+    assert_on_loop();
+    try {
+        if (ec)
+            throw system_error(ec);
+        stream_.read_available(frames_);
+        accept_bytes();
+    } catch (...) { // a reset, a frame over the cap, or shutdown
+        read_ended();
+        return;
+    }
+    read_plain();
+}
+
+void client_connection::read_ended()
+{
+    assert_on_loop();
     read_done_ = true;
     unfinished_frame_.cancel();
     finish_if_done();
@@ -236,7 +284,7 @@ void client_connection::run_on_worker(request r)
 // Arms the deadline timer for the awaited command unless it runs already. Firing early,
 // for a command answered since or one whose deadline stands still, it waits on for the
 // one awaited now: a busy connection costs one timer event per deadline rather than one
-// per command.
+// per command. Once nothing is awaited the timer is cancelled and freed.
 void client_connection::watch_deadline()
 {
     assert_on_loop();
@@ -248,8 +296,10 @@ void client_connection::watch_deadline()
     timer.async_wait([self = shared_from_this()](const error_code&) {
         self->assert_on_loop();
         self->deadline_armed_ = false;
-        if (!self->awaited_)
+        if (!self->awaited_) {
+            self->worker_deadline_.release(); // an idle connection keeps no timer
             return;
+        }
         if (std::chrono::steady_clock::now() < self->awaited_->deadline.load())
             self->watch_deadline();
         else
@@ -345,6 +395,8 @@ void client_connection::worker_done(const std::shared_ptr<on_worker>& w, const s
     else
         reply(w->r.raw.cid, result, w->r.raw.text, std::move(given));
     pump();
+    if (!awaited_ && deadline_armed_) // nothing more awaited: the timer goes
+        worker_deadline_.cancel();
 }
 
 // The deadline passed first: a command still waiting never runs; a running one is given

@@ -6,7 +6,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <list>
 #include <memory>
@@ -96,6 +95,9 @@ private:
     void assert_on_loop() const ASSERT_CAPABILITY(loop_thread_) { QS_ASSERT(loop_.running_in_this_thread()); }
 
     asio::awaitable<void> read_loop();
+    void read_plain() REQUIRES(loop_thread_);
+    void plain_readable(const error_code& ec) REQUIRES(loop_thread_);
+    void read_ended() REQUIRES(loop_thread_);
     bool read_paused() REQUIRES(loop_thread_);
     void drop_unread() REQUIRES(loop_thread_);
     void accept_bytes() REQUIRES(loop_thread_);
@@ -174,8 +176,9 @@ private:
     lazy_timer worker_deadline_ GUARDED_BY(loop_thread_);  // armed while a command's answer is awaited from a worker
     bool deadline_armed_ GUARDED_BY(loop_thread_) = false;
     bool watching_frame_ GUARDED_BY(loop_thread_) = false;
-    std::deque<request> queue_ GUARDED_BY(loop_thread_); // commands not started yet, in arrival order
-    bool busy_ GUARDED_BY(loop_thread_) = false;         // a command runs on a worker, or a login waits
+    // Commands not started yet, in arrival order (a list: a deque allocates 0.5 KiB while empty).
+    std::list<request> queue_ GUARDED_BY(loop_thread_);
+    bool busy_ GUARDED_BY(loop_thread_) = false; // a command runs on a worker, or a login waits
     // The command whose answer is awaited from a worker.
     std::shared_ptr<on_worker> awaited_ GUARDED_BY(loop_thread_);
     // Commands answered at their deadline still running: the next waits for them.

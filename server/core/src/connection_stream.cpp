@@ -107,14 +107,19 @@ asio::awaitable<void> connection_stream::read_into(frame_splitter& frames)
         drain_tls(*tls, frames);
         co_return;
     }
-    thread_local std::vector<char> chunk(most_per_read);
     auto& socket = std::get<asio::ip::tcp::socket>(stream_);
     frames.release_if_empty();
     co_await socket.async_wait(asio::ip::tcp::socket::wait_read, asio::use_awaitable);
+    read_available(frames);
+}
+
+void connection_stream::read_available(frame_splitter& frames)
+{
+    thread_local std::vector<char> chunk(most_per_read);
     error_code ec;
-    const std::size_t n = socket.read_some(asio::buffer(chunk), ec);
+    const std::size_t n = std::get<asio::ip::tcp::socket>(stream_).read_some(asio::buffer(chunk), ec);
     if (ec == asio::error::would_block)
-        co_return;
+        return;
     if (ec)
         throw system_error(ec);
     frames.feed(chunk.data(), n);

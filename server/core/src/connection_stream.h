@@ -47,6 +47,19 @@ public:
     // Waits until bytes arrive and moves them into frames; may move none. Throws at the
     // end of the stream and on an error.
     asio::awaitable<void> read_into(frame_splitter& frames);
+    // Plain TCP only (plain_descriptor() >= 0), without a coroutine: done(ec) runs on the
+    // socket's executor once bytes, the end or an error may be read; frees frames' buffer
+    // meanwhile when it holds nothing.
+    template <class Handler>
+    void async_wait_readable(frame_splitter& frames, Handler&& done)
+    {
+        frames.release_if_empty();
+        std::get<asio::ip::tcp::socket>(stream_).async_wait(asio::ip::tcp::socket::wait_read,
+                                                            std::forward<Handler>(done));
+    }
+    // Plain TCP only: moves what has arrived into frames (maybe nothing). Throws at the end
+    // of the stream and on an error.
+    void read_available(frame_splitter& frames);
     // asio::async_write of all of bytes; done runs on its own associated executor.
     template <class Handler>
     void async_write(asio::const_buffer bytes, Handler&& done)

@@ -23,6 +23,8 @@ public:
         if (timer_)
             timer_->cancel();
     }
+    // Frees the timer; a wait still pending ends with operation_aborted.
+    void release() { timer_.reset(); }
 
 private:
     std::unique_ptr<asio::steady_timer> timer_;
