@@ -254,7 +254,7 @@ bool accounts::users_exist(const std::string& list)
     return true;
 }
 
-std::optional<database::login_row> accounts::read_login(const std::string& name)
+std::optional<login_row> accounts::read_login(const std::string& name)
 {
     return with_db(db_, [&](database& d) { return d.read_login(name); });
 }

@@ -54,7 +54,7 @@ void server_state::store_unstored(const session_handle& handle)
         chunks = {handle->messages.unstored_text(), handle->group_messages.unstored_text(),
                   handle->custom_messages.unstored_text()};
     }
-    db_.append_unbounded(handle->name, chunks);
+    db_->append_unbounded(handle->name, chunks);
     std::vector<ack_handle> safe;
     {
         state_guard table(sessions_.lock());
@@ -98,7 +98,7 @@ void server_state::logout_locked(const session_handle& handle)
         handle->closing = true; // fetches wait it out; deliveries wait for the user lock
     }
     try {
-        with_db(db_, [&](database&) { store_unstored(handle); });
+        with_db(*db_, [&](database&) { store_unstored(handle); });
     } catch (...) {
         due_list due;
         {

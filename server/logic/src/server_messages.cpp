@@ -146,7 +146,7 @@ void server_state::spill(const session_handle& handle)
     std::vector<ack_handle> settled;
     bool stored = false;
     try {
-        with_db(db_, [&](database& d) { d.append_unbounded(handle->name, chunks); });
+        with_db(*db_, [&](database& d) { d.append_unbounded(handle->name, chunks); });
         stored = true;
     } catch (...) {
         log_error("Could not store the pending messages of " + handle->name + " (" +
@@ -195,7 +195,7 @@ void server_state::schedule_younger(const session_handle& handle)
 // One statement appends within the bound; "Ok." follows only once it is committed.
 void server_state::append_stored(kind k, const std::string& receiver, const std::string& entry)
 {
-    const auto result = with_db(db_, [&](database& d) { return d.append(column_of(k), receiver, entry, max_pool()); });
+    const auto result = with_db(*db_, [&](database& d) { return d.append(column_of(k), receiver, entry, max_pool()); });
     if (result == database::append_result::full)
         throw refusal(qsexcpt::message_box_full);
     if (result == database::append_result::no_row) {
@@ -292,7 +292,7 @@ void server_state::fetch(kind k, const session_handle& handle, std::string& out,
 // appended part stays behind what is kept. Called with the user lock held.
 void server_state::hand_out_stored(kind k, const std::string& name, const std::string& before, const std::string& after)
 {
-    with_db(db_, [&](database& d) {
+    with_db(*db_, [&](database& d) {
         const auto c = column_of(k);
         if (d.replace_if(c, name, before, after))
             return;

@@ -4,6 +4,7 @@
 
 #include "qs/store/list_encoding.h"
 #include "qs/server/logic/server_state.h"
+#include "qs/store/database.h"
 #include "qs/server/logic/local_directory.h"
 #include "qs/server/logic/reply_limit.h"
 #include "qs/server/logic/settings.h"
@@ -12,13 +13,13 @@
 namespace qs {
 
 server_state::server_state(state_options options)
-    : options_(std::move(options)), db_(options_.database), accounts_(db_), groups_(db_, accounts_),
-      directory_(std::make_unique<local_directory>(sessions_)),
+    : options_(std::move(options)), db_(std::make_unique<database>(options_.database)), accounts_(*db_),
+      groups_(*db_, accounts_), directory_(std::make_unique<local_directory>(sessions_)),
       waiters_(sessions_, [this](const session_handle& handle, unsigned wanted, std::string& reply, hand_out& given) {
           select_stored(handle, wanted, reply, given);
       })
 {
-    db_.pool().on_availability([this](bool available, const db_error& why) { availability_changed(available, why); });
+    db_->pool().on_availability([this](bool available, const db_error& why) { availability_changed(available, why); });
 }
 
 std::size_t reply_limit()

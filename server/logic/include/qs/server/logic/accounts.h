@@ -5,10 +5,12 @@
 #include <unordered_set>
 
 #include "qs/server/logic/password_work.h"
-#include "qs/store/database.h"
+#include "qs/store/login_row.h"
 #include "qs/sync/mutex.h"
 
 namespace qs {
+
+class database;
 
 // Users in the database: new users, their information records, passwords and contact
 // lists, and the names known to exist. Safe from any thread; every call but the
@@ -45,7 +47,7 @@ public:
     void remember(const std::string& name);
 
     // What a login reads: the password, the contact list and the stored pools.
-    std::optional<database::login_row> read_login(const std::string& name);
+    std::optional<login_row> read_login(const std::string& name);
     // A password stored as typed becomes hash, unless it is no longer stored; a failure
     // is logged and leaves it as it was.
     void replace_with_hash(const std::string& name, const std::string& stored, const std::string& hash);

@@ -3,9 +3,10 @@
 #include <string>
 
 #include "qs/server/logic/accounts.h"
-#include "qs/store/database.h"
 
 namespace qs {
+
+class database;
 
 // Groups in the database: their creation and their member and master lists. Safe from
 // any thread; holds no lock of its own (the database is thread-safe); every call needs
