@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "qs/server/logic/password_work.h"
+#include "qs/server/logic/settings.h"
 #include "qs/store/login_row.h"
 #include "qs/sync/mutex.h"
 
@@ -22,7 +23,7 @@ class database;
 // so a name once known stays known.
 class accounts {
 public:
-    explicit accounts(database& db) : db_(db) {}
+    accounts(database& db, const settings& config) : db_(db), config_(config) {}
     accounts(const accounts&) = delete;
     accounts& operator=(const accounts&) = delete;
 
@@ -57,7 +58,8 @@ public:
     void write_contact_list(const std::string& user, const std::string& list);
 
 private:
-    database& db_; // thread-safe itself; owned by server_state
+    database& db_;           // thread-safe itself; owned by server_state
+    const settings& config_; // server_state's
     mutex known_lock_;
     std::unordered_set<std::string> known_ GUARDED_BY(known_lock_);
 };

@@ -19,6 +19,7 @@
 #include "qs/server/logic/qsexcpt.h"
 #include "qs/server/logic/session.h"
 #include "qs/server/logic/session_directory.h"
+#include "qs/server/logic/settings.h"
 #include "qs/server/logic/state_lock.h"
 #include "qs/server/logic/thread_cache.h"
 #include "qs/server/logic/timed_tasks.h"
@@ -32,6 +33,7 @@ namespace qs {
 class database;
 
 struct state_options {
+    settings config; // qsserver.conf as main read it
     pool_options database;
     // How long stop keeps trying to store a user's pools while the database is
     // unavailable.
@@ -172,8 +174,9 @@ public:
     std::uint64_t statements_run() const noexcept;
     // The database connections' figures now (takes the pool's lock for a moment).
     database_figures database_now() const;
+    const settings& config() const noexcept { return options_.config; }
     // The most text one reply may carry: min(buff_size, 1024) - 5.
-    static std::size_t reply_limit();
+    std::size_t reply_limit() const { return options_.config.reply_limit(); }
     static constexpr std::size_t event_cap = waiters::event_cap;
     static constexpr std::chrono::milliseconds retry_pause{200};
 
@@ -194,7 +197,7 @@ private:
     void schedule_spill(const session_handle& handle, timed_tasks::clock::time_point selecting_until)
         REQUIRES(session_table);
     void schedule_spill_at(const session_handle& handle, timed_tasks::clock::time_point at) REQUIRES(session_table);
-    static std::chrono::milliseconds spill_delay();
+    std::chrono::milliseconds spill_delay() const;
     void spill(const session_handle& handle);
     void begin_spill(session& s, std::array<std::size_t, 3>& first, std::array<std::size_t, 3>& count,
                      pool_texts& chunks) REQUIRES(session_table);
