@@ -12,8 +12,9 @@ qs::server_state& fresh_state()
     static qs::server_state* state = nullptr;
     qs::test::test_database::get().reset();
     delete state;
-    state = new qs::server_state;
-    qs::config.max_field_len = 1 << 30;
+    qs::state_options options;
+    options.config.max_field_len = 1 << 30;
+    state = new qs::server_state(options);
     state->accounts().new_user("ann", "pw");
     state->accounts().new_user("bob", "pw");
     return *state;

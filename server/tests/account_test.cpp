@@ -181,7 +181,7 @@ TEST_F(AccountTest, InformationThatCouldNotBeReadBackIsRefused)
 {
     users({"al"});
     state.accounts().set_info("al", "nickname=keep");
-    const std::string big(server_state::reply_limit(), 'x');
+    const std::string big(state.reply_limit(), 'x');
     EXPECT_EQ(reply_of([&] { state.accounts().set_info("al", "nickname=new|details=" + big); }),
               "The information is too long.");
     std::string out;

@@ -12,15 +12,16 @@
 
 #include "qs/server/logic/local_directory.h"
 #include "qs/server/logic/qsexcpt.h"
+#include "qs/store/database.h"
 
 namespace qs::test {
 namespace {
 
 using directory_factory = std::function<std::unique_ptr<session_directory>(node_sessions&)>;
 
-database::login_row row(const std::string& contacts, const std::string& stored_messages)
+login_row row(const std::string& contacts, const std::string& stored_messages)
 {
-    database::login_row r;
+    login_row r;
     r.contacts = contacts;
     r.stored[database::messages] = stored_messages;
     return r;

@@ -43,7 +43,7 @@ TEST_F(GroupTest, ListsAreStoredAsSentAndCheckedName_by_name)
     EXPECT_EQ(members(state, "g"), "");
     EXPECT_FALSE(state.groups().is_member("ann", "g")) << "an empty member list has nobody";
 
-    const std::string too_long = "ann" + std::string(server_state::reply_limit(), '|');
+    const std::string too_long = "ann" + std::string(state.reply_limit(), '|');
     EXPECT_EQ(reply_of([&] { state.groups().set_member_list("g", too_long); }), "The list is too long.");
 }
 

@@ -11,21 +11,20 @@
 namespace qs::test {
 
 // Storing retried for a short while only, so that failures show quickly.
-inline state_options quick_retry()
+inline state_options quick_retry(settings config = {})
 {
     state_options o;
+    o.config = std::move(config);
     o.store_retry = std::chrono::milliseconds(300);
     return o;
 }
 
 // A fresh server_state on empty tables.
+// A test that needs other settings derives a fixture that passes them.
 class LogicTest : public StoreTest {
 protected:
-    void SetUp() override
-    {
-        StoreTest::SetUp();
-        config = settings{};
-    }
+    LogicTest() = default;
+    explicit LogicTest(settings config) : state{quick_retry(std::move(config))} {}
 
     // Creates the users, each with password "pw".
     void users(std::initializer_list<const char*> names)

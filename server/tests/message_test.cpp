@@ -14,6 +14,30 @@ namespace qs::test {
 namespace {
 
 using MessageTest = LogicTest;
+
+// Pools of at most 200 bytes.
+class SmallPoolTest : public LogicTest {
+protected:
+    SmallPoolTest() : LogicTest(small_pools()) {}
+    static settings small_pools()
+    {
+        settings s;
+        s.max_field_len = 200;
+        return s;
+    }
+};
+
+// Entries stored as soon as they arrive.
+class ImmediateSpillTest : public LogicTest {
+protected:
+    ImmediateSpillTest() : LogicTest(no_delay()) {}
+    static settings no_delay()
+    {
+        settings s;
+        s.spill_delay_ms = 0;
+        return s;
+    }
+};
 using texts = std::vector<std::string>;
 
 std::string fetch(server_state& state, const session_handle& h)
@@ -60,7 +84,7 @@ TEST_F(MessageTest, FetchesHandOutWholeEntriesThatFitOneReplyAndKeepTheRest)
     int fetches = 0;
     while (bob->has_messages) {
         const std::string part = fetch(state, bob);
-        ASSERT_LE(part.size(), server_state::reply_limit());
+        ASSERT_LE(part.size(), state.reply_limit());
         for (auto& t : texts_of(part))
             got.push_back(t.substr(0, 1));
         ++fetches;
@@ -85,7 +109,7 @@ TEST_F(MessageTest, SelectRepliesStayWithinOneReplyAndLeaveTheRestPending)
     };
     std::string reply;
     state.waiters().select(bob, "MSG|STATUS", reply);
-    EXPECT_LE(reply.size(), server_state::reply_limit());
+    EXPECT_LE(reply.size(), state.reply_limit());
     EXPECT_EQ(first_letters(reply), "01");
     EXPECT_EQ(bob->events.size(), 1u) << "no room left for the event";
     reply.clear();
@@ -96,9 +120,8 @@ TEST_F(MessageTest, SelectRepliesStayWithinOneReplyAndLeaveTheRestPending)
     EXPECT_EQ(reply, "getstatus ann: online");
 }
 
-TEST_F(MessageTest, PoolsAndEntriesAreBoundedAndARefusalKeepsWhatWasThere)
+TEST_F(SmallPoolTest, PoolsAreBoundedAndARefusalKeepsWhatWasThere)
 {
-    config.max_field_len = 200;
     users({"ann", "bob", "cy"});
     const std::string text(100, 't');
     state.send_message("ann", "bob", text); // offline: into msgpool
@@ -108,8 +131,12 @@ TEST_F(MessageTest, PoolsAndEntriesAreBoundedAndARefusalKeepsWhatWasThere)
     EXPECT_EQ(reply_of([&] { state.send_message("ann", "cy", text); }), "The receiver's message box is full.");
     EXPECT_EQ(texts_of(fetch(state, cy)), texts{text});
     EXPECT_EQ(texts_of(db.scalar("SELECT messages FROM msgpool WHERE username = 'bob'")), texts{text});
+}
 
-    config.max_field_len = 100000;
+TEST_F(MessageTest, AnEntryLongerThanAReplyIsRefusedWhateverThePoolsHold)
+{
+    users({"ann", "cy"});
+    login("cy");
     EXPECT_EQ(reply_of([&] { state.send_message("ann", "cy", std::string(1000, 'x')); }), "The message is too long.");
 }
 
@@ -279,9 +306,8 @@ TEST_F(MessageTest, AHandOutThatCannotReachTheDatabaseKeepsTheEntries)
 // What waits in memory is stored after spill_delay_ms; a reply that never left puts its
 // entries back in front of those, stored too, so msgpool always holds what a crash would
 // leave, in order, and a fetch then takes each entry once.
-TEST_F(MessageTest, SpilledEntriesAndThosePutBackInFrontOfThemStayStoredInOrder)
+TEST_F(ImmediateSpillTest, SpilledEntriesAndThosePutBackInFrontOfThemStayStoredInOrder)
 {
-    config.spill_delay_ms = 0;
     users({"ann", "bob"});
     session_handle bob = login("bob");
     auto stored = [&] { return texts_of(db.scalar("SELECT messages FROM msgpool WHERE username = 'bob'")); };

@@ -9,14 +9,25 @@ namespace {
 
 using PasswordStorageTest = LogicTest;
 
+settings hashed_storage()
+{
+    settings s;
+    s.hashed_passwords = true;
+    return s;
+}
+
+class HashedStorageTest : public LogicTest {
+protected:
+    HashedStorageTest() : LogicTest(hashed_storage()) {}
+};
+
 std::string stored_password(test_database& db, const std::string& name)
 {
     return db.scalar("SELECT password FROM userinfo WHERE username = '" + name + "'");
 }
 
-TEST_F(PasswordStorageTest, HashedStorageKeepsNoPasswordAndNeverSendsOne)
+TEST_F(HashedStorageTest, HashedStorageKeepsNoPasswordAndNeverSendsOne)
 {
-    config.hashed_passwords = true;
     state.accounts().new_user("ann", "pw one");
     const std::string hash = stored_password(db, "ann");
     EXPECT_TRUE(is_password_hash(hash)) << hash;
@@ -47,23 +58,22 @@ TEST_F(PasswordStorageTest, APlainPasswordBecomesItsHashAtTheNextLoginAndHashesS
     state.accounts().password_for("bob", "cat", out);
     EXPECT_EQ(out, "pw");
 
-    config.hashed_passwords = true;
-    EXPECT_EQ(reply_of([&] { state.login("bob", "wrong"); }), "Invalid password.");
+    server_state hashed{quick_retry(hashed_storage())}; // the server restarted with hashes
+    EXPECT_EQ(reply_of([&] { hashed.login("bob", "wrong"); }), "Invalid password.");
     EXPECT_EQ(stored_password(db, "bob"), "pw") << "a failed login changes nothing";
-    state.logout(state.login("bob", "pw"));
+    hashed.logout(hashed.login("bob", "pw"));
     EXPECT_TRUE(is_password_hash(stored_password(db, "bob")));
 
-    config.hashed_passwords = false; // back to plain: the hash still lets bob in
-    state.logout(state.login("bob", "pw"));
-    EXPECT_EQ(reply_of([&] { state.accounts().password_for("bob", "cat", out); }),
+    server_state plain{quick_retry()}; // back to plain: the hash still lets bob in
+    plain.logout(plain.login("bob", "pw"));
+    EXPECT_EQ(reply_of([&] { plain.accounts().password_for("bob", "cat", out); }),
               "Passwords are stored as hashes: the password cannot be sent.");
 }
 
 // A login checks the password apart from the database and holds no lock meanwhile; a
 // password changed before it goes on is checked again.
-TEST_F(PasswordStorageTest, ALoginChecksAgainWhenThePasswordChangedWhileItWaited)
+TEST_F(HashedStorageTest, ALoginChecksAgainWhenThePasswordChangedWhileItWaited)
 {
-    config.hashed_passwords = true;
     state.accounts().new_user("ann", "pw");
     password_work work;
     EXPECT_EQ(state.login("ann", "pw", work), nullptr);
@@ -76,9 +86,8 @@ TEST_F(PasswordStorageTest, ALoginChecksAgainWhenThePasswordChangedWhileItWaited
     state.logout(state.login("ann", "new"));
 }
 
-TEST_F(PasswordStorageTest, NewPasswordsAreHashedBeforeTheDatabaseIsAsked)
+TEST_F(HashedStorageTest, NewPasswordsAreHashedBeforeTheDatabaseIsAsked)
 {
-    config.hashed_passwords = true;
     password_work work;
     EXPECT_FALSE(state.accounts().new_user("ann", "pw", work));
     EXPECT_FALSE(state.accounts().user_exists("ann"));

@@ -32,9 +32,9 @@ TEST_P(SettingsFile, FollowsTheFileRules)
     const std::string path = dir.path() + "/qsserver.conf";
     if (c.file != "-")
         std::ofstream(path) << c.file;
-    config = settings{};
+    settings config;
     testing::internal::CaptureStdout();
-    const auto complaints = read_settings(path);
+    const auto complaints = read_settings(path, config);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Initializing settings...Ok.\n");
     EXPECT_EQ(config.port, c.expected.port);
     EXPECT_EQ(config.backlog, c.expected.backlog);
@@ -168,10 +168,10 @@ TEST(SettingsNotices, UnknownKeysAndSpacesAroundTheSignAreSaid)
     temp_dir dir;
     const std::string path = dir.path() + "/qsserver.conf";
     std::ofstream(path) << "port = 7313\nfoo=bar\nmax_field_len=4096\nPort=1\n#port=7000\n# a=b\n";
-    config = settings{};
+    settings config;
     std::vector<std::string> notices;
     testing::internal::CaptureStdout();
-    const auto complaints = read_settings(path, &notices);
+    const auto complaints = read_settings(path, config, &notices);
     testing::internal::GetCapturedStdout();
     EXPECT_TRUE(complaints.empty());
     EXPECT_EQ(config.port, 7000);

@@ -12,7 +12,17 @@
 namespace qs::test {
 namespace {
 
-using StressTest = LogicTest;
+// Pools large enough for every message of the run.
+class StressTest : public LogicTest {
+protected:
+    StressTest() : LogicTest(large_pools()) {}
+    static settings large_pools()
+    {
+        settings s;
+        s.max_field_len = 1000000;
+        return s;
+    }
+};
 
 constexpr int receivers = 4;
 constexpr int senders = 4;
@@ -85,7 +95,6 @@ void round_trip(server_state& state, int receiver, bool connection_ends, inbox& 
 // once, at its receiver, whether it went to a session or to msgpool.
 TEST_F(StressTest, EveryMessageArrivesExactlyOnceWhileReceiversComeAndGo)
 {
-    config.max_field_len = 1000000;
     for (int r = 0; r < receivers; ++r)
         state.accounts().new_user("r" + std::to_string(r), "pw");
     for (int s = 0; s < senders; ++s)

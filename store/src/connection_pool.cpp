@@ -1,4 +1,5 @@
 #include "qs/store/connection_pool.h"
+#include "qs/store/owned_pool.h"
 
 #include <algorithm>
 
@@ -294,6 +295,16 @@ void connection_pool::shutdown()
         prober_.join();
     if (watchdog_.joinable())
         watchdog_.join();
+}
+
+void connection_pool_deleter::operator()(connection_pool* pool) const noexcept
+{
+    delete pool;
+}
+
+owned_pool open_pool(const pool_options& options)
+{
+    return owned_pool(new connection_pool(options));
 }
 
 } // namespace qs

@@ -1,5 +1,7 @@
 #include "qs/store/node_directory.h"
 
+#include "qs/store/connection_pool.h"
+
 namespace qs {
 
 namespace {

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <thread>
 
+#include "qs/store/connection_pool.h"
 #include "qs/store/node_directory.h"
 #include "store_fixture.h"
 

@@ -242,7 +242,7 @@ void client_connection::answer(request& r)
             result = "The command is too long.";
         } else {
             interpreter_.execute(r.args, result, &given, &later);
-            if (result.size() > server_state::reply_limit())
+            if (result.size() > interpreter_.state().reply_limit())
                 throw std::length_error("reply longer than one frame");
         }
     } catch (const would_block&) { // nothing changed: it runs where it may wait
@@ -329,7 +329,7 @@ void client_connection::step(const std::shared_ptr<on_worker>& w)
     bool failed = false;
     try {
         interpreter_.execute(w->r.args, result, &given, &later);
-        if (result.size() > server_state::reply_limit())
+        if (result.size() > interpreter_.state().reply_limit())
             throw std::length_error("reply longer than one frame");
     } catch (...) {
         log_error_block(w->r.raw.cid, w->r.raw.text, result, reason_of(std::current_exception()));

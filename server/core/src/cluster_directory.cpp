@@ -126,7 +126,7 @@ void cluster_directory::post(std::size_t lane, std::function<void()> task)
 
 // The shared database decides first: a user held by another live node is online there.
 // The row says "online" at once, as the login's own status change will.
-session_handle cluster_directory::claim(const std::string& name, const database::login_row& row)
+session_handle cluster_directory::claim(const std::string& name, const login_row& row)
 {
     if (!shared([&] { return node_.directory().claim(name, node_.name(), "online"); }))
         throw qsexcpt(qsexcpt::user_online);

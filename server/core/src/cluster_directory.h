@@ -51,7 +51,7 @@ public:
     // publishing.
     void detach();
 
-    session_handle claim(const std::string& name, const database::login_row& row) override;
+    session_handle claim(const std::string& name, const login_row& row) override;
     void release(const session_handle& handle) override;
     bool status_of(const std::string& name, std::string& out) override;
     bool waits() const override { return true; }

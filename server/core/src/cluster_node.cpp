@@ -29,7 +29,7 @@ std::string default_node_name(int port)
     return std::string(host[0] ? host : "localhost") + ":" + at;
 }
 
-cluster_node::cluster_node(options o) : options_(std::move(o)), pool_(options_.database)
+cluster_node::cluster_node(options o) : options_(std::move(o)), pool_(open_pool(options_.database))
 {
     tasks_.run_at(timed_tasks::clock::now(), [this] { tasks_thread_ = std::this_thread::get_id(); });
 }

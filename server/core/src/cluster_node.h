@@ -9,8 +9,9 @@
 
 #include "qs/cluster/bus.h"
 #include "qs/server/logic/timed_tasks.h"
-#include "qs/store/connection_pool.h"
 #include "qs/store/node_directory.h"
+#include "qs/store/owned_pool.h"
+#include "qs/store/pool_options.h"
 #include "qs/sync/debug_assert.h"
 #include "qs/sync/thread_role.h"
 
@@ -61,8 +62,8 @@ private:
     void on_bus(cluster::bus_status s);
 
     const options options_;
-    connection_pool pool_;
-    node_directory directory_{pool_};
+    owned_pool pool_;
+    node_directory directory_{*pool_};
     [[no_unique_address]] thread_role on_tasks_;        // held by the tasks run by tasks_
     bool registered_ = false;                           // set by start() before it queues any task that reads it
     std::thread::id tasks_thread_;                      // set by tasks_'s first task, read by the later ones

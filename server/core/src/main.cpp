@@ -60,10 +60,10 @@ void print_usage(std::ostream& out)
 
 // Looks for SIGINT or SIGTERM every sleep_ticks milliseconds while running; SIGHUP
 // reopens the log.
-void wait_for_stop()
+void wait_for_stop(const qs::settings& config)
 {
     const sigset_t set = stop_signals();
-    const long ms = qs::config.sleep_ticks;
+    const long ms = config.sleep_ticks;
     const timespec tick{ms / 1000, (ms % 1000) * 1000000L};
     while (running) {
         const int signal = sigtimedwait(&set, nullptr, &tick);
@@ -103,12 +103,13 @@ void stop_server(qs::server_state& state, qs::network& net, cluster_membership& 
     running = false;
 }
 
-qs::state_options state_options()
+qs::state_options state_options(const qs::settings& config)
 {
     qs::state_options options;
-    options.database.size = qs::config.db_connections;
-    options.database.timeout_seconds = static_cast<unsigned>(qs::config.db_timeout);
-    options.store_retry = std::chrono::seconds(qs::config.store_retry);
+    options.config = config;
+    options.database.size = config.db_connections;
+    options.database.timeout_seconds = static_cast<unsigned>(config.db_timeout);
+    options.store_retry = std::chrono::seconds(config.store_retry);
     return options;
 }
 
@@ -144,22 +145,23 @@ bool open_database(qs::server_state& state, std::string& kind)
 // the start. The bus does not have to answer yet.
 bool join_cluster(qs::server_state& state, const std::string& database, cluster_membership& cluster)
 {
+    const qs::settings& config = state.config();
     auto& node = cluster.node;
-    if (qs::config.cluster_urls.empty())
+    if (config.cluster_urls.empty())
         return true;
     std::string why;
     if (database != "PostgreSQL") {
         why = "cluster_url needs the database on PostgreSQL; \"Quillspeak Database\" is on " + database;
     } else {
         qs::cluster_node::options o;
-        o.urls = qs::config.cluster_urls;
-        o.name = qs::config.node_name.empty() ? qs::default_node_name(qs::config.port) : qs::config.node_name;
-        o.lease = std::chrono::seconds(qs::config.node_lease);
-        o.database = state_options().database;
+        o.urls = config.cluster_urls;
+        o.name = config.node_name.empty() ? qs::default_node_name(config.port) : config.node_name;
+        o.lease = std::chrono::seconds(config.node_lease);
+        o.database = state_options(config).database;
         node = std::make_unique<qs::cluster_node>(std::move(o));
         if (node->start(why)) {
             const auto answer_limit =
-                std::chrono::milliseconds(qs::config.spill_delay_ms) + 2 * std::chrono::seconds(qs::config.node_lease);
+                std::chrono::milliseconds(config.spill_delay_ms) + 2 * std::chrono::seconds(config.node_lease);
             auto directory = std::make_unique<qs::cluster_directory>(state, *node, answer_limit);
             cluster.directory = directory.get();
             state.use_directory(std::move(directory));
@@ -175,10 +177,10 @@ bool join_cluster(qs::server_state& state, const std::string& database, cluster_
 }
 
 // Where the server listens, by the ports it bound: a port the kernel picked is named.
-std::string listen_address(const qs::listening_ports& ports)
+std::string listen_address(const qs::settings& config, const qs::listening_ports& ports)
 {
     const auto host_of = [](const std::string& a) { return a.find(':') == std::string::npos ? a : "[" + a + "]"; };
-    const std::string host = host_of(qs::config.bind_address);
+    const std::string host = host_of(config.bind_address);
     std::string at = host + ":" + std::to_string(ports.port);
     const auto also = [&at](const char* what, const std::string& on, int port) {
         if (port != 0)
@@ -187,7 +189,7 @@ std::string listen_address(const qs::listening_ports& ports)
     also("TLS", host, ports.tls_port);
     also("HTTP", host, ports.http_port);
     also("HTTPS", host, ports.https_port);
-    also("metrics", host_of(qs::config.metrics_address), ports.metrics_port);
+    also("metrics", host_of(config.metrics_address), ports.metrics_port);
     return at;
 }
 
@@ -197,9 +199,10 @@ int run_server(bool as_service)
     if (!as_service)
         print_banner();
     std::vector<std::string> notices;
-    const auto complaints = qs::read_settings("qsserver.conf", &notices);
-    qs::set_log_level(qs::config.least_log_level);
-    qs::open_log(qs::config.log_path);
+    qs::settings config;
+    const auto complaints = qs::read_settings("qsserver.conf", config, &notices);
+    qs::set_log_level(config.least_log_level);
+    qs::open_log(config.log_path);
     for (const auto& line : complaints) {
         qs::log_warning(line);
         qs::console_line(line);
@@ -208,8 +211,8 @@ int run_server(bool as_service)
         qs::log_line(line);
         qs::console_line(line);
     }
-    qs::store_codes::set_max_field_len(qs::config.max_field_len);
-    qs::server_state state(state_options());
+    qs::store_codes::set_max_field_len(config.max_field_len);
+    qs::server_state state(state_options(config));
     std::string database;
     if (!open_database(state, database))
         return 1;
@@ -223,14 +226,14 @@ int run_server(bool as_service)
         qs::close_log();
         return 1;
     }
-    const std::string listening =
-        "Listening on " + listen_address(net.ports()) + "; database \"Quillspeak Database\" (" + database + ").";
+    const std::string listening = "Listening on " + listen_address(config, net.ports()) +
+                                  "; database \"Quillspeak Database\" (" + database + ").";
     qs::log_line(listening);
     qs::console_line(listening);
     running = true;
     if (as_service)
         sd_notify(0, "READY=1");
-    wait_for_stop();
+    wait_for_stop(config);
     if (as_service)
         sd_notify(0, "STOPPING=1");
     stop_server(state, net, cluster);

@@ -54,18 +54,17 @@ void commands(page& p, const server_metrics& m)
                      "command=\"" + words[c] + "\",result=\"" + result_names[r] + "\"");
 }
 
-void database_figures(page& p, server_state& state)
+void database_samples(page& p, server_state& state)
 {
-    connection_pool& pool = state.database_pool();
-    const auto usage = pool.in_use();
+    const database_figures now = state.database_now();
     p.family("qs_database_connections_in_use", "gauge", "Database connections borrowed now.");
-    p.sample(static_cast<double>(usage.in_use));
+    p.sample(static_cast<double>(now.in_use));
     p.family("qs_database_connections_waiting", "gauge", "Threads waiting to borrow a database connection.");
-    p.sample(static_cast<double>(usage.waiting));
+    p.sample(static_cast<double>(now.waiting));
     p.family("qs_database_unavailable", "gauge", "1 while the database counts as unavailable.");
-    p.sample(state.database_available() ? 0 : 1);
+    p.sample(now.available ? 0 : 1);
     p.family("qs_database_statement_timeouts_total", "counter", "Database statements that ran past db_timeout.");
-    p.sample(static_cast<double>(pool.timeouts()));
+    p.sample(static_cast<double>(now.timeouts));
 }
 
 } // namespace
@@ -92,7 +91,7 @@ std::string metrics_page(server_state& state, const std::vector<std::chrono::mic
             m.messages_refused);
     p.count("qs_login_failures_total", "Logins with a wrong name or password.", m.login_failures);
     p.count("qs_logins_throttled_total", "Logins refused after too many failures.", m.logins_throttled);
-    database_figures(p, state);
+    database_samples(p, state);
     p.family("qs_event_loop_lag_seconds", "gauge", "How late each event loop last ran its tick.");
     for (std::size_t i = 0; i < loop_lags.size(); ++i)
         p.sample(static_cast<double>(loop_lags[i].count()) / 1e6, "loop=\"" + std::to_string(i) + "\"");

@@ -58,8 +58,8 @@ bool out_of_descriptors(const error_code& ec)
 
 // Binds and listens on port, logging what it does and how it went; why says which
 // port failed.
-bool listen_on(asio::ip::tcp::acceptor& acceptor, int port, const std::string& doing, std::string& why,
-               const std::string& address = config.bind_address)
+bool listen_on(asio::ip::tcp::acceptor& acceptor, const std::string& address, int port, int backlog,
+               const std::string& doing, std::string& why)
 {
     log_text(doing);
     try {
@@ -68,7 +68,7 @@ bool listen_on(asio::ip::tcp::acceptor& acceptor, int port, const std::string& d
         acceptor.open(at.protocol());
         acceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true));
         acceptor.bind(at);
-        acceptor.listen(config.backlog > 0 ? config.backlog : asio::socket_base::max_listen_connections);
+        acceptor.listen(backlog > 0 ? backlog : asio::socket_base::max_listen_connections);
     } catch (const std::exception&) {
         log_line("Failed.");
         why = port == settings::any_port
@@ -120,7 +120,7 @@ void watch_lag(event_loop& loop)
 
 struct network::impl {
     explicit impl(server_state& s)
-        : state(s), workers(static_cast<std::size_t>(std::max(1, config.db_connections))),
+        : state(s), config(s.config()), workers(static_cast<std::size_t>(std::max(1, config.db_connections))),
           hashing(password_work::pool_threads), loops(static_cast<std::size_t>(std::max(1, config.io_threads))),
           acceptor(loops[0].io), tls_acceptor(loops[0].io), http_acceptor(loops[0].io), https_acceptor(loops[0].io),
           metrics_acceptor(loops[0].io)
@@ -147,6 +147,7 @@ struct network::impl {
     void close_acceptors();
 
     server_state& state;                             // thread-safe itself
+    const settings& config;                          // the state's
     worker_pool workers;                             // thread-safe itself: commands that may wait on the database
     asio::thread_pool hashing;                       // thread-safe itself: their Argon2 work, apart from the workers
     std::vector<event_loop> loops;                   // fixed at construction; the first also accepts
@@ -310,9 +311,11 @@ bool network::impl::listen(std::string& why)
         if (!tls)
             return false;
     }
-    if (config.tls_port != 0 && !listen_on(tls_acceptor, config.tls_port, "initializing TLS socket...", why))
+    if (config.tls_port != 0 && !listen_on(tls_acceptor, config.bind_address, config.tls_port, config.backlog,
+                                           "initializing TLS socket...", why))
         return false;
-    return listen_web(why) && listen_metrics(why) && listen_on(acceptor, config.port, "initializing socket...", why);
+    return listen_web(why) && listen_metrics(why) &&
+           listen_on(acceptor, config.bind_address, config.port, config.backlog, "initializing socket...", why);
 }
 
 // The metrics port, on metrics_address, when it is set.
@@ -324,8 +327,8 @@ bool network::impl::listen_metrics(std::string& why)
     metrics_site.exchange_limit = std::chrono::seconds(config.frame_timeout);
     metrics_site.state = &state;
     metrics_site.metrics = [this] { return metrics_text(); };
-    return listen_on(metrics_acceptor, config.metrics_port, "initializing metrics socket...", why,
-                     config.metrics_address);
+    return listen_on(metrics_acceptor, config.metrics_address, config.metrics_port, config.backlog,
+                     "initializing metrics socket...", why);
 }
 
 namespace {
@@ -376,9 +379,10 @@ bool network::impl::listen_web(std::string& why)
     site.origins = config.web_origins;
     site.exchange_limit = std::chrono::seconds(config.frame_timeout);
     site.state = &state;
-    return (config.http_port == 0 || listen_on(http_acceptor, config.http_port, "initializing HTTP socket...", why)) &&
-           (config.https_port == 0 ||
-            listen_on(https_acceptor, config.https_port, "initializing HTTPS socket...", why));
+    return (config.http_port == 0 || listen_on(http_acceptor, config.bind_address, config.http_port, config.backlog,
+                                               "initializing HTTP socket...", why)) &&
+           (config.https_port == 0 || listen_on(https_acceptor, config.bind_address, config.https_port, config.backlog,
+                                                "initializing HTTPS socket...", why));
 }
 
 listening_ports network::ports() const
@@ -403,9 +407,9 @@ bool network::start(std::string& why)
                bound_port(n.https_acceptor), bound_port(n.metrics_acceptor)};
     log_line("Listening...");
     raise_descriptor_limit();
-    n.limits.longest_request = static_cast<std::size_t>(config.buff_size) - frame_overhead;
-    n.limits.unfinished_frame = std::chrono::seconds(config.frame_timeout);
-    n.limits.worker_deadline = std::chrono::seconds(config.db_timeout) + std::chrono::seconds(1);
+    n.limits.longest_request = static_cast<std::size_t>(n.config.buff_size) - frame_overhead;
+    n.limits.unfinished_frame = std::chrono::seconds(n.config.frame_timeout);
+    n.limits.worker_deadline = std::chrono::seconds(n.config.db_timeout) + std::chrono::seconds(1);
     asio::io_context& first = n.loops[0].io;
     n.accepting = true;
     asio::co_spawn(
@@ -424,13 +428,13 @@ bool network::start(std::string& why)
             },
             asio::detached);
     };
-    if (config.tls_port != 0)
+    if (n.config.tls_port != 0)
         accept_on(n.tls_acceptor, n.tls.get(), nullptr);
-    if (config.http_port != 0)
+    if (n.config.http_port != 0)
         accept_on(n.http_acceptor, nullptr, &n.site);
-    if (config.https_port != 0)
+    if (n.config.https_port != 0)
         accept_on(n.https_acceptor, n.tls.get(), &n.site);
-    if (config.metrics_port != 0)
+    if (n.config.metrics_port != 0)
         accept_on(n.metrics_acceptor, nullptr, &n.metrics_site);
     return true;
 }

@@ -6,7 +6,6 @@
 #include "qs/server/logic/log.h"
 #include "qs/server/logic/password_hash.h"
 #include "qs/server/logic/qsexcpt.h"
-#include "qs/server/logic/reply_limit.h"
 #include "qs/server/logic/settings.h"
 #include "qs/store/list_encoding.h"
 #include "qs/store/new_user.h"
@@ -105,12 +104,12 @@ bool accounts::new_user(const std::string& name, const std::string& password, pa
         throw qsexcpt(qsexcpt::invalid_username); // could never be named in a list
     if (user_exists(name))
         throw qsexcpt(qsexcpt::user_exists_already);
-    if (config.hashed_passwords && !work.hashed(password)) {
+    if (config_.hashed_passwords && !work.hashed(password)) {
         work.hash(password);
         return false;
     }
     try {
-        const std::string stored = config.hashed_passwords ? work.hash_made() : password;
+        const std::string stored = config_.hashed_passwords ? work.hash_made() : password;
         with_db(db_,
                 [&](database& d) { on_connection(d, [&](odbc::connection& c) { insert_user(c, name, stored); }); });
     } catch (const db_error& e) {
@@ -159,7 +158,7 @@ void accounts::public_record(const std::string& name, std::string& out)
 
 void accounts::password_for(const std::string& name, const std::string& answer, std::string& out)
 {
-    if (config.hashed_passwords)
+    if (config_.hashed_passwords)
         throw qsexcpt(qsexcpt::password_not_readable);
     out = with_db(db_, [&](database& d) {
         return on_connection(d, [&](odbc::connection& c) {
@@ -178,7 +177,7 @@ void accounts::password_for(const std::string& name, const std::string& answer, 
 // With hashed storage a new password is hashed first; of several, the last counts.
 bool accounts::set_info(const std::string& name, const std::string& items, password_work& work)
 {
-    const auto password = config.hashed_passwords ? last_password(items) : std::nullopt;
+    const auto password = config_.hashed_passwords ? last_password(items) : std::nullopt;
     if (password && !work.hashed(*password)) {
         work.hash(*password);
         return false;
@@ -195,7 +194,7 @@ bool accounts::set_info(const std::string& name, const std::string& items, passw
                 const std::string key = piece.substr(0, eq);
                 set_field(u, key, password && key == "password" ? work.hash_made() : piece.substr(eq + 1));
             }
-            if (public_fields(u).size() > reply_limit())
+            if (public_fields(u).size() > config_.reply_limit())
                 throw qsexcpt(qsexcpt::info_too_long);
             try {
                 u.update();
@@ -254,7 +253,7 @@ bool accounts::users_exist(const std::string& list)
     return true;
 }
 
-std::optional<database::login_row> accounts::read_login(const std::string& name)
+std::optional<login_row> accounts::read_login(const std::string& name)
 {
     return with_db(db_, [&](database& d) { return d.read_login(name); });
 }
@@ -269,7 +268,7 @@ void accounts::get_contact_list(const std::string& user, std::string& out)
 
 void accounts::write_contact_list(const std::string& user, const std::string& list)
 {
-    check_list_length(list);
+    check_list_length(list, config_.reply_limit());
     if (!users_exist(list))
         throw qsexcpt(qsexcpt::invalid_username);
     write_or_refuse([&] {

@@ -54,7 +54,7 @@ void groups::read_list(const std::string& group, bool masters, std::string& out)
 
 void groups::write_list(const std::string& group, bool masters, const std::string& list)
 {
-    check_list_length(list);
+    check_list_length(list, config_.reply_limit());
     if (!users_.users_exist(list))
         throw qsexcpt(qsexcpt::invalid_username);
     if (!exists(group))

@@ -1,17 +1,17 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "qs/server/logic/qsexcpt.h"
-#include "qs/server/logic/reply_limit.h"
 #include "qs/store/store_codes.h"
 
 namespace qs {
 
 // A stored list (contacts, members, masters) must be readable back in one reply.
-inline void check_list_length(const std::string& list)
+inline void check_list_length(const std::string& list, std::size_t reply_limit)
 {
-    if (list.size() > reply_limit())
+    if (list.size() > reply_limit)
         throw qsexcpt(qsexcpt::list_too_long);
 }
 

@@ -5,7 +5,7 @@
 
 namespace qs {
 
-session_handle local_directory::claim(const std::string& name, const database::login_row& row)
+session_handle local_directory::claim(const std::string& name, const login_row& row)
 {
     state_guard table(sessions_.lock());
     auto [handle, made] = sessions_.emplace(name);

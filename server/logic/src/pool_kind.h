@@ -1,6 +1,7 @@
 #pragma once
 
 #include "qs/server/logic/server_state.h"
+#include "qs/store/database.h"
 
 namespace qs::pools {
 

@@ -2,13 +2,31 @@
 // for its return stored then.
 #include "qs/server/logic/log.h"
 #include "qs/server/logic/server_state.h"
+#include "qs/store/database.h"
 #include "qs/store/db_error_text.h"
 
 namespace qs {
 
 server_state::~server_state()
 {
-    db_.pool().shutdown(); // no change is heard once the members start to go
+    db_->pool().shutdown(); // no change is heard once the members start to go
+}
+
+bool server_state::database_available() const noexcept
+{
+    return db_->pool().available();
+}
+
+std::uint64_t server_state::statements_run() const noexcept
+{
+    return db_->pool().statements();
+}
+
+database_figures server_state::database_now() const
+{
+    connection_pool& pool = db_->pool();
+    const auto usage = pool.in_use();
+    return {usage.in_use, usage.waiting, pool.timeouts(), pool.available()};
 }
 
 // On the thread that changed it: a worker, the pool's prober or its watchdog.

@@ -96,7 +96,7 @@ void server_state::put_back(const hand_out& given)
     database::pools chunks; // the session is gone: after what is stored, nothing lost
     for (kind k : pools::all)
         chunks[column_of(k)] = given.taken[column_of(k)].text();
-    with_db(db_, [&](database& d) { d.append_unbounded(h->name, chunks); });
+    with_db(*db_, [&](database& d) { d.append_unbounded(h->name, chunks); });
     hand_out stored = given;
     stored.confirm();
 }
@@ -116,7 +116,7 @@ void server_state::put_back_active(const hand_out& given)
                 t.stored = t.entries.size();
         }
     }
-    with_db(db_, [&](database& d) { restore_stored_heads(d, h->name, back); });
+    with_db(*db_, [&](database& d) { restore_stored_heads(d, h->name, back); });
     std::vector<ack_handle> safe;
     due_list due;
     {

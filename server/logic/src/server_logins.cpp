@@ -18,7 +18,7 @@ session_handle server_state::login(const std::string& name, const std::string& p
     const auto row = accounts_.read_login(name);
     const auto stored = row ? std::optional<std::string>(row->password) : std::nullopt;
     if (!work.checked(stored, password)) {
-        work.check(stored, password, config.hashed_passwords);
+        work.check(stored, password, config().hashed_passwords);
         if (work.pending())
             return nullptr;
     }
@@ -27,7 +27,7 @@ session_handle server_state::login(const std::string& name, const std::string& p
     accounts_.remember(name);
     if (!work.matched())
         throw qsexcpt(qsexcpt::invalid_password);
-    if (config.hashed_passwords && !is_password_hash(row->password))
+    if (config().hashed_passwords && !is_password_hash(row->password))
         accounts_.replace_with_hash(name, row->password, work.new_hash());
     session_handle handle = directory_->claim(name, *row);
     publish_status(handle, "online");
@@ -54,7 +54,7 @@ void server_state::store_unstored(const session_handle& handle)
         chunks = {handle->messages.unstored_text(), handle->group_messages.unstored_text(),
                   handle->custom_messages.unstored_text()};
     }
-    db_.append_unbounded(handle->name, chunks);
+    db_->append_unbounded(handle->name, chunks);
     std::vector<ack_handle> safe;
     {
         state_guard table(sessions_.lock());
@@ -98,7 +98,7 @@ void server_state::logout_locked(const session_handle& handle)
         handle->closing = true; // fetches wait it out; deliveries wait for the user lock
     }
     try {
-        with_db(db_, [&](database&) { store_unstored(handle); });
+        with_db(*db_, [&](database&) { store_unstored(handle); });
     } catch (...) {
         due_list due;
         {

@@ -20,7 +20,7 @@ namespace {
 using pools::column_of;
 using pools::kind;
 
-std::size_t max_pool()
+std::size_t max_pool(const settings& config)
 {
     return static_cast<std::size_t>(config.max_field_len);
 }
@@ -40,9 +40,9 @@ void refuse_separator(const std::string& text)
 }
 
 // An entry must fit a select reply with its section label, and a pool.
-void check_entry(kind k, const std::string& entry)
+void check_entry(kind k, const std::string& entry, const settings& config)
 {
-    if (std::string(pools::label(k)).size() + entry.size() > server_state::reply_limit() || entry.size() > max_pool())
+    if (std::string(pools::label(k)).size() + entry.size() > config.reply_limit() || entry.size() > max_pool(config))
         throw refusal(qsexcpt::message_too_long);
 }
 
@@ -68,7 +68,7 @@ void server_state::deliver(kind k, const std::string& receiver, const std::strin
         if (found && !found->orphaned) {
             session& s = *found;
             pending_pool& pool = pools::pool(s, k);
-            if (pool.size_with(entry) > max_pool())
+            if (pool.size_with(entry) > max_pool(config()))
                 throw refusal(qsexcpt::message_box_full);
             if (ack)
                 ack->attach();
@@ -118,9 +118,9 @@ void server_state::schedule_spill_at(const session_handle& handle, timed_tasks::
     });
 }
 
-std::chrono::milliseconds server_state::spill_delay()
+std::chrono::milliseconds server_state::spill_delay() const
 {
-    return std::chrono::milliseconds(config.spill_delay_ms);
+    return std::chrono::milliseconds(config().spill_delay_ms);
 }
 
 // On the spill thread: appends the entries due to be stored (see schedule_spill) to the
@@ -146,7 +146,7 @@ void server_state::spill(const session_handle& handle)
     std::vector<ack_handle> settled;
     bool stored = false;
     try {
-        with_db(db_, [&](database& d) { d.append_unbounded(handle->name, chunks); });
+        with_db(*db_, [&](database& d) { d.append_unbounded(handle->name, chunks); });
         stored = true;
     } catch (...) {
         log_error("Could not store the pending messages of " + handle->name + " (" +
@@ -195,7 +195,8 @@ void server_state::schedule_younger(const session_handle& handle)
 // One statement appends within the bound; "Ok." follows only once it is committed.
 void server_state::append_stored(kind k, const std::string& receiver, const std::string& entry)
 {
-    const auto result = with_db(db_, [&](database& d) { return d.append(column_of(k), receiver, entry, max_pool()); });
+    const auto result =
+        with_db(*db_, [&](database& d) { return d.append(column_of(k), receiver, entry, max_pool(config())); });
     if (result == database::append_result::full)
         throw refusal(qsexcpt::message_box_full);
     if (result == database::append_result::no_row) {
@@ -210,7 +211,7 @@ void server_state::send(kind k, const std::string& sender, const std::string& re
 {
     refuse_separator(text);
     const std::string entry = message_entry(sender, text, time_stamp());
-    check_entry(k, entry);
+    check_entry(k, entry, config());
     if (!accounts_.user_exists(receiver))
         throw refusal(qsexcpt::invalid_username);
     deliver(k, receiver, entry, ack);
@@ -235,7 +236,7 @@ void server_state::send_group_message(const std::string& sender, const std::stri
     std::string members;
     groups_.get_member_list(group, members);
     const std::string entry = group_message_entry(group, sender, text, time_stamp());
-    check_entry(kind::group, entry);
+    check_entry(kind::group, entry, config());
     bool all_delivered = true;
     for (const auto& member : split_list(members)) {
         try {
@@ -292,7 +293,7 @@ void server_state::fetch(kind k, const session_handle& handle, std::string& out,
 // appended part stays behind what is kept. Called with the user lock held.
 void server_state::hand_out_stored(kind k, const std::string& name, const std::string& before, const std::string& after)
 {
-    with_db(db_, [&](database& d) {
+    with_db(*db_, [&](database& d) {
         const auto c = column_of(k);
         if (d.replace_if(c, name, before, after))
             return;

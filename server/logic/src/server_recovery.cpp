@@ -7,6 +7,7 @@
 #include "qs/server/logic/log_redaction.h"
 #include "qs/server/logic/recovery_file.h"
 #include "qs/server/logic/server_state.h"
+#include "qs/store/database.h"
 #include "pool_kind.h"
 
 namespace qs {
@@ -94,7 +95,7 @@ std::size_t server_state::merge_recovery()
     }
     for (std::size_t i = 0; i < users.size(); ++i) {
         try {
-            db_.append_unbounded(users[i], chunks[users[i]]);
+            db_->append_unbounded(users[i], chunks[users[i]]);
         } catch (...) {
             std::vector<recovery_entry> rest;
             for (auto& e : entries)

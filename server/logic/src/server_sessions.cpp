@@ -4,31 +4,23 @@
 
 #include "qs/store/list_encoding.h"
 #include "qs/server/logic/server_state.h"
+#include "qs/store/database.h"
 #include "qs/server/logic/local_directory.h"
-#include "qs/server/logic/reply_limit.h"
 #include "qs/server/logic/settings.h"
 #include "pool_kind.h"
 
 namespace qs {
 
 server_state::server_state(state_options options)
-    : options_(std::move(options)), db_(options_.database), accounts_(db_), groups_(db_, accounts_),
+    : options_(std::move(options)), db_(std::make_unique<database>(options_.database)),
+      accounts_(*db_, options_.config), groups_(*db_, accounts_, options_.config),
       directory_(std::make_unique<local_directory>(sessions_)),
-      waiters_(sessions_, [this](const session_handle& handle, unsigned wanted, std::string& reply, hand_out& given) {
-          select_stored(handle, wanted, reply, given);
-      })
+      waiters_(sessions_, options_.config,
+               [this](const session_handle& handle, unsigned wanted, std::string& reply, hand_out& given) {
+                   select_stored(handle, wanted, reply, given);
+               })
 {
-    db_.pool().on_availability([this](bool available, const db_error& why) { availability_changed(available, why); });
-}
-
-std::size_t reply_limit()
-{
-    return static_cast<std::size_t>(std::min(config.buff_size, 1024) - 5);
-}
-
-std::size_t server_state::reply_limit()
-{
-    return qs::reply_limit();
+    db_->pool().on_availability([this](bool available, const db_error& why) { availability_changed(available, why); });
 }
 
 mutex& server_state::user_lock(const std::string& name)

@@ -43,7 +43,7 @@ void server_state::absorb_stored(const std::string& name, const std::array<std::
             return;
     }
     std::array<std::string, 3> now;
-    with_db(db_, [&](database& d) {
+    with_db(*db_, [&](database& d) {
         for (kind k : pools::all)
             now[static_cast<std::size_t>(pools::column_of(k))] = d.read_pool(pools::column_of(k), name);
     });

@@ -83,11 +83,12 @@ bool is_port_key(const std::string& key)
 }
 
 // cluster_url and node_name; node_lease is a number like the others.
-void read_cluster_settings(const std::map<std::string, std::string>& pairs, std::vector<std::string>& complaints)
+void read_cluster_settings(const std::map<std::string, std::string>& pairs, settings& out,
+                           std::vector<std::string>& complaints)
 {
     if (auto it = pairs.find("cluster_url"); it != pairs.end()) {
         if (auto urls = parse_cluster_urls(it->second))
-            config.cluster_urls = std::move(*urls);
+            out.cluster_urls = std::move(*urls);
         else
             complaints.push_back("Setting cluster_url=" + it->second +
                                  " is no comma-separated list of NATS addresses such as nats://10.0.0.5:4222; "
@@ -95,7 +96,7 @@ void read_cluster_settings(const std::map<std::string, std::string>& pairs, std:
     }
     if (auto it = pairs.find("node_name"); it != pairs.end()) {
         if (is_node_name(it->second))
-            config.node_name = it->second;
+            out.node_name = it->second;
         else
             complaints.push_back("Setting node_name=" + it->second +
                                  " is no name of 1 to 64 letters, digits and . _ : -; using the host name and port.");
@@ -122,11 +123,10 @@ void notice_unknown_keys(const std::map<std::string, std::string>& pairs, const 
     }
 }
 
-std::vector<std::string> read_settings(const std::string& file_name, std::vector<std::string>* notices)
+std::vector<std::string> read_settings(const std::string& file_name, settings& out, std::vector<std::string>* notices)
 {
     console_text("Initializing settings...");
     const auto pairs = read_pairs(file_name);
-    const settings defaults;
     std::vector<std::string> complaints;
     const number_setting numbers[] = {
         {"backlog", &settings::backlog, -2147483648L, 2147483647L},
@@ -160,40 +160,40 @@ std::vector<std::string> read_settings(const std::string& file_name, std::vector
         if (value < n.low || value > n.high) {
             complaints.push_back(std::string("Setting ") + n.key + "=" + it->second + " is out of range (" +
                                  std::to_string(n.low) + " to " + std::to_string(n.high) + "); using " +
-                                 std::to_string(defaults.*(n.field)) + ".");
+                                 std::to_string(out.*(n.field)) + ".");
             continue;
         }
-        config.*(n.field) = static_cast<int>(value);
+        out.*(n.field) = static_cast<int>(value);
     }
     if (auto it = pairs.find("log_path"); it != pairs.end())
-        config.log_path = it->second;
-    read_address(pairs, "bind_address", config.bind_address, complaints);
-    read_address(pairs, "metrics_address", config.metrics_address, complaints);
-    if (auto it = pairs.find("log_level"); it != pairs.end() && !parse_log_level(it->second, config.least_log_level))
+        out.log_path = it->second;
+    read_address(pairs, "bind_address", out.bind_address, complaints);
+    read_address(pairs, "metrics_address", out.metrics_address, complaints);
+    if (auto it = pairs.find("log_level"); it != pairs.end() && !parse_log_level(it->second, out.least_log_level))
         complaints.push_back("Setting log_level=" + it->second +
                              " is none of error, warning, info, debug; using info.");
     if (auto it = pairs.find("password_storage"); it != pairs.end()) {
         if (it->second == "plain" || it->second == "hashed")
-            config.hashed_passwords = it->second == "hashed";
+            out.hashed_passwords = it->second == "hashed";
         else
             complaints.push_back("Setting password_storage=" + it->second +
                                  " is neither plain nor hashed; using plain.");
     }
     if (auto it = pairs.find("tls_certificate"); it != pairs.end())
-        config.tls_certificate = it->second;
+        out.tls_certificate = it->second;
     if (auto it = pairs.find("tls_private_key"); it != pairs.end())
-        config.tls_private_key = it->second;
+        out.tls_private_key = it->second;
     if (auto it = pairs.find("web_root"); it != pairs.end())
-        config.web_root = it->second;
+        out.web_root = it->second;
     if (auto it = pairs.find("web_origins"); it != pairs.end()) {
         if (auto origins = parse_origin_list(it->second))
-            config.web_origins = std::move(*origins);
+            out.web_origins = std::move(*origins);
         else
             complaints.push_back(
                 "Setting web_origins=" + it->second +
                 " is no comma-separated list of origins such as https://example.org:8443; using none.");
     }
-    read_cluster_settings(pairs, complaints);
+    read_cluster_settings(pairs, out, complaints);
     if (notices != nullptr) {
         std::vector<std::string> known(std::begin(text_keys), std::end(text_keys));
         for (const auto& n : numbers)

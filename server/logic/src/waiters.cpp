@@ -4,7 +4,6 @@
 #include <future>
 
 #include "qs/server/logic/qsexcpt.h"
-#include "qs/server/logic/reply_limit.h"
 #include "qs/server/logic/settings.h"
 #include "qs/store/list_encoding.h"
 #include "pool_kind.h"
@@ -56,9 +55,9 @@ bool has_stored_head(session& s, unsigned wanted) REQUIRES(session_table)
 }
 
 // A select for these kinds waits, or was just answered: another is expected soon.
-void note_selecting(session& s, unsigned wanted) REQUIRES(session_table)
+void note_selecting(session& s, unsigned wanted, std::chrono::milliseconds spill_delay) REQUIRES(session_table)
 {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(config.spill_delay_ms);
+    const auto until = std::chrono::steady_clock::now() + spill_delay;
     for (kind k : pools::all)
         if (wanted & bit_of(k))
             s.selecting_until[static_cast<std::size_t>(column_of(k))] = until;
@@ -82,7 +81,7 @@ void waiters::park_wanted(const session_handle& handle, unsigned wanted, select_
     {
         state_guard table(sessions_.lock());
         handle->parked.push_back({wanted, std::move(done)});
-        note_selecting(*handle, wanted);
+        note_selecting(*handle, wanted, std::chrono::milliseconds(config_.spill_delay_ms));
         wake(handle, due);
     }
     run_due(due);
@@ -111,7 +110,7 @@ void waiters::wake(const session_handle& handle, due_list& due)
             take_sections(*handle, it->wanted, d.reply, &d.given.taken);
             due.push_back(std::move(d));
         }
-        note_selecting(*handle, it->wanted);
+        note_selecting(*handle, it->wanted, std::chrono::milliseconds(config_.spill_delay_ms));
         it = parked.erase(it);
     }
 }
@@ -169,7 +168,7 @@ void waiters::answer_stored(due_select& d)
 void waiters::take_sections(session& s, unsigned wanted, std::string& reply, std::array<pending_pool::taken, 3>* taken,
                             std::deque<std::string>* events_taken)
 {
-    const std::size_t limit = reply_limit();
+    const std::size_t limit = config_.reply_limit();
     auto room_after = [&](std::size_t label) {
         const std::size_t used = reply.size() + (reply.empty() ? 0 : 1) + label;
         return used < limit ? limit - used : 0;

@@ -258,11 +258,9 @@ reading read(std::string_view text, std::vector<std::string>* notices = nullptr)
 {
     static qs::fuzz::memory_file file;
     file.write(text);
-    qs::config = qs::settings{};
     qs::fuzz::console_output().clear();
     reading r;
-    r.complaints = qs::read_settings(file.path(), notices);
-    r.values = qs::config;
+    r.complaints = qs::read_settings(file.path(), r.values, notices);
     QS_FUZZ_CHECK(qs::fuzz::console_output() == "Initializing settings...Ok.\n");
     return r;
 }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "qs/store/connection_pool.h"
+#include "qs/store/login_row.h"
 #include "qs/sync/mutex.h"
 
 namespace qs {
@@ -19,13 +20,8 @@ class database {
 public:
     // The three message pools of a user, in msgpool's column order.
     enum column : std::size_t { messages = 0, groupmessages = 1, custommessages = 2 };
-    using pools = std::array<std::string, 3>;
-
-    struct login_row {
-        std::string password;
-        std::string contacts;
-        pools stored; // empty when the user has no msgpool row
-    };
+    using pools = pool_texts;
+    using login_row = qs::login_row;
     struct group_lists {
         std::string members;
         std::string masters;

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "qs/store/connection_pool.h"
-
 namespace qs {
+
+class connection_pool;
 
 // The nodes of a cluster and which node holds each user's session, in the tables nodes
 // and sessions of the shared PostgreSQL database (store/schema/postgresql.sql). A node

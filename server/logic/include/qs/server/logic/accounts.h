@@ -5,10 +5,13 @@
 #include <unordered_set>
 
 #include "qs/server/logic/password_work.h"
-#include "qs/store/database.h"
+#include "qs/server/logic/settings.h"
+#include "qs/store/login_row.h"
 #include "qs/sync/mutex.h"
 
 namespace qs {
+
+class database;
 
 // Users in the database: new users, their information records, passwords and contact
 // lists, and the names known to exist. Safe from any thread; every call but the
@@ -20,7 +23,7 @@ namespace qs {
 // so a name once known stays known.
 class accounts {
 public:
-    explicit accounts(database& db) : db_(db) {}
+    accounts(database& db, const settings& config) : db_(db), config_(config) {}
     accounts(const accounts&) = delete;
     accounts& operator=(const accounts&) = delete;
 
@@ -45,7 +48,7 @@ public:
     void remember(const std::string& name);
 
     // What a login reads: the password, the contact list and the stored pools.
-    std::optional<database::login_row> read_login(const std::string& name);
+    std::optional<login_row> read_login(const std::string& name);
     // A password stored as typed becomes hash, unless it is no longer stored; a failure
     // is logged and leaves it as it was.
     void replace_with_hash(const std::string& name, const std::string& stored, const std::string& hash);
@@ -55,7 +58,8 @@ public:
     void write_contact_list(const std::string& user, const std::string& list);
 
 private:
-    database& db_; // thread-safe itself; owned by server_state
+    database& db_;           // thread-safe itself; owned by server_state
+    const settings& config_; // server_state's
     mutex known_lock_;
     std::unordered_set<std::string> known_ GUARDED_BY(known_lock_);
 };

@@ -3,16 +3,18 @@
 #include <string>
 
 #include "qs/server/logic/accounts.h"
-#include "qs/store/database.h"
+#include "qs/server/logic/settings.h"
 
 namespace qs {
+
+class database;
 
 // Groups in the database: their creation and their member and master lists. Safe from
 // any thread; holds no lock of its own (the database is thread-safe); every call needs
 // the database, so it throws would_block on an event loop.
 class groups {
 public:
-    groups(database& db, accounts& users) : db_(db), users_(users) {}
+    groups(database& db, accounts& users, const settings& config) : db_(db), users_(users), config_(config) {}
     groups(const groups&) = delete;
     groups& operator=(const groups&) = delete;
 
@@ -30,8 +32,9 @@ private:
     void write_list(const std::string& group, bool masters, const std::string& list);
     bool in_list(const std::string& user, const std::string& group, bool masters);
 
-    database& db_;    // thread-safe itself; owned by server_state
-    accounts& users_; // thread-safe itself; owned by server_state
+    database& db_;           // thread-safe itself; owned by server_state
+    accounts& users_;        // thread-safe itself; owned by server_state
+    const settings& config_; // server_state's
 };
 
 } // namespace qs

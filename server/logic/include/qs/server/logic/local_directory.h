@@ -13,7 +13,7 @@ class local_directory final : public session_directory {
 public:
     explicit local_directory(node_sessions& sessions) : sessions_(sessions) {}
 
-    session_handle claim(const std::string& name, const database::login_row& row) override;
+    session_handle claim(const std::string& name, const login_row& row) override;
     void release(const session_handle& handle) override;
     bool status_of(const std::string& name, std::string& out) override;
 

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "qs/store/database.h"
 #include "qs/server/logic/accounts.h"
+#include "qs/server/logic/database_figures.h"
 #include "qs/server/logic/groups.h"
 #include "qs/server/logic/login_throttle.h"
 #include "qs/server/logic/node_sessions.h"
@@ -19,14 +19,21 @@
 #include "qs/server/logic/qsexcpt.h"
 #include "qs/server/logic/session.h"
 #include "qs/server/logic/session_directory.h"
+#include "qs/server/logic/settings.h"
 #include "qs/server/logic/state_lock.h"
 #include "qs/server/logic/thread_cache.h"
 #include "qs/server/logic/timed_tasks.h"
 #include "qs/server/logic/waiters.h"
+#include "qs/store/db_error.h"
+#include "qs/store/login_row.h"
+#include "qs/store/pool_options.h"
 
 namespace qs {
 
+class database;
+
 struct state_options {
+    settings config; // qsserver.conf as main read it
     pool_options database;
     // How long stop keeps trying to store a user's pools while the database is
     // unavailable.
@@ -161,14 +168,15 @@ public:
 
     // Whether the database counts as available now (cheap): false from a failure to
     // reach it, or a statement past db_timeout, until a probe finds it back.
-    bool database_available() const noexcept { return db_.pool().available(); }
+    bool database_available() const noexcept;
 
     // Statements run on the database since the start (for tests and figures).
-    std::uint64_t statements_run() const noexcept { return db_.pool().statements(); }
-    // The database connections, for their figures.
-    connection_pool& database_pool() const noexcept { return db_.pool(); }
+    std::uint64_t statements_run() const noexcept;
+    // The database connections' figures now (takes the pool's lock for a moment).
+    database_figures database_now() const;
+    const settings& config() const noexcept { return options_.config; }
     // The most text one reply may carry: min(buff_size, 1024) - 5.
-    static std::size_t reply_limit();
+    std::size_t reply_limit() const { return options_.config.reply_limit(); }
     static constexpr std::size_t event_cap = waiters::event_cap;
     static constexpr std::chrono::milliseconds retry_pause{200};
 
@@ -189,10 +197,10 @@ private:
     void schedule_spill(const session_handle& handle, timed_tasks::clock::time_point selecting_until)
         REQUIRES(session_table);
     void schedule_spill_at(const session_handle& handle, timed_tasks::clock::time_point at) REQUIRES(session_table);
-    static std::chrono::milliseconds spill_delay();
+    std::chrono::milliseconds spill_delay() const;
     void spill(const session_handle& handle);
     void begin_spill(session& s, std::array<std::size_t, 3>& first, std::array<std::size_t, 3>& count,
-                     database::pools& chunks) REQUIRES(session_table);
+                     pool_texts& chunks) REQUIRES(session_table);
     void schedule_younger(const session_handle& handle) REQUIRES(session_table);
     void append_stored(pool_kind kind, const std::string& receiver, const std::string& entry);
     void send(pool_kind kind, const std::string& sender, const std::string& receiver, const std::string& text,
@@ -206,7 +214,7 @@ private:
 
     // Members: const, thread-safe themselves, guarded by a named lock, or atomic.
     const state_options options_;
-    mutable database db_;                          // thread-safe itself
+    const std::unique_ptr<database> db_;           // thread-safe itself
     qs::accounts accounts_;                        // thread-safe itself
     qs::groups groups_;                            // thread-safe itself
     node_sessions sessions_;                       // thread-safe itself: its table lock guards every session here

@@ -5,7 +5,7 @@
 #include "qs/server/logic/delivery_ack.h"
 #include "qs/server/logic/pool_kind.h"
 #include "qs/server/logic/session.h"
-#include "qs/store/database.h"
+#include "qs/store/login_row.h"
 
 namespace qs {
 
@@ -27,7 +27,7 @@ public:
     // while its pools could not be stored), which keeps its pools and gets row's
     // contacts. qsexcpt(user_online) while the user is logged in with a live session.
     // Called with the user's lock held.
-    virtual session_handle claim(const std::string& name, const database::login_row& row) = 0;
+    virtual session_handle claim(const std::string& name, const login_row& row) = 0;
     // The session is over: it leaves the directory (unless a newer session of the user
     // took its place) and its handle is dead (closed). The caller wakes what waits in it.
     virtual void release(const session_handle& handle) = 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <string>
 #include <thread>
 #include <vector>
@@ -9,8 +10,9 @@
 
 namespace qs {
 
-// The server's settings with their defaults. Filled once by the main thread
-// before any other thread starts, read-only afterwards.
+// The server's settings with their defaults. main reads them once from qsserver.conf
+// and passes them to what it builds; each part keeps the value (or a reference to its
+// server_state's) and never changes it.
 struct settings {
     // A port setting's value for "the kernel picks one": port=0 or PORT=auto.
     static constexpr int any_port = -1;
@@ -44,8 +46,9 @@ struct settings {
     int node_lease = 10;                         // seconds a node counts as live after its last renewal
     int metrics_port = 0;                        // /metrics in the Prometheus text format; 0: none; any_port
     std::string metrics_address = "127.0.0.1";   // the address metrics_port listens on
-};
 
-extern settings config;
+    // The most text one reply may carry.
+    std::size_t reply_limit() const { return static_cast<std::size_t>(std::min(buff_size, 1024) - 5); }
+};
 
 } // namespace qs

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "qs/server/logic/node_sessions.h"
+#include "qs/server/logic/settings.h"
 #include "qs/server/logic/session.h"
 #include "qs/server/logic/thread_cache.h"
 
@@ -39,8 +40,8 @@ public:
     };
     using due_list = std::vector<due_select>;
 
-    waiters(node_sessions& sessions, stored_reply take_stored)
-        : sessions_(sessions), take_stored_(std::move(take_stored))
+    waiters(node_sessions& sessions, const settings& config, stored_reply take_stored)
+        : sessions_(sessions), config_(config), take_stored_(std::move(take_stored))
     {
     }
     waiters(const waiters&) = delete;
@@ -78,6 +79,7 @@ private:
     void answer_stored(due_select& d);
 
     node_sessions& sessions_; // thread-safe itself; owned by server_state
+    const settings& config_;  // server_state's
     const stored_reply take_stored_;
     thread_cache stored_replies_; // thread-safe itself: select replies that hand out stored entries; last
 };

@@ -1,7 +1,0 @@
-#include "qs/server/logic/settings.h"
-
-namespace qs {
-
-settings config;
-
-} // namespace qs
