@@ -153,7 +153,7 @@ std::vector<std::string> read_settings(const std::string& file_name, settings& o
         if (it == pairs.end())
             continue;
         if (is_port_key(n.key) && (it->second == "auto" || (n.field == &settings::port && it->second == "0"))) {
-            config.*(n.field) = settings::any_port;
+            out.*(n.field) = settings::any_port;
             continue;
         }
         const long value = std::strtol(it->second.c_str(), nullptr, 10); // atoi's reading, clamped
