@@ -3,7 +3,7 @@
 #include <thread>
 
 #include "qs/server/logic/log.h"
-#include "qs/server/logic/password_hash.h"
+#include "qs/store/password_hash.h"
 #include "qs/server/logic/settings.h"
 #include "qs/server/logic/server_state.h"
 #include "database_access.h"
