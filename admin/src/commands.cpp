@@ -12,6 +12,7 @@
 #include "metrics_scrape.h"
 #include "node_listing.h"
 #include "password_input.h"
+#include "qs/store/database.h"
 #include "qs/store/password_hash.h"
 #include "qs/store/recordset.h"
 #include "sqlite_backup.h"
@@ -56,7 +57,7 @@ void passwd(const command_line& cl)
 {
     const std::string& name = cl.operands[0];
     auto conn = connect();
-    if (!user_exists(conn, name))
+    if (!database::user_exists(conn, name))
         throw failure("no user '" + name + "'");
     set_password(conn, name, new_password(cl.hashed));
     std::cout << "Changed the password of " << name << "." << std::endl;
