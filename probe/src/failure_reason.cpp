@@ -2,6 +2,7 @@
 
 #include "qs/fault/exception.h"
 #include "qs/store/db_error_text.h"
+#include "qs/store/store_codes.h"
 
 namespace qs::probe {
 
@@ -12,7 +13,7 @@ std::string failure_reason(const std::exception_ptr& failure)
     } catch (const db_error& e) {
         return db_error_text(e);
     } catch (const exception& e) {
-        return "record layer failure " + std::to_string(e.code());
+        return "record layer failure " + std::to_string(store_codes::counted_from(0, e.code()));
     } catch (const std::exception& e) {
         return one_line(e.what());
     } catch (...) {
