@@ -6,7 +6,8 @@
 
 #include "qs/server/logic/log.h"
 #include "qs/server/logic/qsexcpt.h"
-#include "qs/store/db_error.h"
+#include "qs/store/db_error_text.h"
+#include "qs/store/store_codes.h"
 
 namespace qs {
 
@@ -109,18 +110,13 @@ std::string redacted_reply(const std::string& line, const std::string& reply)
 
 std::string reason_of(std::exception_ptr failure)
 {
+    static const record_words by_code = counted_codes("code ", store_codes::first);
     try {
         std::rethrow_exception(failure);
-    } catch (const db_error& e) {
-        return "SQLSTATE " + e.sqlstate() + ": " + e.what();
     } catch (const qsexcpt& e) {
         return e.message;
-    } catch (const exception& e) {
-        return "code " + std::to_string(e.code());
-    } catch (const std::exception& e) {
-        return e.what();
     } catch (...) {
-        return "unknown failure";
+        return failure_text(std::current_exception(), by_code);
     }
 }
 
