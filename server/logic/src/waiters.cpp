@@ -16,11 +16,12 @@ namespace {
 using pools::column_of;
 using pools::kind;
 
+// A pool kind's bit is 1 << index_of(kind).
 enum wanted_bits : unsigned { want_msg = 1, want_grpmsg = 2, want_cusmsg = 4, want_status = 8 };
 
 unsigned bit_of(kind k)
 {
-    return k == kind::personal ? want_msg : k == kind::group ? want_grpmsg : want_cusmsg;
+    return 1u << index_of(k);
 }
 
 unsigned parse_mask(const std::string& mask)
@@ -61,7 +62,7 @@ void note_selecting(session& s, unsigned wanted) REQUIRES(session_table)
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(config.spill_delay_ms);
     for (kind k : pools::all)
         if (wanted & bit_of(k))
-            s.selecting_until[static_cast<std::size_t>(column_of(k))] = until;
+            s.selecting_until[index_of(k)] = until;
 }
 
 } // namespace
@@ -185,7 +186,7 @@ void waiters::take_sections(session& s, unsigned wanted, std::string& reply, std
             pools::flag(s, k) = !pool.empty();
         }
         if (taken != nullptr)
-            (*taken)[static_cast<std::size_t>(column_of(k))] = std::move(out);
+            (*taken)[index_of(k)] = std::move(out);
     }
     if (!(wanted & want_status))
         return;
