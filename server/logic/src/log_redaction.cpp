@@ -4,6 +4,7 @@
 #include <cctype>
 #include <vector>
 
+#include "qs/server/logic/command_words.h"
 #include "qs/server/logic/log.h"
 #include "qs/server/logic/qsexcpt.h"
 #include "qs/store/db_error_text.h"
@@ -91,13 +92,14 @@ bool is_refusal(const std::string& reply)
 
 std::string redacted_command(const std::string& line)
 {
+    using w = command_word;
     std::size_t args_at = 0;
-    const std::string keyword = keyword_of(line, args_at);
-    if (keyword == "login" || keyword == "newuser" || keyword == "getpassword") {
+    const auto word = word_named(keyword_of(line, args_at));
+    if (word == w::login || word == w::newuser || word == w::getpassword) {
         const auto name_end = argument_end(line, args_at);
         return next_word(line, name_end) < line.size() ? line.substr(0, name_end) + " " + hidden : line;
     }
-    if (keyword == "setinfo")
+    if (word == w::setinfo)
         return line.substr(0, args_at) + redacted_items(line.substr(args_at));
     return line;
 }
@@ -105,7 +107,9 @@ std::string redacted_command(const std::string& line)
 std::string redacted_reply(const std::string& line, const std::string& reply)
 {
     std::size_t args_at = 0;
-    return keyword_of(line, args_at) == "getpassword" && !reply.empty() && !is_refusal(reply) ? hidden : reply;
+    return word_named(keyword_of(line, args_at)) == command_word::getpassword && !reply.empty() && !is_refusal(reply)
+               ? hidden
+               : reply;
 }
 
 std::string reason_of(std::exception_ptr failure)

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <array>
+#include <string>
+
+#include "qs/server/logic/command_words.h"
 #include "qs/server/logic/server_state.h"
 
 namespace qs::pools {
@@ -36,10 +40,15 @@ inline void load(session& s, const database::pools& stored) REQUIRES(session_tab
     }
 }
 
-// The section label of the kind in a select reply.
-inline const char* label(kind k)
+// The section label of the kind in a select reply: the word that fetches it. The
+// group's has two spaces, as clients read it.
+inline const std::string& label(kind k)
 {
-    static constexpr const char* labels[pool_kinds] = {"getmessage: ", "getgroupmessage:  ", "getcustommessage: "};
+    static const std::array<std::string, pool_kinds> labels = {
+        std::string(command_keyword(command_word::getmessage)) + ": ",
+        std::string(command_keyword(command_word::getgroupmessage)) + ":  ",
+        std::string(command_keyword(command_word::getcustommessage)) + ": ",
+    };
     return labels[index_of(k)];
 }
 

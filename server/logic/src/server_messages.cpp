@@ -324,7 +324,7 @@ void server_state::get_custom_message(const session_handle& handle, std::string&
 void server_state::set_status(const std::string& name, const std::string& status)
 {
     refuse_separator(status);
-    if (std::string("getstatus ").size() + name.size() + 2 + status.size() > reply_limit())
+    if (qs::waiters::status_section(name, status).size() > reply_limit())
         throw qsexcpt(qsexcpt::status_too_long);
     session_handle handle = find_session(name);
     if (handle)

@@ -3,6 +3,7 @@
 
 #include <future>
 
+#include "qs/server/logic/command_words.h"
 #include "qs/server/logic/qsexcpt.h"
 #include "qs/server/logic/reply_limit.h"
 #include "qs/server/logic/settings.h"
@@ -124,6 +125,16 @@ void waiters::drop(const session_handle& handle, due_list& due)
     handle->parked.clear();
 }
 
+std::string waiters::status_event(const std::string& name)
+{
+    return std::string(command_keyword(command_word::getstatus)) + " " + name;
+}
+
+std::string waiters::status_section(const std::string& name, const std::string& status)
+{
+    return status_event(name) + ": " + status;
+}
+
 void waiters::push_event(const session_handle& handle, const std::string& event, due_list& due)
 {
     handle->events.push_back(event);
@@ -178,7 +189,7 @@ void waiters::take_sections(session& s, unsigned wanted, std::string& reply, std
     for (kind k : pools::all) {
         if (!(wanted & bit_of(k)) || !pools::flag(s, k))
             continue;
-        const std::string label = pools::label(k);
+        const std::string& label = pools::label(k);
         pending_pool& pool = pools::pool(s, k);
         auto out = pool.take(room_after(label.size()));
         if (!out.entries.empty() || pool.empty()) {
@@ -192,7 +203,8 @@ void waiters::take_sections(session& s, unsigned wanted, std::string& reply, std
         return;
     while (!s.events.empty()) {
         const std::string& event = s.events.front();
-        const std::string section = event + ": " + sessions_.status_for_event(event.substr(10));
+        const std::string name = event.substr(status_event("").size());
+        const std::string section = status_section(name, sessions_.status_for_event(name));
         if (section.size() > limit) { // can never be sent
             s.events.pop_front();
             continue;

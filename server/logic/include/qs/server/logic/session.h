@@ -49,7 +49,7 @@ struct session {
     std::array<pending_pool, pool_kinds> pools GUARDED_BY(session_table); // by index_of(pool_kind)
     std::string status GUARDED_BY(session_table);
     std::string contacts GUARDED_BY(session_table); // the user's contact list, read at login, kept current
-    // "getstatus <name>", oldest first, capped (a list: none allocates nothing)
+    // waiters::status_event(name), oldest first, capped (a list: none allocates nothing)
     std::list<std::string> events GUARDED_BY(session_table);
     // By index_of(pool_kind): the pool has something a fetch or select would hand out.
     std::array<bool, pool_kinds> pending GUARDED_BY(session_table){};
