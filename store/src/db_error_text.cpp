@@ -7,9 +7,9 @@
 
 namespace qs {
 
-std::string db_error_text(const db_error& e)
+std::string db_error_text(const db_error& e, file_check check)
 {
-    const std::string file = missing_database_file();
+    const std::string file = check == file_check::look ? missing_database_file() : std::string();
     return "SQLSTATE " + e.sqlstate() + ": " + one_line(e.what()) +
            (file.empty() ? "" : "; the database file " + file + " does not exist");
 }
@@ -34,12 +34,12 @@ record_words counted_codes(std::string prefix, int first_code)
     };
 }
 
-std::string failure_text(const std::exception_ptr& failure, const record_words& words)
+std::string failure_text(const std::exception_ptr& failure, const record_words& words, file_check check)
 {
     try {
         std::rethrow_exception(failure);
     } catch (const db_error& e) {
-        return db_error_text(e);
+        return db_error_text(e, check);
     } catch (const exception& e) {
         return words(e);
     } catch (const std::exception& e) {

@@ -43,6 +43,8 @@ TEST(FailureTextTest, DriverFailuresAndOtherExceptionsReadTheSameInEveryProgram)
     EXPECT_EQ(failure_text(std::make_exception_ptr(db_error("08001", "[driver] refused\n")), unused),
               "SQLSTATE 08001: [driver] refused");
     EXPECT_EQ(failure_text(std::make_exception_ptr(std::runtime_error("first\nsecond\n")), unused), "first second");
+    EXPECT_EQ(failure_text(std::make_exception_ptr(db_error("08001", "x")), unused, file_check::skip),
+              "SQLSTATE 08001: x");
     EXPECT_EQ(failure_text(std::make_exception_ptr(42), unused), "unknown failure");
     EXPECT_EQ(failure_text(std::make_exception_ptr(exception(0)), unused), "record");
     EXPECT_EQ(db_error_clause(db_error("HYT00", "[driver] timeout\r\n")), "(SQLSTATE HYT00): [driver] timeout");

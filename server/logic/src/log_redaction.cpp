@@ -120,7 +120,7 @@ std::string reason_of(std::exception_ptr failure)
     } catch (const qsexcpt& e) {
         return e.message;
     } catch (...) {
-        return failure_text(std::current_exception(), by_code);
+        return failure_text(std::current_exception(), by_code, file_check::skip); // from any thread, loops too
     }
 }
 
