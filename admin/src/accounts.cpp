@@ -1,8 +1,8 @@
 #include "accounts.h"
 
 #include "admin_error.h"
+#include "qs/store/database.h"
 #include "qs/store/new_user.h"
-#include "qs/store/store_codes.h"
 #include "qs/store/user_info.h"
 
 namespace qs::admin {
@@ -16,25 +16,11 @@ failure exists_already(const std::string& name)
 
 } // namespace
 
-bool user_exists(odbc::connection& conn, const std::string& name)
-{
-    user_info u(&conn);
-    u.find_user(name);
-    try {
-        u.open();
-    } catch (const exception& e) {
-        if (e.code() == store_codes::no_such_user)
-            return false;
-        throw;
-    }
-    return true;
-}
-
 void require_new_user(odbc::connection& conn, const std::string& name)
 {
     if (name.empty() || name.find('|') != std::string::npos)
         throw failure("invalid user name '" + name + "': it must not be empty nor contain '|'");
-    if (user_exists(conn, name))
+    if (database::user_exists(conn, name))
         throw exists_already(name);
 }
 

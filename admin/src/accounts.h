@@ -6,8 +6,6 @@
 
 namespace qs::admin {
 
-bool user_exists(odbc::connection& conn, const std::string& name);
-
 // Throws failure unless name is one the server accepts for a new user (not empty, no '|')
 // and no user has it.
 void require_new_user(odbc::connection& conn, const std::string& name);

@@ -11,8 +11,9 @@
 #include "live_figures.h"
 #include "metrics_scrape.h"
 #include "node_listing.h"
-#include "password_hash.h"
 #include "password_input.h"
+#include "qs/store/database.h"
+#include "qs/store/password_hash.h"
 #include "qs/store/recordset.h"
 #include "sqlite_backup.h"
 #include "table_check.h"
@@ -27,11 +28,20 @@ odbc::connection connect()
     return odbc::connection(recordset::data_source());
 }
 
+std::string hashed_password(const std::string& typed)
+{
+    try {
+        return hash_password(typed);
+    } catch (const hash_failure& e) {
+        throw failure(e.library_started() ? "cannot hash the password (out of memory)" : "libsodium cannot start");
+    }
+}
+
 // The new password as it is to be stored.
 std::string new_password(bool hashed)
 {
     const std::string typed = read_new_password();
-    return hashed ? argon2id_hash(typed) : typed;
+    return hashed ? hashed_password(typed) : typed;
 }
 
 void adduser(const command_line& cl)
@@ -47,7 +57,7 @@ void passwd(const command_line& cl)
 {
     const std::string& name = cl.operands[0];
     auto conn = connect();
-    if (!user_exists(conn, name))
+    if (!database::user_exists(conn, name))
         throw failure("no user '" + name + "'");
     set_password(conn, name, new_password(cl.hashed));
     std::cout << "Changed the password of " << name << "." << std::endl;

@@ -30,11 +30,7 @@ int main(int argc, char** argv)
         return 2;
     } catch (const failure& e) {
         return fail(e.what());
-    } catch (const qs::db_error& e) {
-        return fail(qs::db_error_text(e));
-    } catch (const qs::exception& e) {
-        return fail(failure_text(e));
-    } catch (const std::exception& e) {
-        return fail(e.what());
+    } catch (...) {
+        return fail(qs::failure_text(std::current_exception(), failure_text));
     }
 }

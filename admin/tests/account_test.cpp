@@ -3,6 +3,7 @@
 #include <sodium.h>
 
 #include "admin_run.h"
+#include "qs/store/password_hash.h"
 #include "store_fixture.h"
 
 namespace qs::test {
@@ -78,6 +79,21 @@ TEST_F(AdminAccountTest, PasswordsAreStoredAsTypedOrAsArgon2idHashes)
     EXPECT_TRUE(verifies(hash, "third"));
     EXPECT_FALSE(verifies(hash, "second"));
     EXPECT_EQ(rows_of("ann"), "1+1");
+}
+
+// The server verifies with password_matches and stores hash_password's hashes.
+TEST_F(AdminAccountTest, HashesVerifyBothWaysWithTheServersHelper)
+{
+    ASSERT_EQ(qsadmin({"adduser", "--hashed", "ann"}, "first\n").status, 0);
+    const std::string by_admin = password_of("ann");
+    EXPECT_TRUE(password_matches(by_admin, "first"));
+    EXPECT_FALSE(password_matches(by_admin, "second"));
+
+    const std::string by_server = hash_password("first");
+    EXPECT_TRUE(verifies(by_server, "first"));
+    EXPECT_EQ(by_server.substr(0, by_server.rfind('$', by_server.rfind('$') - 1)),
+              by_admin.substr(0, by_admin.rfind('$', by_admin.rfind('$') - 1)))
+        << "the same algorithm, version and limits";
 }
 
 TEST_F(AdminAccountTest, PasswdNeedsAnExistingUser)

@@ -1,23 +1,13 @@
 #include "failure_reason.h"
 
-#include "qs/fault/exception.h"
 #include "qs/store/db_error_text.h"
 
 namespace qs::probe {
 
 std::string failure_reason(const std::exception_ptr& failure)
 {
-    try {
-        std::rethrow_exception(failure);
-    } catch (const db_error& e) {
-        return db_error_text(e);
-    } catch (const exception& e) {
-        return "record layer failure " + std::to_string(e.code());
-    } catch (const std::exception& e) {
-        return one_line(e.what());
-    } catch (...) {
-        return "unknown failure";
-    }
+    static const record_words from_zero = counted_codes("record layer failure ", 0);
+    return failure_text(failure, from_zero);
 }
 
 } // namespace qs::probe

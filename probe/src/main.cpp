@@ -10,6 +10,7 @@
 #include "qs/store/group_info.h"
 #include "qs/store/msg_pool.h"
 #include "qs/store/odbc/connection.h"
+#include "qs/store/store_codes.h"
 #include "qs/store/user_info.h"
 #include "qs/version.h"
 
@@ -78,6 +79,7 @@ int main(int argc, char** argv)
     case action::check:
         break;
     }
+    qs::store_codes::set_max_field_len(255);
     std::cout << "Quillspeak database probe " QS_VERSION " - checks the tables of \"Quillspeak Database\"" << std::endl;
     qs::prompt_for_key("Press any key to begin the test...");
     const bool ok = check_tables();

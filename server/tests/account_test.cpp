@@ -45,9 +45,9 @@ TEST_F(AccountTest, StoredMessagesStayStoredUntilHandedOutAndLogoutStoresOnlyThe
     session_handle bob = login("bob");
     EXPECT_EQ(texts_of(db.scalar("SELECT messages FROM msgpool WHERE username = 'bob'")), texts_of("one"))
         << "a crash now loses nothing";
-    EXPECT_TRUE(bob->has_messages);
-    EXPECT_FALSE(bob->has_group_messages);
-    EXPECT_TRUE(bob->has_custom_messages);
+    EXPECT_TRUE(bob->pending[index_of(pool_kind::personal)]);
+    EXPECT_FALSE(bob->pending[index_of(pool_kind::group)]);
+    EXPECT_TRUE(bob->pending[index_of(pool_kind::custom)]);
 
     state.send_message("ann", "bob", "three");
     std::string custom;

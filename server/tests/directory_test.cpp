@@ -51,8 +51,8 @@ TEST_P(DirectoryTest, OneLoginPerUser)
     {
         state_guard table(sessions.lock());
         EXPECT_EQ(ann->contacts, "bob|cy");
-        EXPECT_EQ(ann->messages.stored(), 2u) << "the stored pools come with the session";
-        EXPECT_TRUE(ann->has_messages);
+        EXPECT_EQ(ann->pools[index_of(pool_kind::personal)].stored(), 2u) << "the stored pools come with the session";
+        EXPECT_TRUE(ann->pending[index_of(pool_kind::personal)]);
         ann->status = "online";
     }
     EXPECT_EQ(refusal_of_claim("ann"), qsexcpt::user_online);
@@ -70,7 +70,7 @@ TEST_P(DirectoryTest, AnOrphanIsTakenOverWithItsPools)
     const session_handle ann = directory->claim("ann", row("bob", "stored"));
     {
         state_guard table(sessions.lock());
-        ann->messages.push("waiting in memory");
+        ann->pools[index_of(pool_kind::personal)].push("waiting in memory");
         ann->orphaned = true;
     }
     const session_handle again = directory->claim("ann", row("cy", "stored|waiting in memory"));
@@ -78,7 +78,8 @@ TEST_P(DirectoryTest, AnOrphanIsTakenOverWithItsPools)
     state_guard table(sessions.lock());
     EXPECT_FALSE(ann->orphaned);
     EXPECT_EQ(ann->contacts, "cy") << "the contacts come from the new row";
-    EXPECT_EQ(ann->messages.text(), "stored|waiting in memory") << "the pools are kept, not read again";
+    EXPECT_EQ(ann->pools[index_of(pool_kind::personal)].text(), "stored|waiting in memory")
+        << "the pools are kept, not read again";
 }
 
 TEST_P(DirectoryTest, AReleasedSessionIsGoneAndAStaleReleaseLeavesTheNextOne)

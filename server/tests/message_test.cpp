@@ -63,11 +63,11 @@ TEST_F(MessageTest, OfflineMessagesWaitForLoginAndAreFetchedOnceOldestFirst)
     state.send_message("ann", "bob", "second");
     EXPECT_EQ(reply_of([&] { state.send_message("ann", "nobody", "x"); }), "Invalid username.");
     session_handle bob = login("bob");
-    EXPECT_TRUE(bob->has_messages);
+    EXPECT_TRUE(bob->pending[index_of(pool_kind::personal)]);
     const std::string pool = fetch(state, bob);
     EXPECT_EQ(pool.rfind("ann says: \"first\" on ", 0), 0u) << pool;
     EXPECT_EQ(texts_of(pool), (texts{"first", "second"}));
-    EXPECT_FALSE(bob->has_messages);
+    EXPECT_FALSE(bob->pending[index_of(pool_kind::personal)]);
     EXPECT_EQ(reply_of([&] { fetch(state, bob); }), "No messages.");
     std::string out;
     EXPECT_EQ(reply_of([&] { state.get_group_message(bob, out); }), "No messages.");
@@ -82,7 +82,7 @@ TEST_F(MessageTest, FetchesHandOutWholeEntriesThatFitOneReplyAndKeepTheRest)
         state.send_message("ann", "bob", std::to_string(i) + text);
     std::vector<std::string> got;
     int fetches = 0;
-    while (bob->has_messages) {
+    while (bob->pending[index_of(pool_kind::personal)]) {
         const std::string part = fetch(state, bob);
         ASSERT_LE(part.size(), state.reply_limit());
         for (auto& t : texts_of(part))
@@ -225,7 +225,7 @@ TEST_F(MessageTest, SelectWaitsForARequestedKindAndTakesOnlyThat)
     state.send_message("ann", "bob", "wake");
     const std::string reply = waiting.get();
     EXPECT_EQ(reply.rfind("getmessage: ann says: \"wake\" on ", 0), 0u) << reply;
-    EXPECT_FALSE(bob->has_messages);
+    EXPECT_FALSE(bob->pending[index_of(pool_kind::personal)]);
 
     state.set_status("ann", "back");
     state.send_custom_message("ann", "bob", "c");
@@ -233,7 +233,7 @@ TEST_F(MessageTest, SelectWaitsForARequestedKindAndTakesOnlyThat)
     state.waiters().select(bob, "MSG|STATUS", both);
     EXPECT_EQ(both, "getstatus ann: back|getstatus ann: back");
     EXPECT_TRUE(bob->events.empty());
-    EXPECT_TRUE(bob->has_custom_messages) << "a kind not asked for stays pending";
+    EXPECT_TRUE(bob->pending[index_of(pool_kind::custom)]) << "a kind not asked for stays pending";
 
     state.logout(ann);
     std::string gone;

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "logic_fixture.h"
-#include "qs/server/logic/password_hash.h"
+#include "qs/store/password_hash.h"
 
 namespace qs::test {
 namespace {

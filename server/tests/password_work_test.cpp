@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "qs/server/logic/password_hash.h"
+#include "qs/store/password_hash.h"
 #include "qs/server/logic/password_work.h"
 
 namespace qs {

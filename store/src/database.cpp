@@ -27,6 +27,14 @@ pool_options with_probe(pool_options options)
     return options;
 }
 
+const char* const user_query = "SELECT username FROM userinfo WHERE username = ?";
+
+bool user_found(odbc::statement& s, const std::string& name)
+{
+    s.run({name});
+    return s.fetch() && !s.text(1).empty();
+}
+
 bool has_row(pooled_connection& c, const std::string& name)
 {
     auto& s = c.prepared("SELECT username FROM msgpool WHERE username = ?");
@@ -80,11 +88,14 @@ std::optional<database::login_row> database::read_login(const std::string& name)
 
 bool database::user_exists(const std::string& name)
 {
-    return pool_.run([&](pooled_connection& c) {
-        auto& s = c.prepared("SELECT username FROM userinfo WHERE username = ?");
-        s.run({name});
-        return s.fetch() && !s.text(1).empty();
-    });
+    return pool_.run([&](pooled_connection& c) { return user_found(c.prepared(user_query), name); });
+}
+
+bool database::user_exists(odbc::connection& conn, const std::string& name)
+{
+    odbc::statement s(conn);
+    s.prepare(user_query);
+    return user_found(s, name);
 }
 
 std::optional<database::group_lists> database::read_group(const std::string& name)

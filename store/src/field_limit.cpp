@@ -6,11 +6,7 @@ namespace qs::store_codes {
 
 namespace {
 
-#ifdef QS_STORE_TESTER
-constexpr int default_limit = 255;
-#else
 constexpr int default_limit = 2048;
-#endif
 
 std::atomic<int> limit{default_limit}; // set once at start by the program, read by any thread
 

@@ -163,6 +163,20 @@ TEST_F(ConnectionPoolTest, ConcurrentAppendsKeepTheBoundAndLoseNothingAccepted)
     EXPECT_EQ(d.append(database::messages, "nobody", "x", limit), database::append_result::no_row);
 }
 
+// The pool's answer and a connection of one's own (qsadmin's) agree, row or no row.
+TEST_F(ConnectionPoolTest, UserExistsAnswersAlikeOnThePoolAndOnAConnection)
+{
+    db.exec("INSERT INTO userinfo (username, password) VALUES ('ann', 'pw')");
+    db.exec("INSERT INTO msgpool (username) VALUES ('bob')"); // a msgpool row alone is no user
+    database d(options_of(1));
+    odbc::connection own(recordset::data_source());
+    for (const std::string name : {"ann", "bob", "Ann", "", "' OR ''='"}) {
+        const bool expected = name == "ann";
+        EXPECT_EQ(d.user_exists(name), expected) << name;
+        EXPECT_EQ(database::user_exists(own, name), expected) << name;
+    }
+}
+
 TEST_F(ConnectionPoolTest, HandOutReplacesOnlyWhatIsStillThereAndUnboundedAppendMakesTheRow)
 {
     add_pool_row(db, "bob");

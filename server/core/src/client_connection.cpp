@@ -140,11 +140,12 @@ void client_connection::accept_bytes()
 {
     assert_on_loop();
     for (frame f; frames_.next(f);) {
-        request r{std::move(f), {}, false};
+        request r{std::move(f), {}, std::nullopt, false};
         r.too_long = r.raw.text.size() > limits_.longest_request;
         if (!r.too_long) {
             std::string line = r.raw.text;
             parse_command_line(r.args, line);
+            r.word = command_interpreter::word_of(r.args);
         }
         queue_.push_back(std::move(r));
     }
@@ -184,7 +185,7 @@ void client_connection::pump()
     while (!busy_ && !queue_.empty() && !ending_seen_on_loop() && !hold_front()) {
         request r = std::move(queue_.front());
         queue_.pop_front();
-        if (!r.too_long && !r.args.empty() && r.args[0] == "select")
+        if (r.word == command_word::select)
             park(r);
         else if (r.too_long || !interpreter_.needs_database(r.args))
             answer(r); // on the event loop, unless it turns out to need a wait
@@ -254,7 +255,7 @@ void client_connection::answer(request& r)
         later = nullptr;
     }
     if (later)
-        reply_when_safe(r.raw.cid, r.raw.text, std::move(later));
+        reply_when_safe(r, std::move(later));
     else
         reply(r.raw.cid, result, r.raw.text, std::move(given));
 }
@@ -391,7 +392,7 @@ void client_connection::worker_done(const std::shared_ptr<on_worker>& w, const s
     awaited_ = nullptr;
     busy_ = false;
     if (later)
-        reply_when_safe(w->r.raw.cid, w->r.raw.text, std::move(later));
+        reply_when_safe(w->r, std::move(later));
     else
         reply(w->r.raw.cid, result, w->r.raw.text, std::move(given));
     pump();
@@ -495,30 +496,28 @@ void client_connection::reply(std::int32_t cid, const std::string& text, const s
 
 // The reply to a send whose entries wait in memory: "Ok." once they are safe. Replies
 // of later commands wait behind it.
-void client_connection::reply_when_safe(std::int32_t cid, const std::string& command, ack_handle ack)
+void client_connection::reply_when_safe(const request& r, ack_handle ack)
 {
     held_reply* slot = nullptr;
     {
         qs::lock_guard guard(write_lock_);
-        held_.push_back({cid, command, std::string(), {}, false});
+        held_.push_back({r.raw.cid, r.raw.text, std::string(), {}, false});
         slot = &held_.back(); // stays put until it leaves
     }
     // A send may settle after the connection, and the network, are gone (at stop): then
     // nobody hears.
-    ack->release(
-        [weak = weak_from_this(), slot,
-         counter = command_interpreter::slot_of(command.substr(0, command.find(' ')))](bool safe, int failure) {
-            command_interpreter::count_at(counter, safe ? command_result::ok : command_interpreter::result_of(failure));
-            if (auto self = weak.lock())
-                self->settle(*slot, safe ? "Ok." : qsexcpt(failure).message);
-        });
+    ack->release([weak = weak_from_this(), slot, word = r.word](bool safe, int failure) {
+        command_interpreter::count(word, safe ? command_result::ok : command_interpreter::result_of(failure));
+        if (auto self = weak.lock())
+            self->settle(*slot, safe ? "Ok." : qsexcpt(failure).message);
+    });
 }
 
 namespace {
 
 bool is_select(const std::string& command)
 {
-    return command.rfind("select", 0) == 0 && (command.size() == 6 || command[6] == ' ');
+    return word_of_line(command) == command_word::select;
 }
 
 // The connections whose held replies settled while this thread confirms a run of entries

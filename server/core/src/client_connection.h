@@ -9,6 +9,7 @@
 #include <functional>
 #include <list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,7 @@ private:
     struct request {
         frame raw;
         std::vector<std::string> args;
+        std::optional<command_word> word; // of args; none when unknown or too long
         bool too_long = false;
         bool waited = false; // its wait before running is over (or there was none)
     };
@@ -139,7 +141,7 @@ private:
     };
     void reply(std::int32_t cid, const std::string& text, const std::string& command, hand_out given = {},
                bool in_order = true);
-    void reply_when_safe(std::int32_t cid, const std::string& command, ack_handle ack);
+    void reply_when_safe(const request& r, ack_handle ack);
     void settle(held_reply& slot, const std::string& text);
     void release_settled();
     void emit(std::int32_t cid, const std::string& text, const std::string& command, hand_out given, emitted& out)

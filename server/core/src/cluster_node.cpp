@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include "qs/server/logic/log.h"
-#include "qs/store/db_error.h"
+#include "qs/store/db_error_text.h"
 
 namespace qs {
 
@@ -47,7 +47,7 @@ bool cluster_node::start(std::string& why)
             return false;
         }
     } catch (const db_error& e) {
-        why = "cannot register the node " + options_.name + " (SQLSTATE " + e.sqlstate() + "): " + e.what();
+        why = "cannot register the node " + options_.name + " " + db_error_clause(e);
         if (e.sqlstate() == "42P01")
             why += " (the tables nodes and sessions: run postgresql.sql on the database)";
         return false;
@@ -109,8 +109,7 @@ void cluster_node::renew()
         renewal_failed_ = false;
     } catch (const db_error& e) {
         if (!renewal_failed_)
-            log_warning("Could not renew the lease of node " + options_.name + " (SQLSTATE " + e.sqlstate() +
-                        "): " + e.what());
+            log_warning("Could not renew the lease of node " + options_.name + " " + db_error_clause(e));
         renewal_failed_ = true;
     }
     renew_later();
@@ -146,7 +145,7 @@ void cluster_node::release()
     try {
         directory_.release_node(options_.name);
     } catch (const db_error& e) {
-        log_warning("Could not release node " + options_.name + " (SQLSTATE " + e.sqlstate() + "): " + e.what() +
+        log_warning("Could not release node " + options_.name + " " + db_error_clause(e) +
                     "; its lease runs out by itself.");
     }
 }

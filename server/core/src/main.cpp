@@ -20,7 +20,7 @@
 #include "qs/server/core/service_unit.h"
 #include "qs/server/logic/settings.h"
 #include "qs/server/logic/settings_file.h"
-#include "qs/store/db_error.h"
+#include "qs/store/db_error_text.h"
 #include "qs/store/store_codes.h"
 #include "qs/version.h"
 
@@ -132,8 +132,7 @@ bool open_database(qs::server_state& state, std::string& kind)
         kind = state.check_database();
         return true;
     } catch (const qs::db_error& e) {
-        const std::string why =
-            std::string("cannot use the database \"Quillspeak Database\" (SQLSTATE ") + e.sqlstate() + "): " + e.what();
+        const std::string why = "cannot use the database \"Quillspeak Database\" " + qs::db_error_clause(e);
         qs::log_line(why);
         std::cerr << "qsserver: " << why << std::endl;
     }

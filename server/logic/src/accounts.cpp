@@ -4,7 +4,7 @@
 #include <optional>
 
 #include "qs/server/logic/log.h"
-#include "qs/server/logic/password_hash.h"
+#include "qs/store/password_hash.h"
 #include "qs/server/logic/qsexcpt.h"
 #include "qs/server/logic/settings.h"
 #include "qs/store/list_encoding.h"

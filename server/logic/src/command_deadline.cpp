@@ -9,7 +9,7 @@ namespace qs {
 
 bool command_interpreter::is_logout(const std::vector<std::string>& args) const
 {
-    return args.size() == 1 && args[0] == "logout";
+    return args.size() == 1 && word_of(args) == command_word::logout;
 }
 
 std::string command_interpreter::reply_unanswered(const std::vector<std::string>& args, session_handle& left)
@@ -24,13 +24,13 @@ std::string command_interpreter::reply_unanswered(const std::vector<std::string>
 
 void command_interpreter::not_run(const std::vector<std::string>& args)
 {
-    if (!args.empty() && args[0] == "login" && attempt_)
+    if (word_of(args) == command_word::login && attempt_)
         end_login_attempt(false);
 }
 
 void command_interpreter::finished_late(const std::vector<std::string>& args, const std::string& result)
 {
-    if (args.size() != 3 || args[0] != "login" || result != "Ok.")
+    if (args.size() != 3 || word_of(args) != command_word::login || result != "Ok.")
         return;
     session_handle made;
     {

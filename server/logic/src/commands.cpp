@@ -4,6 +4,7 @@
 #include "qs/server/logic/log.h"
 #include "qs/server/logic/qsexcpt.h"
 #include "qs/server/logic/server_metrics.h"
+#include "qs/sync/debug_assert.h"
 
 namespace qs {
 
@@ -25,8 +26,8 @@ std::string printable(std::string text)
 } // namespace
 
 struct command_interpreter::command {
-    const char* keyword;
-    std::size_t args; // the command word included; 0: any number
+    command_word word; // the table holds each word at its index
+    std::size_t args;  // the command word included; 0: any number
     std::vector<check> checks;
     void (command_interpreter::*run)(const args_t&, std::string&);
     bool swallow_all = false; // select: every failure leaves what was written
@@ -35,40 +36,51 @@ struct command_interpreter::command {
 const std::vector<command_interpreter::command>& command_interpreter::commands()
 {
     using c = check;
+    using w = command_word;
     static const std::vector<command> table = {
-        {"login", 3, {c::count, c::logged_out}, &command_interpreter::login},
-        {"logout", 1, {c::count, c::logged_in}, &command_interpreter::logout},
-        {"newgroup", 2, {c::count, c::logged_in}, &command_interpreter::newgroup},
-        {"newuser", 3, {c::count, c::logged_out}, &command_interpreter::newuser},
-        {"sendmessage", 3, {c::count, c::logged_in}, &command_interpreter::sendmessage},
-        {"getmessage", 1, {c::count, c::logged_in}, &command_interpreter::getmessage},
-        {"sendgroupmessage", 3, {c::count, c::logged_in}, &command_interpreter::sendgroupmessage},
-        {"getgroupmessage", 1, {c::count, c::logged_in}, &command_interpreter::getgroupmessage},
-        {"sendcustommessage", 3, {c::count, c::logged_in}, &command_interpreter::sendcustommessage},
-        {"getcustommessage", 1, {c::count, c::logged_in}, &command_interpreter::getcustommessage},
-        {"setcontactlist", 2, {c::count, c::logged_in}, &command_interpreter::setcontactlist},
-        {"getcontactlist", 1, {c::count, c::logged_in}, &command_interpreter::getcontactlist},
-        {"setstatus", 2, {c::count, c::logged_in}, &command_interpreter::setstatus},
-        {"getstatus", 2, {c::count}, &command_interpreter::getstatus},
-        {"select", 2, {c::logged_in, c::count}, &command_interpreter::select, true},
-        {"getmemberlist", 2, {c::count}, &command_interpreter::getmemberlist},
-        {"setmemberlist", 3, {c::logged_in, c::count}, &command_interpreter::setmemberlist},
-        {"getmasterlist", 2, {c::count}, &command_interpreter::getmasterlist},
-        {"setmasterlist", 3, {c::logged_in, c::count}, &command_interpreter::setmasterlist},
-        {"getinfo", 2, {c::count}, &command_interpreter::getinfo},
-        {"setinfo", 2, {c::logged_in, c::count}, &command_interpreter::setinfo},
-        {"getpassword", 3, {c::logged_out, c::count}, &command_interpreter::getpassword},
-        {"ver", 0, {}, &command_interpreter::ver},
+        {w::login, 3, {c::count, c::logged_out}, &command_interpreter::login},
+        {w::logout, 1, {c::count, c::logged_in}, &command_interpreter::logout},
+        {w::newgroup, 2, {c::count, c::logged_in}, &command_interpreter::newgroup},
+        {w::newuser, 3, {c::count, c::logged_out}, &command_interpreter::newuser},
+        {w::sendmessage, 3, {c::count, c::logged_in}, &command_interpreter::sendmessage},
+        {w::getmessage, 1, {c::count, c::logged_in}, &command_interpreter::getmessage},
+        {w::sendgroupmessage, 3, {c::count, c::logged_in}, &command_interpreter::sendgroupmessage},
+        {w::getgroupmessage, 1, {c::count, c::logged_in}, &command_interpreter::getgroupmessage},
+        {w::sendcustommessage, 3, {c::count, c::logged_in}, &command_interpreter::sendcustommessage},
+        {w::getcustommessage, 1, {c::count, c::logged_in}, &command_interpreter::getcustommessage},
+        {w::setcontactlist, 2, {c::count, c::logged_in}, &command_interpreter::setcontactlist},
+        {w::getcontactlist, 1, {c::count, c::logged_in}, &command_interpreter::getcontactlist},
+        {w::setstatus, 2, {c::count, c::logged_in}, &command_interpreter::setstatus},
+        {w::getstatus, 2, {c::count}, &command_interpreter::getstatus},
+        {w::select, 2, {c::logged_in, c::count}, &command_interpreter::select, true},
+        {w::getmemberlist, 2, {c::count}, &command_interpreter::getmemberlist},
+        {w::setmemberlist, 3, {c::logged_in, c::count}, &command_interpreter::setmemberlist},
+        {w::getmasterlist, 2, {c::count}, &command_interpreter::getmasterlist},
+        {w::setmasterlist, 3, {c::logged_in, c::count}, &command_interpreter::setmasterlist},
+        {w::getinfo, 2, {c::count}, &command_interpreter::getinfo},
+        {w::setinfo, 2, {c::logged_in, c::count}, &command_interpreter::setinfo},
+        {w::getpassword, 3, {c::logged_out, c::count}, &command_interpreter::getpassword},
+        {w::ver, 0, {}, &command_interpreter::ver},
     };
+    static const bool in_word_order = [] {
+        for (std::size_t i = 0; i < table.size(); ++i)
+            if (index_of(table[i].word) != i)
+                return false;
+        return table.size() == command_word_count;
+    }();
+    QS_ASSERT(in_word_order);
     return table;
 }
 
-const command_interpreter::command* command_interpreter::find(const std::string& keyword)
+const command_interpreter::command* command_interpreter::find(const args_t& args)
 {
-    for (const auto& candidate : commands())
-        if (keyword == candidate.keyword)
-            return &candidate;
-    return nullptr;
+    const auto word = word_of(args);
+    return word ? &commands()[index_of(*word)] : nullptr;
+}
+
+std::optional<command_word> command_interpreter::word_of(const args_t& args)
+{
+    return args.empty() ? std::nullopt : word_named(args[0]);
 }
 
 // The checks of cmd in order; true with the refusal in result when one fails.
@@ -112,51 +124,36 @@ void command_interpreter::execute(const args_t& args, std::string& result, serve
 
 void command_interpreter::run_command(const args_t& args, std::string& result)
 {
-    const command* cmd = args.empty() ? nullptr : find(args[0]);
+    const command* cmd = find(args);
     if (cmd == nullptr) {
         result = "Unknown command.";
-        count(nullptr, command_result::refused);
+        count(std::nullopt, command_result::refused);
         return;
     }
     if (refused(*cmd, args, result)) {
-        count(cmd, command_result::refused);
+        count(cmd->word, command_result::refused);
         return;
     }
     try {
         (this->*cmd->run)(args, result);
         if (later_ == nullptr || !*later_) // a held send counts once it settles
-            count(cmd, command_result::ok);
+            count(cmd->word, command_result::ok);
     } catch (const qsexcpt& e) {
-        count(cmd, result_of(e.code()));
+        count(cmd->word, result_of(e.code()));
         if (!cmd->swallow_all)
             result = e.message;
     } catch (const would_block&) {
         throw;
     } catch (...) {
-        count(cmd, command_result::failed);
+        count(cmd->word, command_result::failed);
         if (!cmd->swallow_all)
             throw;
     }
 }
 
-void command_interpreter::count(const command* cmd, command_result r)
+void command_interpreter::count(std::optional<command_word> word, command_result r)
 {
-    count_at(cmd == nullptr ? server_metrics::command_slots - 1 : static_cast<std::size_t>(cmd - commands().data()), r);
-}
-
-void command_interpreter::count(const std::string& keyword, command_result r)
-{
-    count(find(keyword), r);
-}
-
-std::size_t command_interpreter::slot_of(const std::string& keyword)
-{
-    const command* cmd = find(keyword);
-    return cmd == nullptr ? server_metrics::command_slots - 1 : static_cast<std::size_t>(cmd - commands().data());
-}
-
-void command_interpreter::count_at(std::size_t slot, command_result r)
-{
+    const std::size_t slot = word ? index_of(*word) : server_metrics::command_slots - 1;
     add_one(metrics().commands[slot][static_cast<std::size_t>(r)]);
 }
 
@@ -171,45 +168,51 @@ std::vector<std::string> command_interpreter::keywords()
 {
     std::vector<std::string> out;
     for (const auto& c : commands())
-        out.push_back(c.keyword);
+        out.emplace_back(command_keyword(c.word));
     return out;
 }
 
 bool command_interpreter::may_hash(const args_t& args)
 {
-    return !args.empty() && (args[0] == "login" || args[0] == "newuser" || args[0] == "setinfo");
+    const auto word = word_of(args);
+    return word == command_word::login || word == command_word::newuser || word == command_word::setinfo;
 }
 
 bool command_interpreter::needs_database(const args_t& args)
 {
     using kind = server_state::pool_kind;
-    const command* cmd = args.empty() ? nullptr : find(args[0]);
+    using w = command_word;
+    const command* cmd = find(args);
     std::string refusal;
     if (cmd == nullptr || refused(*cmd, args, refusal))
         return false;
-    const std::string& word = args[0];
-    if (word == "ver" || word == "setstatus")
+    switch (cmd->word) {
+    case w::ver:
+    case w::setstatus:
         return false;
-    if (word == "getstatus")
+    case w::getstatus:
         return !state_.status_in_memory(args[1]);
-    if (word == "login") // refused by the throttle: answered at once
+    case w::login: // refused by the throttle: answered at once
         return !(attempt_ && attempt_->refused);
-    if (word == "sendmessage" || word == "sendcustommessage")
+    case w::sendmessage:
+    case w::sendcustommessage:
         return !state_.delivers_in_memory(args[1]);
-    if (word == "getmessage")
+    case w::getmessage:
         return !state_.fetches_in_memory(current(), kind::personal);
-    if (word == "getgroupmessage")
+    case w::getgroupmessage:
         return !state_.fetches_in_memory(current(), kind::group);
-    if (word == "getcustommessage")
+    case w::getcustommessage:
         return !state_.fetches_in_memory(current(), kind::custom);
-    if (word == "logout")
+    case w::logout:
         return !state_.logs_out_in_memory(current());
-    return true;
+    default:
+        return true;
+    }
 }
 
 session_handle command_interpreter::select_target(const args_t& args, std::string& refusal)
 {
-    return refused(*find("select"), args, refusal) ? nullptr : current();
+    return refused(commands()[index_of(command_word::select)], args, refusal) ? nullptr : current();
 }
 
 // Every failure is logged in one line, for tools that ban addresses; never the password.
@@ -266,7 +269,7 @@ void command_interpreter::end_login_attempt(bool failed)
 
 std::chrono::steady_clock::duration command_interpreter::wait_before(const args_t& args)
 {
-    if (args.size() != 3 || args[0] != "login" || current())
+    if (args.size() != 3 || word_of(args) != command_word::login || current())
         return std::chrono::steady_clock::duration::zero();
     const auto now = login_throttle::clock::now();
     attempt_ = state_.throttle().reserve(args[1], peer_, now);

@@ -4,9 +4,11 @@
 #include <cctype>
 #include <vector>
 
+#include "qs/server/logic/command_words.h"
 #include "qs/server/logic/log.h"
 #include "qs/server/logic/qsexcpt.h"
-#include "qs/store/db_error.h"
+#include "qs/store/db_error_text.h"
+#include "qs/store/store_codes.h"
 
 namespace qs {
 
@@ -90,13 +92,14 @@ bool is_refusal(const std::string& reply)
 
 std::string redacted_command(const std::string& line)
 {
+    using w = command_word;
     std::size_t args_at = 0;
-    const std::string keyword = keyword_of(line, args_at);
-    if (keyword == "login" || keyword == "newuser" || keyword == "getpassword") {
+    const auto word = word_named(keyword_of(line, args_at));
+    if (word == w::login || word == w::newuser || word == w::getpassword) {
         const auto name_end = argument_end(line, args_at);
         return next_word(line, name_end) < line.size() ? line.substr(0, name_end) + " " + hidden : line;
     }
-    if (keyword == "setinfo")
+    if (word == w::setinfo)
         return line.substr(0, args_at) + redacted_items(line.substr(args_at));
     return line;
 }
@@ -104,23 +107,20 @@ std::string redacted_command(const std::string& line)
 std::string redacted_reply(const std::string& line, const std::string& reply)
 {
     std::size_t args_at = 0;
-    return keyword_of(line, args_at) == "getpassword" && !reply.empty() && !is_refusal(reply) ? hidden : reply;
+    return word_named(keyword_of(line, args_at)) == command_word::getpassword && !reply.empty() && !is_refusal(reply)
+               ? hidden
+               : reply;
 }
 
 std::string reason_of(std::exception_ptr failure)
 {
+    static const record_words by_code = counted_codes("code ", store_codes::first);
     try {
         std::rethrow_exception(failure);
-    } catch (const db_error& e) {
-        return "SQLSTATE " + e.sqlstate() + ": " + e.what();
     } catch (const qsexcpt& e) {
         return e.message;
-    } catch (const exception& e) {
-        return "code " + std::to_string(e.code());
-    } catch (const std::exception& e) {
-        return e.what();
     } catch (...) {
-        return "unknown failure";
+        return failure_text(std::current_exception(), by_code, file_check::skip); // from any thread, loops too
     }
 }
 

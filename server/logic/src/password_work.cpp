@@ -2,7 +2,7 @@
 
 #include <sodium.h>
 
-#include "qs/server/logic/password_hash.h"
+#include "qs/store/password_hash.h"
 
 namespace qs {
 

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <array>
+#include <string>
+
+#include "qs/server/logic/command_words.h"
 #include "qs/server/logic/server_state.h"
 #include "qs/store/database.h"
 
@@ -7,41 +11,46 @@ namespace qs::pools {
 
 using kind = server_state::pool_kind;
 
+inline constexpr kind all[] = {kind::personal, kind::group, kind::custom};
+
+static_assert(database::messages == index_of(kind::personal) && database::groupmessages == index_of(kind::group) &&
+              database::custommessages == index_of(kind::custom) && std::tuple_size_v<database::pools> == pool_kinds);
+
+inline database::column column_of(kind k)
+{
+    return static_cast<database::column>(index_of(k));
+}
+
 inline pending_pool& pool(session& s, kind k) REQUIRES(session_table)
 {
-    return k == kind::personal ? s.messages : k == kind::group ? s.group_messages : s.custom_messages;
+    return s.pools[index_of(k)];
 }
 
 inline bool& flag(session& s, kind k) REQUIRES(session_table)
 {
-    return k == kind::personal ? s.has_messages : k == kind::group ? s.has_group_messages : s.has_custom_messages;
+    return s.pending[index_of(k)];
 }
 
 // The stored pools, read at login, become the session's, still kept in the database
 // until handed out.
 inline void load(session& s, const database::pools& stored) REQUIRES(session_table)
 {
-    s.messages.push_stored(stored[database::messages]);
-    s.group_messages.push_stored(stored[database::groupmessages]);
-    s.custom_messages.push_stored(stored[database::custommessages]);
-    s.has_messages = !s.messages.empty();
-    s.has_group_messages = !s.group_messages.empty();
-    s.has_custom_messages = !s.custom_messages.empty();
+    for (kind k : all) {
+        pool(s, k).push_stored(stored[column_of(k)]);
+        flag(s, k) = !pool(s, k).empty();
+    }
 }
 
-// The section label of the kind in a select reply.
-inline const char* label(kind k)
+// The section label of the kind in a select reply: the word that fetches it. The
+// group's has two spaces, as clients read it.
+inline const std::string& label(kind k)
 {
-    return k == kind::personal ? "getmessage: " : k == kind::group ? "getgroupmessage:  " : "getcustommessage: ";
-}
-
-inline constexpr kind all[] = {kind::personal, kind::group, kind::custom};
-
-inline database::column column_of(kind k)
-{
-    return k == kind::personal ? database::messages
-           : k == kind::group  ? database::groupmessages
-                               : database::custommessages;
+    static const std::array<std::string, pool_kinds> labels = {
+        std::string(command_keyword(command_word::getmessage)) + ": ",
+        std::string(command_keyword(command_word::getgroupmessage)) + ":  ",
+        std::string(command_keyword(command_word::getcustommessage)) + ": ",
+    };
+    return labels[index_of(k)];
 }
 
 } // namespace qs::pools

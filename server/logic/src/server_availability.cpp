@@ -33,7 +33,7 @@ database_figures server_state::database_now() const
 void server_state::availability_changed(bool available, const db_error& why)
 {
     if (!available) {
-        log_error("The database is not available (SQLSTATE " + why.sqlstate() + "): " + one_line(why.what()));
+        log_error("The database is not available " + db_error_clause(why));
         return;
     }
     log_line("The database is available again.");

@@ -25,24 +25,24 @@ void server_state::select_stored(const session_handle& handle, unsigned wanted, 
         return;
     std::array<std::string, 3> before;
     for (kind k : pools::all)
-        before[static_cast<std::size_t>(column_of(k))] = pools::pool(*handle, k).stored_text();
+        before[index_of(k)] = pools::pool(*handle, k).stored_text();
     std::array<pending_pool::taken, 3>& taken = given.taken;
     std::deque<std::string> events;
     waiters_.take_sections(*handle, wanted, reply, &taken, &events);
     std::array<std::string, 3> after;
     for (kind k : pools::all)
-        after[static_cast<std::size_t>(column_of(k))] = pools::pool(*handle, k).stored_text();
+        after[index_of(k)] = pools::pool(*handle, k).stored_text();
     table.unlock();
     try {
         for (kind k : pools::all) {
-            const auto c = static_cast<std::size_t>(column_of(k));
+            const auto c = index_of(k);
             if (taken[c].stored > 0)
                 hand_out_stored(k, handle->name, before[c], after[c]);
         }
     } catch (...) {
         table.lock();
         for (kind k : pools::all) {
-            pools::pool(*handle, k).put_back(taken[static_cast<std::size_t>(column_of(k))]);
+            pools::pool(*handle, k).put_back(taken[index_of(k)]);
             pools::flag(*handle, k) = !pools::pool(*handle, k).empty();
         }
         handle->events.insert(handle->events.begin(), events.begin(), events.end());

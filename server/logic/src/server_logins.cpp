@@ -3,7 +3,7 @@
 #include <thread>
 
 #include "qs/server/logic/log.h"
-#include "qs/server/logic/password_hash.h"
+#include "qs/store/password_hash.h"
 #include "qs/server/logic/settings.h"
 #include "qs/server/logic/server_state.h"
 #include "database_access.h"
@@ -51,15 +51,15 @@ void server_state::store_unstored(const session_handle& handle)
     database::pools chunks;
     {
         state_guard table(sessions_.lock());
-        chunks = {handle->messages.unstored_text(), handle->group_messages.unstored_text(),
-                  handle->custom_messages.unstored_text()};
+        for (std::size_t i = 0; i < pool_kinds; ++i)
+            chunks[i] = handle->pools[i].unstored_text(); // msgpool's order
     }
     db_->append_unbounded(handle->name, chunks);
     std::vector<ack_handle> safe;
     {
         state_guard table(sessions_.lock());
-        for (auto pool : {&handle->messages, &handle->group_messages, &handle->custom_messages}) {
-            auto acks = pool->mark_all_stored();
+        for (auto& pool : handle->pools) {
+            auto acks = pool.mark_all_stored();
             safe.insert(safe.end(), acks.begin(), acks.end());
         }
     }
@@ -117,9 +117,9 @@ void server_state::finish_logout(const session_handle& handle)
 {
     {
         state_guard table(sessions_.lock());
-        for (auto pool : {&handle->messages, &handle->group_messages, &handle->custom_messages})
-            pool->clear();
-        handle->has_messages = handle->has_group_messages = handle->has_custom_messages = false;
+        for (auto& pool : handle->pools)
+            pool.clear();
+        handle->pending.fill(false);
     }
     publish_status(handle, "offline");
     {

@@ -76,7 +76,7 @@ void server_state::deliver(kind k, const std::string& receiver, const std::strin
             add_one(metrics().messages_delivered);
             pools::flag(s, k) = true;
             if (ack) // its sender waits for it to be safe
-                schedule_spill(found, s.selecting_until[static_cast<std::size_t>(column_of(k))]);
+                schedule_spill(found, s.selecting_until[index_of(k)]);
             waiters_.wake(found, due);
             waiters_.run_due(due); // once the user lock is released
             return;
@@ -156,7 +156,7 @@ void server_state::spill(const session_handle& handle)
         state_guard table(sessions_.lock());
         for (kind k : pools::all) {
             pending_pool& pool = pools::pool(*handle, k);
-            const auto c = static_cast<std::size_t>(column_of(k));
+            const auto c = index_of(k);
             auto acks = stored ? pool.stored_after(first[c], count[c]) : pool.not_stored(first[c], count[c]);
             settled.insert(settled.end(), acks.begin(), acks.end());
             pools::flag(*handle, k) = !pool.empty();
@@ -173,7 +173,7 @@ void server_state::begin_spill(session& s, std::array<std::size_t, 3>& first, st
     const auto now = timed_tasks::clock::now();
     for (kind k : pools::all) {
         pending_pool& pool = pools::pool(s, k);
-        const auto c = static_cast<std::size_t>(column_of(k));
+        const auto c = index_of(k);
         const auto cutoff = now < s.selecting_until[c] ? now - spill_delay() : timed_tasks::clock::time_point::max();
         const std::size_t due = pool.unstored_until(cutoff);
         first[c] = pool.stored();
@@ -325,7 +325,7 @@ void server_state::get_custom_message(const session_handle& handle, std::string&
 void server_state::set_status(const std::string& name, const std::string& status)
 {
     refuse_separator(status);
-    if (std::string("getstatus ").size() + name.size() + 2 + status.size() > reply_limit())
+    if (qs::waiters::status_section(name, status).size() > reply_limit())
         throw qsexcpt(qsexcpt::status_too_long);
     session_handle handle = find_session(name);
     if (handle)

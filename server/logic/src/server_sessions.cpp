@@ -78,7 +78,7 @@ void server_state::remote_status_event(const std::string& name, const std::strin
 
 void server_state::status_event(const std::string& name, const std::string& contacts, const std::string* remote)
 {
-    const std::string event = "getstatus " + name;
+    const std::string event = qs::waiters::status_event(name);
     due_list due;
     {
         state_guard table(sessions_.lock());

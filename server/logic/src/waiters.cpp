@@ -3,6 +3,7 @@
 
 #include <future>
 
+#include "qs/server/logic/command_words.h"
 #include "qs/server/logic/qsexcpt.h"
 #include "qs/server/logic/settings.h"
 #include "qs/store/list_encoding.h"
@@ -15,11 +16,12 @@ namespace {
 using pools::column_of;
 using pools::kind;
 
+// A pool kind's bit is 1 << index_of(kind).
 enum wanted_bits : unsigned { want_msg = 1, want_grpmsg = 2, want_cusmsg = 4, want_status = 8 };
 
 unsigned bit_of(kind k)
 {
-    return k == kind::personal ? want_msg : k == kind::group ? want_grpmsg : want_cusmsg;
+    return 1u << index_of(k);
 }
 
 unsigned parse_mask(const std::string& mask)
@@ -60,7 +62,7 @@ void note_selecting(session& s, unsigned wanted, std::chrono::milliseconds spill
     const auto until = std::chrono::steady_clock::now() + spill_delay;
     for (kind k : pools::all)
         if (wanted & bit_of(k))
-            s.selecting_until[static_cast<std::size_t>(column_of(k))] = until;
+            s.selecting_until[index_of(k)] = until;
 }
 
 } // namespace
@@ -122,6 +124,16 @@ void waiters::drop(const session_handle& handle, due_list& due)
     handle->parked.clear();
 }
 
+std::string waiters::status_event(const std::string& name)
+{
+    return std::string(command_keyword(command_word::getstatus)) + " " + name;
+}
+
+std::string waiters::status_section(const std::string& name, const std::string& status)
+{
+    return status_event(name) + ": " + status;
+}
+
 void waiters::push_event(const session_handle& handle, const std::string& event, due_list& due)
 {
     handle->events.push_back(event);
@@ -176,7 +188,7 @@ void waiters::take_sections(session& s, unsigned wanted, std::string& reply, std
     for (kind k : pools::all) {
         if (!(wanted & bit_of(k)) || !pools::flag(s, k))
             continue;
-        const std::string label = pools::label(k);
+        const std::string& label = pools::label(k);
         pending_pool& pool = pools::pool(s, k);
         auto out = pool.take(room_after(label.size()));
         if (!out.entries.empty() || pool.empty()) {
@@ -184,13 +196,14 @@ void waiters::take_sections(session& s, unsigned wanted, std::string& reply, std
             pools::flag(s, k) = !pool.empty();
         }
         if (taken != nullptr)
-            (*taken)[static_cast<std::size_t>(column_of(k))] = std::move(out);
+            (*taken)[index_of(k)] = std::move(out);
     }
     if (!(wanted & want_status))
         return;
     while (!s.events.empty()) {
         const std::string& event = s.events.front();
-        const std::string section = event + ": " + sessions_.status_for_event(event.substr(10));
+        const std::string name = event.substr(status_event("").size());
+        const std::string section = status_section(name, sessions_.status_for_event(name));
         if (section.size() > limit) { // can never be sent
             s.events.pop_front();
             continue;

@@ -36,6 +36,8 @@ public:
     // such user.
     std::optional<login_row> read_login(const std::string& name);
     bool user_exists(const std::string& name);
+    // The same question on a connection of one's own (qsadmin's).
+    static bool user_exists(odbc::connection& conn, const std::string& name);
     std::optional<group_lists> read_group(const std::string& name);
 
     // Appends entry to one stored pool in one statement, only while the pool then holds

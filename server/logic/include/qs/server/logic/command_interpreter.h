@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "qs/server/logic/command_words.h"
 #include "qs/server/logic/login_throttle.h"
 #include "qs/server/logic/password_work.h"
 #include "qs/server/logic/server_metrics.h"
@@ -73,18 +74,16 @@ public:
     // class of a refusal's code.
     static std::vector<std::string> keywords();
     static constexpr const char* version = QS_VERSION; // what ver answers
-    static void count(const std::string& keyword, command_result r);
-    // The same in two steps: the counters' slot of a command word, then a count there.
-    static std::size_t slot_of(const std::string& keyword);
-    static void count_at(std::size_t slot, command_result r);
+    static void count(std::optional<command_word> word, command_result r);
+    // The command word of args; none for an unknown one.
+    static std::optional<command_word> word_of(const std::vector<std::string>& args);
     static command_result result_of(int refusal_code);
 
 private:
     using args_t = std::vector<std::string>;
     struct command;
     static const std::vector<command>& commands();
-    static const command* find(const std::string& keyword);
-    static void count(const command* cmd, command_result r);
+    static const command* find(const args_t& args);
     bool refused(const command& cmd, const args_t& args, std::string& result);
     void run_command(const args_t& args, std::string& result);
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "qs/server/logic/pending_pool.h"
+#include "qs/server/logic/pool_kind.h"
 #include "qs/server/logic/state_lock.h"
 
 namespace qs {
@@ -45,16 +46,13 @@ struct session {
     explicit session(std::string user) : name(std::move(user)) {}
 
     const std::string name;
-    pending_pool messages GUARDED_BY(session_table);
-    pending_pool group_messages GUARDED_BY(session_table);
-    pending_pool custom_messages GUARDED_BY(session_table);
+    std::array<pending_pool, pool_kinds> pools GUARDED_BY(session_table); // by index_of(pool_kind)
     std::string status GUARDED_BY(session_table);
     std::string contacts GUARDED_BY(session_table); // the user's contact list, read at login, kept current
-    // "getstatus <name>", oldest first, capped (a list: none allocates nothing)
+    // waiters::status_event(name), oldest first, capped (a list: none allocates nothing)
     std::list<std::string> events GUARDED_BY(session_table);
-    bool has_messages GUARDED_BY(session_table) = false;
-    bool has_group_messages GUARDED_BY(session_table) = false;
-    bool has_custom_messages GUARDED_BY(session_table) = false;
+    // By index_of(pool_kind): the pool has something a fetch or select would hand out.
+    std::array<bool, pool_kinds> pending GUARDED_BY(session_table){};
 
     std::atomic<bool> closed = false;                // removed from the table: the handle is dead; set once
     bool closing GUARDED_BY(session_table) = false;  // logout is storing the pools; no fetch meanwhile

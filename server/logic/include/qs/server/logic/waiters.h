@@ -74,6 +74,11 @@ public:
 
     static constexpr std::size_t event_cap = 256;
 
+    // A status event as a session keeps it, "getstatus NAME", and the section of a
+    // select reply it becomes, "getstatus NAME: STATUS".
+    static std::string status_event(const std::string& name);
+    static std::string status_section(const std::string& name, const std::string& status);
+
 private:
     void park_wanted(const session_handle& handle, unsigned wanted, select_done done);
     void answer_stored(due_select& d);
