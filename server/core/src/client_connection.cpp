@@ -24,9 +24,9 @@ namespace qs {
 
 client_connection::client_connection(connection_stream stream, transport kind, asio::io_context& loop,
                                      server_state& state, worker_pool& workers, asio::thread_pool& hashing,
-                                     const limits& limits, std::function<void(client_connection*)> closed)
+                                     const limits& bounds, std::function<void(client_connection*)> closed)
     : counted_(kind), stream_(std::move(stream)), loop_(loop.get_executor()), direct_fd_(stream_.plain_descriptor()),
-      workers_(workers), hashing_(hashing), limits_(limits), closed_callback_(std::move(closed)), interpreter_(state),
+      workers_(workers), hashing_(hashing), limits_(bounds), closed_callback_(std::move(closed)), interpreter_(state),
       frames_(max_frame_size)
 {
     interpreter_.set_peer(stream_.peer_address());
