@@ -49,7 +49,7 @@ bool frame_decoder::next(frame& out)
             too_long(max_size_);
         return false;
     }
-    const std::size_t end = static_cast<const char*>(nul) - buf_.data();
+    const auto end = static_cast<std::size_t>(static_cast<const char*>(nul) - buf_.data());
     if (end + 1 - begin_ > max_size_)
         too_long(max_size_);
     const auto* p = reinterpret_cast<const unsigned char*>(buf_.data() + begin_);

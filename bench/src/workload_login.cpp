@@ -102,7 +102,7 @@ json_line run_login(run_context& ctx)
     json_line out = server_line(ctx, "login");
     out.add("loops", static_cast<long long>(ctx.opt.loops)).add("count", static_cast<long long>(count));
     out.add("logins", tally.ok).add("failures", tally.failed).add("failure_reasons", tally.failures);
-    out.add("wall_s", wall).add("logins_per_s", tally.ok / wall);
+    out.add("wall_s", wall).add("logins_per_s", static_cast<double>(tally.ok) / wall);
     ctx.watch.report(out, static_cast<double>(tally.ok));
     tally.cycle.report(out, "cycle");
     return out;
