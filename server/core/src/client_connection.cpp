@@ -349,7 +349,8 @@ void client_connection::worker_done(const std::shared_ptr<on_worker>& w, const s
 
 // The deadline passed first: a command still waiting never runs; a running one is given
 // up (its worker no longer counts against the pool) and left to finish on its own.
-void client_connection::expire(std::shared_ptr<on_worker> w)
+// w by value: it keeps the job alive once awaited_, often what was passed, is cleared.
+void client_connection::expire(std::shared_ptr<on_worker> w) // NOLINT(performance-unnecessary-value-param)
 {
     assert_on_loop();
     const auto was = w->job.abandon();
@@ -418,7 +419,7 @@ void client_connection::park(const request& r)
     ++parked_;
     interpreter_.state().waiters().park(
         target, r.args[1],
-        [self = shared_from_this(), cid = r.raw.cid, text = r.raw.text](std::string reply, hand_out given) {
+        [self = shared_from_this(), cid = r.raw.cid, text = r.raw.text](const std::string& reply, hand_out given) {
             --self->parked_;
             self->reply(cid, reply, text, std::move(given), false);
         });
@@ -443,7 +444,9 @@ void client_connection::reply(std::int32_t cid, const std::string& text, const s
 
 // The reply to a send whose entries wait in memory: "Ok." once they are safe. Replies
 // of later commands wait behind it.
-void client_connection::reply_when_safe(std::int32_t cid, const std::string& command, ack_handle ack)
+// ack by value: the caller's handle ends here.
+void client_connection::reply_when_safe(std::int32_t cid, const std::string& command,
+                                        ack_handle ack) // NOLINT(performance-unnecessary-value-param)
 {
     held_reply* slot = nullptr;
     {
@@ -478,7 +481,8 @@ client_connection::settle_run::settle_run()
         settled_now = &settled_;
 }
 
-client_connection::settle_run::~settle_run()
+// Throws only when out of memory, and ends the process then, as any other place would.
+client_connection::settle_run::~settle_run() // NOLINT(bugprone-exception-escape)
 {
     if (settled_now != &settled_)
         return;
