@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 #include <vector>
 
 #include "qs/server/logic/log.h"
@@ -110,7 +111,7 @@ std::string redacted_reply(const std::string& line, const std::string& reply)
 std::string reason_of(std::exception_ptr failure)
 {
     try {
-        std::rethrow_exception(failure);
+        std::rethrow_exception(std::move(failure));
     } catch (const db_error& e) {
         return "SQLSTATE " + e.sqlstate() + ": " + e.what();
     } catch (const qsexcpt& e) {
