@@ -42,7 +42,8 @@ bool frame_decoder::next(frame& out)
         return false;
     }
     const std::size_t from = scanned_ > text_begin ? scanned_ : text_begin;
-    const void* nul = std::memchr(buf_.data() + from, '\0', buf_.size() - from);
+    const void* nul =
+        std::memchr(buf_.data() + from, '\0', buf_.size() - from); // NOLINT(bugprone-not-null-terminated-result)
     if (nul == nullptr) {
         scanned_ = buf_.size();
         if (buffered() > max_size_)
@@ -53,7 +54,8 @@ bool frame_decoder::next(frame& out)
     if (end + 1 - begin_ > max_size_)
         too_long(max_size_);
     const auto* p = reinterpret_cast<const unsigned char*>(buf_.data() + begin_);
-    out.cid = static_cast<std::int32_t>(p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t(p[3]) << 24));
+    out.cid = static_cast<std::int32_t>(std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
+                                        (std::uint32_t{p[3]} << 24));
     out.text.assign(buf_, text_begin, end - text_begin);
     begin_ = end + 1;
     scanned_ = begin_ + 4;

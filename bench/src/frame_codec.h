@@ -9,7 +9,7 @@ namespace qsb {
 
 // A frame: a 4-byte little-endian command id, the text, and one NUL.
 inline constexpr std::size_t frame_overhead = 5;
-inline constexpr std::size_t max_frame_size = 64 * 1024;
+inline constexpr std::size_t max_frame_size = std::size_t{64} * 1024;
 
 struct frame {
     std::int32_t cid = 0;
