@@ -81,6 +81,7 @@ json_line run_login(run_context& ctx)
     ensure_accounts(ctx, names);
     login_tally tally;
     std::vector<std::unique_ptr<login_loop>> loops;
+    loops.reserve(names.size());
     const auto start = bench_clock::now();
     const auto stop = after_seconds(ctx.opt.duration);
     ctx.watch.begin();
