@@ -1,5 +1,7 @@
 #include "accounts.h"
 
+#include <algorithm>
+
 #include "bounded_jobs.h"
 
 namespace qsb {
@@ -13,6 +15,7 @@ constexpr std::size_t setup_window = 64;
 std::vector<std::string> account_names(const options& opt, std::string_view role, int n)
 {
     std::vector<std::string> names;
+    names.reserve(static_cast<std::size_t>(std::max(n, 0)));
     for (int i = 0; i < n; ++i)
         names.push_back(opt.prefix + std::string(role) + std::to_string(i));
     return names;

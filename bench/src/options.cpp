@@ -53,7 +53,8 @@ T number(const option_def& def, const std::string& text)
 {
     T value{};
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || value < def.min || value > def.max)
+    if (ec != std::errc() || end != text.data() + text.size() || static_cast<double>(value) < def.min ||
+        static_cast<double>(value) > def.max)
         throw bench_error(std::string(def.name) + " takes a number in " + plain(def.min) + ".." + plain(def.max) +
                           ", not '" + text + "'");
     return value;

@@ -95,6 +95,7 @@ cycle_run run_cycles(run_context& ctx, const std::vector<std::vector<cycle_step>
 {
     cycle_run run;
     std::vector<std::unique_ptr<cycle_loop>> loops;
+    loops.reserve(steps.size());
     const auto start = bench_clock::now();
     const auto stop = after_seconds(ctx.opt.duration);
     watch.begin();

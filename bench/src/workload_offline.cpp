@@ -75,7 +75,7 @@ json_line run_offline(run_context& ctx)
     out.add("leftover_before", leftover);
     tally.report(out);
     out.add("malformed", malformed + fetched.malformed).add("fetch_replies", fetched.replies);
-    out.add("wall_s", wall).add("acknowledged_per_s", tally.acknowledged / wall);
+    out.add("wall_s", wall).add("acknowledged_per_s", static_cast<double>(tally.acknowledged) / wall);
     ctx.watch.report(out, static_cast<double>(tally.acknowledged));
     out.add("fetch_s", seconds_since(fetch_start));
     return out;

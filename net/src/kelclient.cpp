@@ -21,7 +21,8 @@ std::atomic<std::uint32_t> last_cid{0}; // process-wide; the first cid is 1
 
 // Files every reply until the receive fails, then tells every waiter. Receives through
 // tls when set, from the socket otherwise.
-void daemon_proc(std::shared_ptr<detail::client_channel> channel, socket wire, std::shared_ptr<detail::tls_session> tls)
+void daemon_proc(const std::shared_ptr<detail::client_channel>& channel, socket wire,
+                 std::shared_ptr<detail::tls_session> tls)
 {
     auto receive = [&](char* at, std::size_t room) {
         return tls ? tls->recv(at, room) : static_cast<std::size_t>(wire.recv(at, static_cast<int>(room)));
@@ -59,7 +60,7 @@ void copy_result(const std::string& text, char* result, int size)
     if (result == nullptr || size <= 0)
         return;
     std::size_t n = std::min(text.size(), static_cast<std::size_t>(size));
-    std::memcpy(result, text.data(), n);
+    std::memcpy(result, text.data(), n); // NOLINT(bugprone-not-null-terminated-result): strncpy's contract
     std::memset(result + n, 0, static_cast<std::size_t>(size) - n);
 }
 

@@ -122,8 +122,8 @@ tls_session::~tls_session() = default;
 void tls_session::check_peer(const char* host, const peer_check& check, tls_failure& failure)
 {
     const bool ip = is_ip_address(host);
-    if (!ip)
-        ::SSL_set_tlsext_host_name(ssl_.get(), host);
+    if (!ip) // SSL_set_tlsext_host_name, without the macro's C cast
+        ::SSL_ctrl(ssl_.get(), SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name, const_cast<char*>(host));
     if (!check.verify)
         return;
     const int loaded = check.ca_file ? ::SSL_CTX_load_verify_locations(ctx_.get(), check.ca_file, nullptr)

@@ -73,7 +73,9 @@ INSTANTIATE_TEST_SUITE_P(Hosts, SocketConnect,
                                          connect_case{"DottedNobodyListening", "127.0.0.1", false, 1},
                                          connect_case{"NameNobodyListening", "localhost", false, 1},
                                          connect_case{"UnknownHost", "no-such-host.invalid", true, 1}),
-                         [](const testing::TestParamInfo<connect_case>& info) { return std::string(info.param.name); });
+                         [](const testing::TestParamInfo<connect_case>& tested) {
+                             return std::string(tested.param.name);
+                         });
 
 TEST(Socket, AcceptGivesDottedAddressAndPort)
 {

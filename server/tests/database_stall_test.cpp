@@ -81,9 +81,9 @@ private:
 
 TEST_F(DatabaseStallTest, ALockedDatabaseAnswersEveryRequestInTimeThenAtOnceAndRecoversByItself)
 {
-    stalling_sqlite db;
+    stalling_sqlite stalled;
     server_process server({"db_timeout=2", "db_connections=4", "spill_delay_ms=60000"});
-    server.start({"--console"}, {"ODBCINI=" + db.ini()});
+    server.start({"--console"}, {"ODBCINI=" + stalled.ini()});
     const auto bound = std::chrono::seconds(2 + 2);
     stall_cast cast(server.port(), {"ann", "cy", "fay", "hal", "ivy", "bob", "eve", "gus"});
     cast.log_in({"ann", "cy", "fay", "hal", "ivy"});
@@ -98,7 +98,7 @@ TEST_F(DatabaseStallTest, ALockedDatabaseAnswersEveryRequestInTimeThenAtOnceAndR
     }
     gus->send(encode_frame(3, "sendmessage hal two") + encode_frame(4, "sendmessage ivy two"));
 
-    exclusive_lock held(db.file());
+    exclusive_lock held(stalled.file());
     const auto answers = cast.at_once({{"", "getinfo bob"},
                                        {"ann", "sendmessage bob three"},
                                        {"cy", "sendcustommessage bob four"},
@@ -156,13 +156,13 @@ std::string health(int web_port)
 
 TEST_F(DatabaseStallTest, HealthzSaysWhetherTheDatabaseIsAvailable)
 {
-    stalling_sqlite db;
+    stalling_sqlite stalled;
     server_process server({"db_timeout=1", "http_port=auto"});
-    server.start({"--console"}, {"ODBCINI=" + db.ini()});
+    server.start({"--console"}, {"ODBCINI=" + stalled.ini()});
     const int port = server.port(), web_port = server.port_of("HTTP");
     EXPECT_EQ(health(web_port), "HTTP/1.0 200");
     {
-        exclusive_lock held(db.file());
+        exclusive_lock held(stalled.file());
         client c(port);
         EXPECT_EQ(c.exec("newuser dan pw"), "The database is not available.");
         EXPECT_EQ(health(web_port), "HTTP/1.0 503");

@@ -160,7 +160,7 @@ INSTANTIATE_TEST_SUITE_P(
                           s.backlog = 5;
                       }),
                       0}),
-    [](const testing::TestParamInfo<settings_case>& info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<settings_case>& tested) { return std::string(tested.param.name); });
 
 // Comment lines, settings left out as in the shipped qsserver.conf included, say nothing.
 TEST(SettingsNotices, UnknownKeysAndSpacesAroundTheSignAreSaid)

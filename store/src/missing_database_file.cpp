@@ -28,7 +28,7 @@ bool names_sqlite(std::string driver)
 
 std::string missing_database_file()
 {
-    const std::string file = setting("Database");
+    std::string file = setting("Database");
     std::error_code error;
     if (file.empty() || !names_sqlite(setting("Driver")) || std::filesystem::exists(file, error) || error)
         return "";

@@ -24,9 +24,9 @@ namespace qs {
 
 client_connection::client_connection(connection_stream stream, transport kind, asio::io_context& loop,
                                      server_state& state, worker_pool& workers, asio::thread_pool& hashing,
-                                     const limits& limits, std::function<void(client_connection*)> closed)
+                                     const limits& bounds, std::function<void(client_connection*)> closed)
     : counted_(kind), stream_(std::move(stream)), loop_(loop.get_executor()), direct_fd_(stream_.plain_descriptor()),
-      workers_(workers), hashing_(hashing), limits_(limits), closed_callback_(std::move(closed)), interpreter_(state),
+      workers_(workers), hashing_(hashing), limits_(bounds), closed_callback_(std::move(closed)), interpreter_(state),
       frames_(max_frame_size)
 {
     interpreter_.set_peer(stream_.peer_address());
@@ -402,7 +402,8 @@ void client_connection::worker_done(const std::shared_ptr<on_worker>& w, const s
 
 // The deadline passed first: a command still waiting never runs; a running one is given
 // up (its worker no longer counts against the pool) and left to finish on its own.
-void client_connection::expire(std::shared_ptr<on_worker> w)
+// w by value: it keeps the job alive once awaited_, often what was passed, is cleared.
+void client_connection::expire(std::shared_ptr<on_worker> w) // NOLINT(performance-unnecessary-value-param)
 {
     assert_on_loop();
     const auto was = w->job.abandon();
@@ -471,7 +472,7 @@ void client_connection::park(const request& r)
     ++parked_;
     interpreter_.state().waiters().park(
         target, r.args[1],
-        [self = shared_from_this(), cid = r.raw.cid, text = r.raw.text](std::string reply, hand_out given) {
+        [self = shared_from_this(), cid = r.raw.cid, text = r.raw.text](const std::string& reply, hand_out given) {
             --self->parked_;
             self->reply(cid, reply, text, std::move(given), false);
         });
@@ -496,7 +497,8 @@ void client_connection::reply(std::int32_t cid, const std::string& text, const s
 
 // The reply to a send whose entries wait in memory: "Ok." once they are safe. Replies
 // of later commands wait behind it.
-void client_connection::reply_when_safe(const request& r, ack_handle ack)
+// ack by value: the caller's handle ends here.
+void client_connection::reply_when_safe(const request& r, ack_handle ack) // NOLINT(performance-unnecessary-value-param)
 {
     held_reply* slot = nullptr;
     {
@@ -531,7 +533,8 @@ client_connection::settle_run::settle_run()
         settled_now = &settled_;
 }
 
-client_connection::settle_run::~settle_run()
+// Throws only when out of memory, and ends the process then, as any other place would.
+client_connection::settle_run::~settle_run() // NOLINT(bugprone-exception-escape)
 {
     if (settled_now != &settled_)
         return;

@@ -51,7 +51,7 @@ public:
     };
 
     client_connection(connection_stream stream, transport kind, asio::io_context& loop, server_state& state,
-                      worker_pool& workers, asio::thread_pool& hashing, const limits& limits,
+                      worker_pool& workers, asio::thread_pool& hashing, const limits& bounds,
                       std::function<void(client_connection*)> closed);
 
     void start();

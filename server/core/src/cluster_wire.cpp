@@ -168,7 +168,8 @@ std::string node_token(const std::string& node)
 {
     static const char hex[] = "0123456789ABCDEF";
     std::string token;
-    for (unsigned char c : node) {
+    for (const char byte : node) {
+        const auto c = static_cast<unsigned char>(byte);
         if (std::isalnum(c) != 0 || c == '-' || c == '_') {
             token += static_cast<char>(c);
         } else {
@@ -189,8 +190,8 @@ std::string deliver_subject(const std::string& node, std::size_t lane)
 std::size_t lane_of(const std::string& receiver, std::size_t lanes)
 {
     std::uint64_t h = 14695981039346656037ull;
-    for (unsigned char c : receiver) {
-        h ^= c;
+    for (const char c : receiver) {
+        h ^= static_cast<unsigned char>(c);
         h *= 1099511628211ull;
     }
     return static_cast<std::size_t>(h % lanes);

@@ -12,7 +12,7 @@ namespace qs {
 
 namespace {
 
-constexpr std::size_t most_per_read = 64 * 1024; // one read takes at most this much
+constexpr std::size_t most_per_read = std::size_t{64} * 1024; // one read takes at most this much
 
 } // namespace
 

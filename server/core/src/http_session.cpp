@@ -30,7 +30,7 @@ namespace http = beast::http;
 using request = http::request<http::empty_body>;
 using response = http::response<http::span_body<const char>>;
 
-constexpr std::size_t longest_header = 8 * 1024; // the request line and headers together
+constexpr std::size_t longest_header = std::size_t{8} * 1024; // the request line and headers together
 
 void add_policy_headers(response& res, std::string_view host, const char* cache)
 {

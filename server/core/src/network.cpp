@@ -137,9 +137,9 @@ struct network::impl {
     bool listen(std::string& why) REQUIRES(accept_thread);
     bool listen_web(std::string& why) REQUIRES(accept_thread);
     bool listen_metrics(std::string& why) REQUIRES(accept_thread);
-    asio::awaitable<void> accept_loop(asio::ip::tcp::acceptor& from, asio::ssl::context* tls, const web_site* web);
+    asio::awaitable<void> accept_loop(asio::ip::tcp::acceptor& from, asio::ssl::context* context, const web_site* web);
     asio::io_context& next_loop() REQUIRES(accept_thread);
-    void adopt(asio::ip::tcp::socket socket, asio::io_context& loop, asio::ssl::context* tls, const web_site* web);
+    void adopt(asio::ip::tcp::socket socket, asio::io_context& loop, asio::ssl::context* context, const web_site* web);
     void upgrade(served_connection* from, web_upgrade_ptr up, asio::io_context& loop, transport kind);
     std::string metrics_text();
     void stop_lag_ticks();
@@ -178,13 +178,14 @@ struct network::impl {
 
 network::network(server_state& state) : impl_(std::make_unique<impl>(state)) {}
 
-network::~network()
+// What stop() may throw (a failed join) ends the process here as anywhere.
+network::~network() // NOLINT(bugprone-exception-escape)
 {
     stop();
 }
 
-// One per listening socket; tls is null on the plain ports; web on the HTTP ones.
-asio::awaitable<void> network::impl::accept_loop(asio::ip::tcp::acceptor& from, asio::ssl::context* tls,
+// One per listening socket; context is null on the plain ports; web on the HTTP ones.
+asio::awaitable<void> network::impl::accept_loop(asio::ip::tcp::acceptor& from, asio::ssl::context* context,
                                                  const web_site* web)
 {
     assert_accepting();
@@ -205,9 +206,9 @@ asio::awaitable<void> network::impl::accept_loop(asio::ip::tcp::acceptor& from, 
         }
         paused = false;
         if (!ec)
-            adopt(std::move(socket), loop, tls, web);
+            adopt(std::move(socket), loop, context, web);
     }
-    if (tls != nullptr || web != nullptr)
+    if (context != nullptr || web != nullptr)
         co_return;
     log_line("Listen-proc stopped.");
 }
@@ -222,7 +223,7 @@ asio::io_context& network::impl::next_loop()
 }
 
 // Every port counts against max_connections together.
-void network::impl::adopt(asio::ip::tcp::socket socket, asio::io_context& loop, asio::ssl::context* tls,
+void network::impl::adopt(asio::ip::tcp::socket socket, asio::io_context& loop, asio::ssl::context* context,
                           const web_site* web)
 {
     qs::lock_guard guard(lock);
@@ -238,18 +239,18 @@ void network::impl::adopt(asio::ip::tcp::socket socket, asio::io_context& loop, 
     error_code ignored;
     socket.set_option(asio::ip::tcp::no_delay(true), ignored);
     if (web != nullptr) {
-        const transport kind = tls ? transport::wss : transport::ws;
+        const transport kind = context ? transport::wss : transport::ws;
         http_hooks hooks{[this, &loop, kind](served_connection* from, web_upgrade_ptr up) {
                              upgrade(from, std::move(up), loop, kind);
                          },
                          [this](served_connection* done) { forget(done); }};
-        auto session = start_http_session(std::move(socket), tls, *web, std::move(hooks));
+        auto session = start_http_session(std::move(socket), context, *web, std::move(hooks));
         connections.emplace(session.get(), std::move(session));
         return;
     }
-    auto stream = tls ? connection_stream(std::move(socket), *tls) : connection_stream(std::move(socket));
-    auto c = std::make_shared<client_connection>(std::move(stream), tls ? transport::tls : transport::tcp, loop, state,
-                                                 workers, hashing, limits,
+    auto stream = context ? connection_stream(std::move(socket), *context) : connection_stream(std::move(socket));
+    auto c = std::make_shared<client_connection>(std::move(stream), context ? transport::tls : transport::tcp, loop,
+                                                 state, workers, hashing, limits,
                                                  [this](client_connection* done) { forget(done); });
     connections.emplace(c.get(), c);
     c->start();

@@ -28,7 +28,7 @@ void web_upgrade_deleter::operator()(web_upgrade* up) const noexcept
 
 namespace {
 
-constexpr std::size_t most_per_message = 64 * 1024; // past it: close 1009
+constexpr std::size_t most_per_message = std::size_t{64} * 1024; // past it: close 1009
 
 struct web_times {
     std::chrono::seconds ping;       // between pings
@@ -110,7 +110,7 @@ public:
     void async_write(asio::const_buffer bytes, std::function<void(error_code, std::size_t)> done) override
     {
         asio::co_spawn(ws_.get_executor(), write_replies(bytes),
-                       [done = std::move(done), n = bytes.size()](std::exception_ptr e, error_code ec) {
+                       [done = std::move(done), n = bytes.size()](const std::exception_ptr& e, error_code ec) {
                            done(e ? asio::error::fault : ec, n);
                        });
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 #include <vector>
 
 #include "qs/server/logic/command_words.h"
@@ -116,7 +117,7 @@ std::string reason_of(std::exception_ptr failure)
 {
     static const record_words by_code = counted_codes("code ", store_codes::first);
     try {
-        std::rethrow_exception(failure);
+        std::rethrow_exception(std::move(failure));
     } catch (const qsexcpt& e) {
         return e.message;
     } catch (...) {

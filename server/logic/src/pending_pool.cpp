@@ -26,15 +26,15 @@ void pending_pool::taken::confirm()
     }
 }
 
-std::size_t pending_pool::size_with(const std::string& entry) const noexcept
+std::size_t pending_pool::size_with(const std::string& text) const noexcept
 {
-    return size_ + (entries_.empty() ? 0 : 1) + entry.size();
+    return size_ + (entries_.empty() ? 0 : 1) + text.size();
 }
 
-void pending_pool::push(std::string entry, ack_handle ack, time_point since)
+void pending_pool::push(std::string text, ack_handle ack, time_point since)
 {
-    size_ = size_with(entry);
-    entries_.push_back({std::move(entry), std::move(ack), since});
+    size_ = size_with(text);
+    entries_.push_back({std::move(text), std::move(ack), since});
 }
 
 void pending_pool::push_stored(const std::string& text)

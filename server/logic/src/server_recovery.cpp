@@ -72,8 +72,8 @@ std::size_t server_state::store_all()
                  "; the next start stores them.");
     } catch (const std::exception& e) {
         log_error(std::string("Could not write the recovery file: ") + e.what() + "; the messages follow.");
-        for (const auto& e : left)
-            log_error(e.user + ": " + e.entry);
+        for (const auto& unstored : left)
+            log_error(unstored.user + ": " + unstored.entry);
     }
     return left.size();
 }

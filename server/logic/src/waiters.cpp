@@ -92,7 +92,7 @@ void waiters::park_wanted(const session_handle& handle, unsigned wanted, select_
 void waiters::select(const session_handle& handle, const std::string& mask, std::string& reply)
 {
     std::promise<std::string> answered;
-    park(handle, mask, [&answered](std::string r, hand_out) { answered.set_value(std::move(r)); });
+    park(handle, mask, [&answered](std::string r, const hand_out&) { answered.set_value(std::move(r)); });
     reply += answered.get_future().get();
 }
 

@@ -14,9 +14,12 @@
 
 #include "qs/sync/mutex.h"
 
+// libnats's own names, declared as its header does.
+// NOLINTBEGIN(bugprone-reserved-identifier)
 typedef struct __natsConnection natsConnection;
 typedef struct __natsOptions natsOptions;
 typedef struct __natsMsg natsMsg;
+// NOLINTEND(bugprone-reserved-identifier)
 
 namespace qs::cluster {
 

@@ -10,7 +10,7 @@ class exception {
 public:
     exception(int code);
     exception(const exception& other) = default;
-    ~exception();
+    ~exception(); // NOLINT(performance-trivially-destructible): libfault's ABI defines it there
 
     // Copies the code and nothing else.
     exception& operator=(const exception& other)

@@ -12,7 +12,7 @@ namespace qs {
 
 // A frame is a 4-byte little-endian command id, the text, and one NUL.
 // Frames longer than this (id and NUL included) end the connection.
-inline constexpr std::size_t max_frame_size = 64 * 1024;
+inline constexpr std::size_t max_frame_size = std::size_t{64} * 1024;
 inline constexpr std::size_t frame_overhead = 5;
 
 struct frame {

@@ -32,14 +32,14 @@ public:
     bool empty() const noexcept { return entries_.empty(); }
     // Length of the text form.
     std::size_t size() const noexcept { return size_; }
-    // The text form's length with entry appended.
-    std::size_t size_with(const std::string& entry) const noexcept;
+    // The text form's length with text appended as one more entry.
+    std::size_t size_with(const std::string& text) const noexcept;
     std::size_t stored() const noexcept { return stored_; }
     bool has_unstored() const noexcept { return stored_ < entries_.size(); }
 
     // since: when it came, for the storing of those that waited long enough; entries
     // put back count as old.
-    void push(std::string entry, ack_handle ack = nullptr, time_point since = {});
+    void push(std::string text, ack_handle ack = nullptr, time_point since = {});
     // Adds every entry of a pool text read from the database (cut at "|"), counted as
     // stored, behind the stored entries and before those kept only here; the empty text
     // adds nothing.
