@@ -148,6 +148,7 @@ json_line run_login(run_context& ctx)
             throw bench_error("no ver succeeded");
     }
     std::vector<std::vector<cycle_step>> steps;
+    steps.reserve(names.size());
     for (const auto& name : names)
         steps.push_back({{"login " + name + " " + ctx.opt.password, "Ok."}, {"logout", "Ok."}});
     cycle_run login = run_cycles(ctx, steps, count, ctx.watch);
