@@ -277,6 +277,12 @@ long complaints_of(const reading& r, const Key& k)
                          [&](const std::string& c) { return complains_of(c, k.key); });
 }
 
+// The ports take "auto", port takes 0 too: the kernel picks.
+bool is_port(const numeric_key& k)
+{
+    return std::string_view(k.key).ends_with("port");
+}
+
 // Every value in range or valid; a complaint names a key, once, and that key kept its default.
 void check_sound(const reading& r)
 {
@@ -350,12 +356,6 @@ std::string number_text(long long value, std::size_t zeros)
 {
     const std::string digits = std::to_string(value < 0 ? -value : value);
     return (value < 0 ? "-" : "") + std::string(zeros, '0') + digits;
-}
-
-// The ports take "auto", port takes 0 too: the kernel picks.
-bool is_port(const numeric_key& k)
-{
-    return std::string_view(k.key).ends_with("port");
 }
 
 // Often a bound.
