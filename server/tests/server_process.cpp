@@ -188,6 +188,12 @@ int server_process::port_of(const std::string& what) const
     return it->second;
 }
 
+int server_process::start_for(const std::string& what)
+{
+    start();
+    return port_of(what);
+}
+
 int server_process::stop()
 {
     ::kill(pid_, SIGTERM);

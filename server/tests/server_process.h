@@ -37,6 +37,8 @@ public:
     int port() const { return port_; }
     // The port of the last start for "TLS", "HTTP", "HTTPS" or "metrics"; throws when none.
     int port_of(const std::string& what) const;
+    // start(), then the port it got for what (as port_of).
+    int start_for(const std::string& what);
     pid_t pid() const { return pid_; }
     const std::string& dir() const { return dir_.path(); }
     std::string log() const;

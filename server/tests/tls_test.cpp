@@ -57,9 +57,8 @@ protected:
     // Starts the server and learns the two ports it got.
     void start(server_process& server)
     {
-        server.start();
+        tls_port = server.start_for("TLS");
         plain_port = server.port();
-        tls_port = server.port_of("TLS");
     }
 
     int plain_port = 0;

@@ -43,9 +43,8 @@ protected:
     // Starts the server and learns the two ports it got.
     void start(server_process& server)
     {
-        server.start();
+        web_port = server.start_for("HTTP");
         port = server.port();
-        web_port = server.port_of("HTTP");
     }
 
     int port = 0;
