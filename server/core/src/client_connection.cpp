@@ -25,9 +25,9 @@ namespace qs {
 client_connection::client_connection(connection_stream stream, transport kind, asio::io_context& loop,
                                      server_state& state, worker_pool& workers, asio::thread_pool& hashing,
                                      const limits& bounds, std::function<void(client_connection*)> closed)
-    : counted_(kind), stream_(std::move(stream)), loop_(loop.get_executor()), direct_fd_(stream_.plain_descriptor()),
-      workers_(workers), hashing_(hashing), limits_(bounds), closed_callback_(std::move(closed)), interpreter_(state),
-      frames_(max_frame_size)
+    : counted_(kind), stream_(std::move(stream)), loop_(loop.get_executor()), workers_(workers), hashing_(hashing),
+      limits_(bounds), closed_callback_(std::move(closed)), interpreter_(state), frames_(max_frame_size),
+      direct_fd_(stream_.plain_descriptor())
 {
     interpreter_.set_peer(stream_.peer_address());
 }
@@ -472,9 +472,12 @@ void client_connection::park(const request& r)
     ++parked_;
     interpreter_.state().waiters().park(
         target, r.args[1],
-        [self = shared_from_this(), cid = r.raw.cid, text = r.raw.text](const std::string& reply, hand_out given) {
+        // Kept small (a parked select is what an idle connection is made of): the line is
+        // needed only to log the reply as a select's.
+        [self = shared_from_this(), cid = r.raw.cid](const std::string& reply, hand_out given) {
+            static const std::string line = "select";
             --self->parked_;
-            self->reply(cid, reply, text, std::move(given), false);
+            self->reply(cid, reply, line, std::move(given), false);
         });
 }
 

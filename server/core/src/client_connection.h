@@ -161,14 +161,15 @@ private:
     // analysis has no "written under both, read under either".
     bool ending_seen_on_loop() const REQUIRES(loop_thread_) NO_THREAD_SAFETY_ANALYSIS { return ending_; }
 
+    // Members are grouped by size, small ones last in each group, so that the object fits
+    // a smaller allocation: every idle connection pays for each byte.
     connection_count counted_; // until it closes; released on the loop
     connection_stream stream_ GUARDED_BY(loop_thread_);
     const asio::io_context::executor_type loop_;    // the event loop the socket belongs to
     [[no_unique_address]] thread_role loop_thread_; // held by code running on loop_
-    const int direct_fd_;                           // plain TCP's descriptor, -1 under TLS; sent to under write_lock_
     worker_pool& workers_;                          // thread-safe itself
     asio::thread_pool& hashing_;                    // thread-safe itself; Argon2 only: no worker waits on it
-    const limits limits_;
+    const limits& limits_;                          // the network's, which outlives its connections
     const std::function<void(client_connection*)> closed_callback_; // called once, on the loop
     command_interpreter interpreter_;                               // see above
     frame_splitter frames_ GUARDED_BY(loop_thread_);
@@ -176,35 +177,36 @@ private:
     lazy_timer unfinished_frame_ GUARDED_BY(loop_thread_); // runs while a frame is incomplete
     lazy_timer held_login_ GUARDED_BY(loop_thread_);       // runs while a login waits its turn
     lazy_timer worker_deadline_ GUARDED_BY(loop_thread_);  // armed while a command's answer is awaited from a worker
-    bool deadline_armed_ GUARDED_BY(loop_thread_) = false;
-    bool watching_frame_ GUARDED_BY(loop_thread_) = false;
     // Commands not started yet, in arrival order (a list: a deque allocates 0.5 KiB while empty).
     std::list<request> queue_ GUARDED_BY(loop_thread_);
-    bool busy_ GUARDED_BY(loop_thread_) = false; // a command runs on a worker, or a login waits
     // The command whose answer is awaited from a worker.
     std::shared_ptr<on_worker> awaited_ GUARDED_BY(loop_thread_);
+    std::string writing_ GUARDED_BY(loop_thread_);                 // the write in flight
+    std::vector<hand_out> writing_given_ GUARDED_BY(loop_thread_); // what the write in flight hands out
+    const int direct_fd_; // plain TCP's descriptor, -1 under TLS; sent to under write_lock_
     // Commands answered at their deadline still running: the next waits for them.
     int stragglers_ GUARDED_BY(loop_thread_) = 0;
-    bool holding_ GUARDED_BY(loop_thread_) = false; // a login waits for its turn (held_login_)
-    std::atomic<int> parked_ = 0;                   // selects waiting in the session; counted down where they complete
-    std::string writing_ GUARDED_BY(loop_thread_);  // the write in flight
-    std::vector<hand_out> writing_given_ GUARDED_BY(loop_thread_); // what the write in flight hands out
-    bool read_done_ GUARDED_BY(loop_thread_) = false;              // end of file, an error, or shutdown
-    bool stopping_ GUARDED_BY(loop_thread_) = false; // the server stops: replies still held are not waited for
+    std::atomic<int> parked_ = 0; // selects waiting in the session; counted down where they complete
+    bool deadline_armed_ GUARDED_BY(loop_thread_) = false;
+    bool watching_frame_ GUARDED_BY(loop_thread_) = false;
+    bool busy_ GUARDED_BY(loop_thread_) = false;      // a command runs on a worker, or a login waits
+    bool holding_ GUARDED_BY(loop_thread_) = false;   // a login waits for its turn (held_login_)
+    bool read_done_ GUARDED_BY(loop_thread_) = false; // end of file, an error, or shutdown
+    bool stopping_ GUARDED_BY(loop_thread_) = false;  // the server stops: replies still held are not waited for
 
     // The write side. write_in_flight_, ending_ and closed_ change on the loop only.
     mutex write_lock_;
     std::string unsent_ GUARDED_BY(write_lock_);                 // replies not yet handed to a write
     std::vector<hand_out> unsent_given_ GUARDED_BY(write_lock_); // what the unsent replies hand out
-    bool flush_scheduled_ GUARDED_BY(write_lock_) = false;       // a flush() is posted
-    bool write_in_flight_ GUARDED_BY(write_lock_) = false;       // the loop's write is on the socket
-    bool ending_ GUARDED_BY(write_lock_) = false;                // the user is being logged out
-    bool closed_ GUARDED_BY(write_lock_) = false;                // the socket is closed: replies go to the log
     // Handed out by replies that never left, oldest first.
     std::vector<hand_out> returned_ GUARDED_BY(write_lock_);
-    bool returns_taken_ GUARDED_BY(write_lock_) = false; // the end has put back what was returned
     // Replies behind a send not settled yet, in command order (a list: empty allocates nothing).
     std::list<held_reply> held_ GUARDED_BY(write_lock_);
+    bool flush_scheduled_ GUARDED_BY(write_lock_) = false; // a flush() is posted
+    bool write_in_flight_ GUARDED_BY(write_lock_) = false; // the loop's write is on the socket
+    bool ending_ GUARDED_BY(write_lock_) = false;          // the user is being logged out
+    bool closed_ GUARDED_BY(write_lock_) = false;          // the socket is closed: replies go to the log
+    bool returns_taken_ GUARDED_BY(write_lock_) = false;   // the end has put back what was returned
     bool end_waits_ GUARDED_BY(write_lock_) = false;       // the end waits for held_ to empty
     bool release_pending_ GUARDED_BY(write_lock_) = false; // a settle_run will release what settled
 };

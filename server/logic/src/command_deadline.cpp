@@ -24,8 +24,10 @@ std::string command_interpreter::reply_unanswered(const std::vector<std::string>
 
 void command_interpreter::not_run(const std::vector<std::string>& args)
 {
-    if (word_of(args) == command_word::login && attempt_)
+    if (word_of(args) == command_word::login && has_attempt()) {
         end_login_attempt(false);
+        drop_hashing_if_done();
+    }
 }
 
 void command_interpreter::finished_late(const std::vector<std::string>& args, const std::string& result)

@@ -108,18 +108,47 @@ void command_interpreter::execute(const args_t& args, std::string& result, serve
 {
     given_ = given;
     later_ = later;
-    if (!may_hash(args)) { // work_ belongs to the connection's one hashing command
+    if (!may_hash(args)) { // hashing_ belongs to the connection's one hashing command
         run_command(args, result);
         return;
     }
     try {
         run_command(args, result);
     } catch (...) {
-        work_.clear();
+        if (hashing_)
+            hashing_->work.clear();
+        drop_hashing_if_done();
         throw;
     }
-    if (!work_.pending()) // done with it: the next command starts afresh
-        work_.clear();
+    if (hashing_ && !hashing_->work.pending()) // done with it: the next command starts afresh
+        hashing_->work.clear();
+    drop_hashing_if_done();
+}
+
+password_work& command_interpreter::work()
+{
+    if (!hashing_)
+        hashing_ = std::make_unique<hashing_command>();
+    return hashing_->work;
+}
+
+void command_interpreter::reserve_attempt(const std::string& account, login_throttle::clock::time_point now)
+{
+    if (!hashing_)
+        hashing_ = std::make_unique<hashing_command>();
+    hashing_->attempt = state_.throttle().reserve(account, peer_, now);
+}
+
+void command_interpreter::drop_attempt()
+{
+    if (hashing_)
+        hashing_->attempt.reset();
+}
+
+void command_interpreter::drop_hashing_if_done()
+{
+    if (hashing_ && !hashing_->work.pending() && !hashing_->attempt)
+        hashing_.reset();
 }
 
 void command_interpreter::run_command(const args_t& args, std::string& result)
@@ -193,7 +222,7 @@ bool command_interpreter::needs_database(const args_t& args)
     case w::getstatus:
         return !state_.status_in_memory(args[1]);
     case w::login: // refused by the throttle: answered at once
-        return !(attempt_ && attempt_->refused);
+        return !(has_attempt() && attempt().refused);
     case w::sendmessage:
     case w::sendcustommessage:
         return !state_.delivers_in_memory(args[1]);
@@ -222,12 +251,12 @@ void command_interpreter::login(const args_t& a, std::string& r)
     if (login_attempt(a[1]).refused) {
         log_warning("Refused a login for " + printable(a[1]) + " from " + peer_ + ": too many failed logins.");
         add_one(metrics().logins_throttled);
-        attempt_.reset();
+        drop_attempt();
         throw qsexcpt(qsexcpt::too_many_failed_logins);
     }
     session_handle handle;
     try {
-        handle = state_.login(a[1], a[2], work_);
+        handle = state_.login(a[1], a[2], work());
     } catch (const qsexcpt& e) {
         const bool failed = e.code() == qsexcpt::invalid_password || e.code() == qsexcpt::invalid_username;
         if (failed) {
@@ -242,8 +271,8 @@ void command_interpreter::login(const args_t& a, std::string& r)
     }
     if (!handle)
         return; // its password check runs first
-    state_.throttle().succeeded(*attempt_);
-    attempt_.reset();
+    state_.throttle().succeeded(attempt());
+    drop_attempt();
     logged_in_as(handle);
     r = ok;
 }
@@ -251,9 +280,9 @@ void command_interpreter::login(const args_t& a, std::string& r)
 // The attempt wait_before reserved; a login run without it reserves one now.
 login_throttle::attempt& command_interpreter::login_attempt(const std::string& account)
 {
-    if (!attempt_ || attempt_->account != account)
-        attempt_ = state_.throttle().reserve(account, peer_, login_throttle::clock::now());
-    return *attempt_;
+    if (!has_attempt() || attempt().account != account)
+        reserve_attempt(account, login_throttle::clock::now());
+    return attempt();
 }
 
 // A failure stays counted, and counts for the address; an attempt that checked no
@@ -261,10 +290,10 @@ login_throttle::attempt& command_interpreter::login_attempt(const std::string& a
 void command_interpreter::end_login_attempt(bool failed)
 {
     if (failed)
-        state_.throttle().failed(*attempt_, login_throttle::clock::now());
+        state_.throttle().failed(attempt(), login_throttle::clock::now());
     else
-        state_.throttle().cancel(*attempt_);
-    attempt_.reset();
+        state_.throttle().cancel(attempt());
+    drop_attempt();
 }
 
 std::chrono::steady_clock::duration command_interpreter::wait_before(const args_t& args)
@@ -272,8 +301,8 @@ std::chrono::steady_clock::duration command_interpreter::wait_before(const args_
     if (args.size() != 3 || word_of(args) != command_word::login || current())
         return std::chrono::steady_clock::duration::zero();
     const auto now = login_throttle::clock::now();
-    attempt_ = state_.throttle().reserve(args[1], peer_, now);
-    return attempt_->refused ? std::chrono::steady_clock::duration::zero() : attempt_->at - now;
+    reserve_attempt(args[1], now);
+    return attempt().refused ? std::chrono::steady_clock::duration::zero() : attempt().at - now;
 }
 
 void command_interpreter::logout(const args_t&, std::string& r)
@@ -293,7 +322,7 @@ void command_interpreter::newgroup(const args_t& a, std::string& r)
 
 void command_interpreter::newuser(const args_t& a, std::string& r)
 {
-    if (state_.accounts().new_user(a[1], a[2], work_))
+    if (state_.accounts().new_user(a[1], a[2], work()))
         r = ok;
 }
 
@@ -413,7 +442,7 @@ void command_interpreter::getinfo(const args_t& a, std::string& r)
 
 void command_interpreter::setinfo(const args_t& a, std::string& r)
 {
-    if (state_.accounts().set_info(user(), a[1], work_))
+    if (state_.accounts().set_info(user(), a[1], work()))
         r = ok;
 }
 

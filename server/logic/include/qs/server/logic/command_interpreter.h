@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,7 +38,7 @@ public:
     // Whether the command may stop for password work: login, newuser and setinfo.
     static bool may_hash(const std::vector<std::string>& args);
     // The work the last execute() stopped for; null when it ran to its end.
-    password_work* waiting_work() { return work_.pending() ? &work_ : nullptr; }
+    password_work* waiting_work() { return hashing_ && hashing_->work.pending() ? &hashing_->work : nullptr; }
 
     // For a select: the session to park it in, or null with the refusal to answer
     // (the checks execute() makes for a select).
@@ -131,9 +132,19 @@ private:
     static thread_local server_state::hand_out* given_;
     static thread_local ack_handle* later_;
     // Of the connection's one hashing command (login, newuser, setinfo), which runs
-    // alone: the connection starts none while a command given up on still runs.
-    password_work work_;
-    std::optional<login_throttle::attempt> attempt_; // of the login waiting or running
+    // alone: the connection starts none while a command given up on still runs. Made
+    // when one starts, dropped when it ends: an idle connection carries none of it.
+    struct hashing_command {
+        password_work work;
+        std::optional<login_throttle::attempt> attempt; // of the login waiting or running
+    };
+    std::unique_ptr<hashing_command> hashing_;
+    password_work& work();
+    bool has_attempt() const { return hashing_ && hashing_->attempt; }
+    login_throttle::attempt& attempt() { return *hashing_->attempt; }
+    void reserve_attempt(const std::string& account, login_throttle::clock::time_point now);
+    void drop_attempt();
+    void drop_hashing_if_done();
 };
 
 } // namespace qs
