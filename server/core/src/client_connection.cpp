@@ -23,11 +23,9 @@
 namespace qs {
 
 client_connection::client_connection(connection_stream stream, transport kind, asio::io_context& loop,
-                                     server_state& state, worker_pool& workers, asio::thread_pool& hashing,
-                                     const limits& bounds, std::function<void(client_connection*)> closed)
-    : counted_(kind), stream_(std::move(stream)), loop_(loop.get_executor()), workers_(workers), hashing_(hashing),
-      limits_(bounds), closed_callback_(std::move(closed)), interpreter_(state), frames_(max_frame_size),
-      direct_fd_(stream_.plain_descriptor())
+                                     server_state& state, const shared_parts& shared)
+    : counted_(kind), stream_(std::move(stream)), loop_(loop.get_executor()), shared_(shared), interpreter_(state),
+      frames_(max_frame_size), direct_fd_(stream_.plain_descriptor())
 {
     interpreter_.set_peer(stream_.peer_address());
 }
@@ -61,7 +59,8 @@ bool client_connection::read_paused()
 {
     assert_on_loop();
     qs::lock_guard guard(write_lock_);
-    return !closed_ && (queue_.size() >= limits_.queued_commands || unsent_.size() >= limits_.unsent_bytes);
+    return !closed_ &&
+           (queue_.size() >= shared_.bounds.queued_commands || unsent_.size() >= shared_.bounds.unsent_bytes);
 }
 
 asio::awaitable<void> client_connection::read_loop()
@@ -69,7 +68,7 @@ asio::awaitable<void> client_connection::read_loop()
     assert_on_loop();
     auto self = shared_from_this();
     try {
-        if (const auto ec = co_await stream_.handshake(limits_.unfinished_frame)) {
+        if (const auto ec = co_await stream_.handshake(shared_.bounds.unfinished_frame)) {
             const std::string kind = stream_.handshake_kind();
             const std::string closed = "Closed a connection " + interpreter_.who();
             log_warning(ec == asio::error::timed_out
@@ -141,7 +140,7 @@ void client_connection::accept_bytes()
     assert_on_loop();
     for (frame f; frames_.next(f);) {
         request r{std::move(f), {}, std::nullopt, false};
-        r.too_long = r.raw.text.size() > limits_.longest_request;
+        r.too_long = r.raw.text.size() > shared_.bounds.longest_request;
         if (!r.too_long) {
             std::string line = r.raw.text;
             parse_command_line(r.args, line);
@@ -167,7 +166,7 @@ void client_connection::watch_unfinished_frame()
         return;
     watching_frame_ = true;
     auto& timer = unfinished_frame_.get(loop_);
-    timer.expires_after(limits_.unfinished_frame);
+    timer.expires_after(shared_.bounds.unfinished_frame);
     timer.async_wait([self = shared_from_this()](error_code ec) {
         self->assert_on_loop();
         if (ec || !self->watching_frame_)
@@ -276,7 +275,8 @@ void client_connection::run_on_worker(request r)
         return;
     }
     busy_ = true;
-    awaited_ = std::make_shared<on_worker>(std::move(r), std::chrono::steady_clock::now() + limits_.worker_deadline);
+    awaited_ =
+        std::make_shared<on_worker>(std::move(r), std::chrono::steady_clock::now() + shared_.bounds.worker_deadline);
     watch_deadline();
     if (stragglers_ == 0)
         post_awaited();
@@ -293,7 +293,8 @@ void client_connection::watch_deadline()
         return;
     deadline_armed_ = true;
     auto& timer = worker_deadline_.get(loop_);
-    timer.expires_at(std::min(awaited_->deadline.load(), std::chrono::steady_clock::now() + limits_.worker_deadline));
+    timer.expires_at(
+        std::min(awaited_->deadline.load(), std::chrono::steady_clock::now() + shared_.bounds.worker_deadline));
     timer.async_wait([self = shared_from_this()](const error_code&) {
         self->assert_on_loop();
         self->deadline_armed_ = false;
@@ -311,7 +312,7 @@ void client_connection::watch_deadline()
 void client_connection::post_awaited()
 {
     assert_on_loop();
-    awaited_->job.ticket = workers_.post([self = shared_from_this(), w = awaited_] { self->work_on(w); });
+    awaited_->job.ticket = shared_.workers.post([self = shared_from_this(), w = awaited_] { self->work_on(w); });
 }
 
 // On a worker.
@@ -357,10 +358,10 @@ void client_connection::step(const std::shared_ptr<on_worker>& w)
 void client_connection::hash_then_step(const std::shared_ptr<on_worker>& w, password_work& work)
 {
     w->deadline = on_worker::time_point::max();
-    asio::post(hashing_, [self = shared_from_this(), w, &work] {
+    asio::post(shared_.hashing, [self = shared_from_this(), w, &work] {
         work.run();
-        w->deadline = std::chrono::steady_clock::now() + self->limits_.worker_deadline;
-        self->workers_.post([self, w] { self->step(w); });
+        w->deadline = std::chrono::steady_clock::now() + self->shared_.bounds.worker_deadline;
+        self->shared_.workers.post([self, w] { self->step(w); });
     });
 }
 
@@ -412,7 +413,7 @@ void client_connection::expire(std::shared_ptr<on_worker> w) // NOLINT(performan
     const bool still_runs = was == worker_job::phase::running;
     if (still_runs) {
         ++stragglers_;
-        workers_.write_off(w->job.ticket);
+        shared_.workers.write_off(w->job.ticket);
     } else {
         interpreter_.not_run(w->r.args);
     }
@@ -431,7 +432,7 @@ std::string client_connection::reply_unrun(const request& r, bool still_runs)
     std::string reply = interpreter_.reply_unanswered(r.args, left);
     if (left && !still_runs) {
         server_state& state = interpreter_.state();
-        workers_.post([&state, left] {
+        shared_.workers.post([&state, left] {
             try {
                 state.end_session(left);
             } catch (...) {
@@ -465,7 +466,7 @@ void client_connection::park(const request& r)
         reply(r.raw.cid, refusal, r.raw.text);
         return;
     }
-    if (parked_ >= limits_.waiting_selects) {
+    if (parked_ >= shared_.bounds.waiting_selects) {
         reply(r.raw.cid, qsexcpt(qsexcpt::too_many_selects).message, r.raw.text);
         return;
     }
@@ -621,7 +622,7 @@ void client_connection::emit_bytes(std::string& bytes, std::vector<hand_out>& gi
     unsent_ += bytes;
     for (auto& g : given)
         unsent_given_.push_back(std::move(g));
-    if (unsent_.size() > limits_.most_unsent_bytes) {
+    if (unsent_.size() > shared_.bounds.most_unsent_bytes) {
         out.too_much = true;
         return;
     }
@@ -641,7 +642,7 @@ void client_connection::after_emit(emitted& out)
             log_error_block(u.cid, u.command, u.text);
     }
     if (out.late_return) // the end is over: nothing else will put it back
-        workers_.post([self = shared_from_this()] { self->put_back_returned(); });
+        shared_.workers.post([self = shared_from_this()] { self->put_back_returned(); });
     if (out.too_much)
         asio::dispatch(loop_, [self = shared_from_this()] {
             self->assert_on_loop();
@@ -762,7 +763,7 @@ void client_connection::finish_if_done()
         returned = !returned_.empty();
     }
     if (interpreter_.logged_in() || returned) // storing the pools may wait on the database
-        workers_.post([self = shared_from_this()] { self->end_then_close(); });
+        shared_.workers.post([self = shared_from_this()] { self->end_then_close(); });
     else
         end_then_close();
 }
@@ -778,7 +779,7 @@ void client_connection::end_then_close()
         self->close_socket();
         self->worker_deadline_.cancel(); // nothing is awaited: it ends, and the loop may run out of work
         self->counted_.release();
-        self->closed_callback_(self.get()); // gone from the counts before the log says so
+        self->shared_.closed(self.get()); // gone from the counts before the log says so
         log_line("Closed a connection " + who + ".");
     });
 }
@@ -837,7 +838,7 @@ void client_connection::put_back_returned()
         }
     };
     if (on_event_loop())
-        workers_.post(put_back);
+        shared_.workers.post(put_back);
     else
         put_back();
 }

@@ -50,9 +50,16 @@ public:
         std::chrono::milliseconds worker_deadline{11000};
     };
 
+    // What every connection of a network shares: the network's, which outlives them.
+    struct shared_parts {
+        worker_pool& workers;       // thread-safe itself
+        asio::thread_pool& hashing; // thread-safe itself; Argon2 only: no worker waits on it
+        limits bounds;
+        std::function<void(client_connection*)> closed; // called once per connection, on its loop
+    };
+
     client_connection(connection_stream stream, transport kind, asio::io_context& loop, server_state& state,
-                      worker_pool& workers, asio::thread_pool& hashing, const limits& bounds,
-                      std::function<void(client_connection*)> closed);
+                      const shared_parts& shared);
 
     void start();
     // From any thread: stop reading; the connection ends once its commands are done.
@@ -167,11 +174,8 @@ private:
     connection_stream stream_ GUARDED_BY(loop_thread_);
     const asio::io_context::executor_type loop_;    // the event loop the socket belongs to
     [[no_unique_address]] thread_role loop_thread_; // held by code running on loop_
-    worker_pool& workers_;                          // thread-safe itself
-    asio::thread_pool& hashing_;                    // thread-safe itself; Argon2 only: no worker waits on it
-    const limits& limits_;                          // the network's, which outlives its connections
-    const std::function<void(client_connection*)> closed_callback_; // called once, on the loop
-    command_interpreter interpreter_;                               // see above
+    const shared_parts& shared_;                    // the network's
+    command_interpreter interpreter_;               // see above
     frame_splitter frames_ GUARDED_BY(loop_thread_);
     lazy_timer resume_reading_ GUARDED_BY(loop_thread_);   // cancelled when a paused read may go on
     lazy_timer unfinished_frame_ GUARDED_BY(loop_thread_); // runs while a frame is incomplete

@@ -123,7 +123,8 @@ struct network::impl {
         : state(s), config(s.config()), workers(static_cast<std::size_t>(std::max(1, config.db_connections))),
           hashing(password_work::pool_threads), loops(static_cast<std::size_t>(std::max(1, config.io_threads))),
           acceptor(loops[0].io), tls_acceptor(loops[0].io), http_acceptor(loops[0].io), https_acceptor(loops[0].io),
-          metrics_acceptor(loops[0].io)
+          metrics_acceptor(loops[0].io), connection_parts{
+                                             workers, hashing, {}, [this](client_connection* done) { forget(done); }}
     {
     }
 
@@ -161,10 +162,10 @@ struct network::impl {
     // Set by start() before accepting begins, read-only then.
     bool accepting = false;
     std::unique_ptr<asio::ssl::context> tls;
-    client_connection::limits limits{};
-    listening_ports bound; // set by start() on main before accepting begins; main's to read
-    web_site site;         // the page, when http_port or https_port is set
-    web_site metrics_site; // /metrics, when metrics_port is set
+    client_connection::shared_parts connection_parts; // limits set by start()
+    listening_ports bound;                            // set by start() on main before accepting begins; main's to read
+    web_site site;                                    // the page, when http_port or https_port is set
+    web_site metrics_site;                            // /metrics, when metrics_port is set
 
     // Taken by every loop (adopt on the first, forget on each connection's own) and by stop().
     mutex lock;
@@ -250,8 +251,7 @@ void network::impl::adopt(asio::ip::tcp::socket socket, asio::io_context& loop, 
     }
     auto stream = context ? connection_stream(std::move(socket), *context) : connection_stream(std::move(socket));
     auto c = std::make_shared<client_connection>(std::move(stream), context ? transport::tls : transport::tcp, loop,
-                                                 state, workers, hashing, limits,
-                                                 [this](client_connection* done) { forget(done); });
+                                                 state, connection_parts);
     connections.emplace(c.get(), c);
     c->start();
 }
@@ -263,10 +263,9 @@ void network::impl::upgrade(served_connection* from, web_upgrade_ptr up, asio::i
     connections.erase(from);
     if (stopping)
         return; // closed at once
-    auto stream =
-        connection_stream(web_stream(std::move(up), std::chrono::seconds(config.ws_ping), limits.unfinished_frame));
-    auto c = std::make_shared<client_connection>(std::move(stream), kind, loop, state, workers, hashing, limits,
-                                                 [this](client_connection* done) { forget(done); });
+    auto stream = connection_stream(
+        web_stream(std::move(up), std::chrono::seconds(config.ws_ping), connection_parts.bounds.unfinished_frame));
+    auto c = std::make_shared<client_connection>(std::move(stream), kind, loop, state, connection_parts);
     connections.emplace(c.get(), c);
     c->start();
 }
@@ -408,9 +407,9 @@ bool network::start(std::string& why)
                bound_port(n.https_acceptor), bound_port(n.metrics_acceptor)};
     log_line("Listening...");
     raise_descriptor_limit();
-    n.limits.longest_request = static_cast<std::size_t>(n.config.buff_size) - frame_overhead;
-    n.limits.unfinished_frame = std::chrono::seconds(n.config.frame_timeout);
-    n.limits.worker_deadline = std::chrono::seconds(n.config.db_timeout) + std::chrono::seconds(1);
+    n.connection_parts.bounds.longest_request = static_cast<std::size_t>(n.config.buff_size) - frame_overhead;
+    n.connection_parts.bounds.unfinished_frame = std::chrono::seconds(n.config.frame_timeout);
+    n.connection_parts.bounds.worker_deadline = std::chrono::seconds(n.config.db_timeout) + std::chrono::seconds(1);
     asio::io_context& first = n.loops[0].io;
     n.accepting = true;
     asio::co_spawn(
