@@ -38,6 +38,7 @@ grep '"workload":"login"' "$out" | grep -q '"logins":40,"failures":0,' || fail "
 grep '"workload":"login"' "$out" | grep -q '"ver_cycles":40,"ver_failures":0,' || fail "login did not run 40 ver loops"
 grep '"workload":"login"' "$out" | grep -q '"login_to_ver":[0-9]' || fail "login gave no ratio to ver"
 grep '"workload":"idle"' "$out" | grep -q '"parked":20,' || fail "idle did not park 20 clients"
+grep '"workload":"idle"' "$out" | grep -q '"rss_per_added_client_kb":[0-9]' || fail "idle gave no figure for its second half"
 declare -A sent=([offline]=300 [dm]=400 [latency]=30)
 # A run name with "+" had its receivers on --receiver-port: the same port as the senders.
 for run in offline:tcp dm:tcp latency:tcp dm:tls latency:tls dm:ws latency:wss dm:tcp+ latency:ws+; do
