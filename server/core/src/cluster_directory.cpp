@@ -149,8 +149,8 @@ void cluster_directory::release(const session_handle& handle)
     }
     try {
         node_.directory().release(handle->name, node_.name());
-    } catch (const std::exception& e) {
-        log_warning("Could not record that " + handle->name + " logged out (" + e.what() +
+    } catch (...) {
+        log_warning("Could not record that " + handle->name + " logged out (" + reason_of(std::current_exception()) +
                     "); tried again each second.");
         qs::lock_guard guard(lock_);
         unreleased_.push_back(handle->name);
@@ -291,8 +291,8 @@ void cluster_directory::status_changed(const std::string& name, const std::strin
     post(status_lane, [this, name, status, contacts] {
         try {
             node_.directory().set_status(name, node_.name(), status);
-        } catch (const std::exception& e) {
-            log_warning("Could not record the status of " + name + " (" + e.what() + ").");
+        } catch (...) {
+            log_warning("Could not record the status of " + name + " (" + reason_of(std::current_exception()) + ").");
         }
         outbox_->publish(wire::status_subject, wire::encode(wire::status_change{node_.name(), name, status, contacts}));
     });

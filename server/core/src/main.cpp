@@ -16,6 +16,7 @@
 #include "cluster_directory.h"
 #include "cluster_node.h"
 #include "qs/server/logic/log.h"
+#include "qs/server/logic/log_redaction.h"
 #include "qs/server/core/network.h"
 #include "qs/server/core/service_unit.h"
 #include "qs/server/logic/settings.h"
@@ -119,8 +120,8 @@ void merge_recovery(qs::server_state& state)
     try {
         if (const auto merged = state.merge_recovery(); merged > 0)
             qs::log_line("Stored " + std::to_string(merged) + " pending messages kept by the last stop.");
-    } catch (const std::exception& e) {
-        qs::log_error(std::string("Could not store the messages kept by the last stop: ") + e.what() +
+    } catch (...) {
+        qs::log_error("Could not store the messages kept by the last stop: " + qs::reason_of(std::current_exception()) +
                       "; they stay for the next start.");
     }
 }

@@ -1,6 +1,7 @@
 // The database's availability: said once in the log when it changes, and what waited
 // for its return stored then.
 #include "qs/server/logic/log.h"
+#include "qs/server/logic/log_redaction.h"
 #include "qs/server/logic/server_state.h"
 #include "qs/store/database.h"
 #include "qs/store/db_error_text.h"
@@ -59,8 +60,9 @@ void server_state::store_orphans()
             if (e.code() == qsexcpt::database_unavailable)
                 return;
             log_error("Could not store the pending messages of " + handle->name + ": " + e.message);
-        } catch (const std::exception& e) {
-            log_error("Could not store the pending messages of " + handle->name + ": " + e.what());
+        } catch (...) {
+            log_error("Could not store the pending messages of " + handle->name + ": " +
+                      reason_of(std::current_exception()));
         }
     }
 }

@@ -112,8 +112,9 @@ void server_state::schedule_spill_at(const session_handle& handle, timed_tasks::
     spills_.run_at(at, [this, handle] {
         try {
             spill(handle);
-        } catch (const std::exception& e) {
-            log_error("Could not store the pending messages of " + handle->name + ": " + e.what());
+        } catch (...) {
+            log_error("Could not store the pending messages of " + handle->name + ": " +
+                      reason_of(std::current_exception()));
         }
     });
 }

@@ -70,8 +70,9 @@ std::size_t server_state::store_all()
         append_recovery(options_.recovery_file, left);
         log_line("Wrote " + std::to_string(left.size()) + " pending messages to " + options_.recovery_file +
                  "; the next start stores them.");
-    } catch (const std::exception& e) {
-        log_error(std::string("Could not write the recovery file: ") + e.what() + "; the messages follow.");
+    } catch (...) {
+        log_error("Could not write the recovery file: " + reason_of(std::current_exception()) +
+                  "; the messages follow.");
         for (const auto& unstored : left)
             log_error(unstored.user + ": " + unstored.entry);
     }

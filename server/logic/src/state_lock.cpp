@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "qs/server/logic/log.h"
+#include "qs/server/logic/log_redaction.h"
 
 namespace qs {
 
@@ -29,10 +30,8 @@ void released()
         for (auto& callback : now) {
             try {
                 callback();
-            } catch (const std::exception& e) {
-                log_error(std::string("A completion failed: ") + e.what());
             } catch (...) {
-                log_error("A completion failed.");
+                log_error("A completion failed: " + reason_of(std::current_exception()));
             }
         }
     }

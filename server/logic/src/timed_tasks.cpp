@@ -1,6 +1,7 @@
 #include "qs/server/logic/timed_tasks.h"
 
 #include "qs/server/logic/log.h"
+#include "qs/server/logic/log_redaction.h"
 
 namespace qs {
 
@@ -46,10 +47,8 @@ void timed_tasks::work()
         guard.unlock();
         try {
             task();
-        } catch (const std::exception& e) {
-            log_error(std::string("A timed task failed: ") + e.what());
         } catch (...) {
-            log_error("A timed task failed.");
+            log_error("A timed task failed: " + reason_of(std::current_exception()));
         }
         guard.lock();
     }
