@@ -34,7 +34,7 @@ TEST_F(AdminNodesTest, EachNodeByNameLiveOrNotWithItsLeaseLeftStartAndSessions)
                                     "n2: live, ([0-9]+) s of lease left, started 2026-01-02 03:04:05 UTC, 2 sessions\n"
                                     "n3: live, ([0-9]+) s of lease left, started [-0-9]+ [:0-9]+ UTC, 0 sessions\n")))
         << r.out;
-    for (const int i : {1, 2}) {
+    for (const std::size_t i : {1u, 2u}) {
         EXPECT_LE(std::stoi(m[i]), 3600);
         EXPECT_GT(std::stoi(m[i]), 3000) << "the lease is measured from the database's now()";
     }

@@ -41,12 +41,12 @@ TEST(Client, RepliesInAnyOrderReachTheirOwnRequests)
     client c(loop, l.where());
     c.open();
     std::vector<std::string> replies(20);
-    for (int i = 0; i < 20; ++i)
+    for (std::size_t i = 0; i < 20; ++i)
         c.queue("ver " + std::to_string(i), [&replies, i](const std::string& r) { replies[i] = r; });
     c.flush();
     EXPECT_TRUE(loop.run_until([&] { return c.awaiting() == 0; }, after_seconds(10)));
     server.join();
-    for (int i = 0; i < 20; ++i)
+    for (std::size_t i = 0; i < 20; ++i)
         EXPECT_EQ(replies[i], "re:ver " + std::to_string(i));
 }
 

@@ -65,7 +65,7 @@ TEST(WsClient, RepliesInAnyOrderReachTheirOwnRequests)
     c.on_error([&](const std::string& w) { why = w; });
     c.open();
     std::vector<std::string> sent, replies(20);
-    for (int i = 0; i < 20; ++i) { // queued before the upgrade is even asked for
+    for (std::size_t i = 0; i < 20; ++i) { // queued before the upgrade is even asked for
         sent.push_back("sendmessage bob \"" + std::to_string(i) + "\" \\ caf\xC3\xA9");
         c.queue(sent.back(), [&replies, i](const std::string& r) { replies[i] = r; });
     }
@@ -74,7 +74,7 @@ TEST(WsClient, RepliesInAnyOrderReachTheirOwnRequests)
     EXPECT_TRUE(loop.run_until([&] { return !why.empty(); }, after_seconds(10)));
     server.join();
     EXPECT_EQ(commands, sent);
-    for (int i = 0; i < 20; ++i)
+    for (std::size_t i = 0; i < 20; ++i)
         EXPECT_EQ(replies[i], "re:" + sent[i]);
     EXPECT_NE(why.find("1001 bye"), std::string::npos) << why;
     EXPECT_FALSE(c.is_open());

@@ -45,7 +45,8 @@ TEST(FrameSplitter, CutsTheSameFramesWhateverSizesTheBytesArriveIn)
 {
     std::string stream;
     for (int i = 0; i < 40; ++i)
-        stream += qs::encode_frame(i - 3, std::string(static_cast<std::size_t>(i * 37 % 300), 'a' + i % 26));
+        stream += qs::encode_frame(
+            i - 3, std::string(static_cast<std::size_t>(i * 37 % 300), static_cast<char>('a' + i % 26)));
     for (std::size_t piece : {1u, 2u, 3u, 7u, 100u, 5000u, 100000u}) {
         qs::frame_splitter splitter(512);
         std::vector<qs::frame> got;

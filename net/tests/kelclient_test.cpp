@@ -224,7 +224,7 @@ TEST(Kelclient, CloseEndsTheDaemonAndFailsEveryWaitingExec)
     client.connect("127.0.0.1", server.port());
     std::vector<int> codes(3, -100);
     std::vector<std::thread> waiters;
-    for (int i = 0; i < 3; ++i)
+    for (std::size_t i = 0; i < 3; ++i)
         waiters.emplace_back([&, i] { codes[i] = code_of([&] { exec(client, "select MSG"); }); });
     while (server.count() < 3)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -213,11 +213,11 @@ TEST_F(NetworkCoreTest, AFetchFollowedByAHalfCloseIsStillAnswered)
 // so replies leave from the sender's thread straight onto the receiver's socket.
 TEST_F(NetworkCoreTest, DeliveriesAcrossEventLoopsArriveOnceAndInOrder)
 {
-    constexpr int pairs = 5, messages = 300, per_write = 10;
+    constexpr std::size_t pairs = 5, messages = 300, per_write = 10;
     server_process server({"io_threads=4", "max_field_len=1000000"});
     server.start();
     std::vector<std::unique_ptr<raw_client>> receivers, senders;
-    for (int i = 0; i < 2 * pairs; ++i) { // round the four loops: a pair never shares one
+    for (std::size_t i = 0; i < 2 * pairs; ++i) { // round the four loops: a pair never shares one
         auto c = std::make_unique<raw_client>(server.port());
         const timeval limit{60, 0}; // a lost reply fails the test instead of hanging it
         ::setsockopt(c->sock.handle(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
@@ -228,7 +228,7 @@ TEST_F(NetworkCoreTest, DeliveriesAcrossEventLoopsArriveOnceAndInOrder)
     }
     std::vector<std::vector<std::string>> got(pairs);
     std::vector<std::thread> threads;
-    for (int p = 0; p < pairs; ++p) {
+    for (std::size_t p = 0; p < pairs; ++p) {
         threads.emplace_back([&, p] {
             while (got[p].size() < messages) { // the loop's own replies leave beside the select's
                 receivers[p]->send(encode_frame(1, "select MSG") + encode_frame(2, "ver") + encode_frame(3, "ver"));
@@ -242,22 +242,23 @@ TEST_F(NetworkCoreTest, DeliveriesAcrossEventLoopsArriveOnceAndInOrder)
             }
         });
         threads.emplace_back([&, p] {
-            for (int i = 0; i < messages; i += per_write) {
+            for (std::size_t i = 0; i < messages; i += per_write) {
                 std::string burst;
-                for (int j = i; j < i + per_write; ++j)
-                    burst += encode_frame(j, "sendmessage r" + std::to_string(p) + " m" + std::to_string(j));
+                for (std::size_t j = i; j < i + per_write; ++j)
+                    burst += encode_frame(static_cast<std::int32_t>(j),
+                                          "sendmessage r" + std::to_string(p) + " m" + std::to_string(j));
                 senders[p]->send(burst);
             }
-            for (int i = 0; i < messages; ++i)
+            for (std::size_t i = 0; i < messages; ++i)
                 EXPECT_EQ(senders[p]->next().text, "Ok.");
         });
     }
     for (auto& t : threads)
         t.join();
-    for (int p = 0; p < pairs; ++p) {
-        ASSERT_EQ(got[p].size(), static_cast<std::size_t>(messages)) << p;
-        for (int i = 0; i < messages; ++i)
-            ASSERT_EQ(got[p][static_cast<std::size_t>(i)], "m" + std::to_string(i)) << "pair " << p;
+    for (std::size_t p = 0; p < pairs; ++p) {
+        ASSERT_EQ(got[p].size(), messages) << p;
+        for (std::size_t i = 0; i < messages; ++i)
+            ASSERT_EQ(got[p][i], "m" + std::to_string(i)) << "pair " << p;
     }
 }
 

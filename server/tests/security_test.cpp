@@ -210,10 +210,8 @@ TEST_F(SecurityTest, HashingQueuedPastTheDeadlineIsNotTakenForAStalledDatabase)
     server_process server({"password_storage=hashed", "db_timeout=1"});
     server.start();
     connections each = from_addresses(server.port(), users, 20);
-    for (int i = 0; i < users; ++i) {
-        const std::string name = "u" + std::to_string(i);
-        each[i]->send(encode_frame(1, "newuser " + name + " pw"));
-    }
+    for (std::size_t i = 0; i < each.size(); ++i)
+        each[i]->send(encode_frame(1, "newuser u" + std::to_string(i) + " pw"));
     for (auto& c : each)
         EXPECT_EQ(c->next().text, "Ok.");
 }

@@ -126,7 +126,7 @@ std::string joined(const std::vector<std::string>& origins)
 // Up to three origins in the spelling the reader keeps: lower case, no default port.
 std::string some_origins(FuzzedDataProvider& in)
 {
-    std::vector<std::string> origins(in.ConsumeIntegralInRange(0, 3));
+    std::vector<std::string> origins(in.ConsumeIntegralInRange<std::size_t>(0, 3));
     for (auto& o : origins) {
         const bool tls = in.ConsumeBool();
         o = tls ? "https://" : "http://";
@@ -148,7 +148,7 @@ bool is_url_list(const std::string& text)
 // Up to three NATS addresses, as the reader keeps them.
 std::string some_urls(FuzzedDataProvider& in)
 {
-    std::vector<std::string> urls(in.ConsumeIntegralInRange(0, 3));
+    std::vector<std::string> urls(in.ConsumeIntegralInRange<std::size_t>(0, 3));
     for (auto& u : urls) {
         u = in.ConsumeBool() ? "tls://" : "nats://";
         const int letters = in.ConsumeIntegralInRange(1, 12);
@@ -381,7 +381,7 @@ std::string out_of_range_text(FuzzedDataProvider& in, const numeric_key& k)
     case 1:
         return number_text(k.high + past, 0);
     default:
-        return std::string(in.ConsumeIntegralInRange(20, 30), '9'); // past any long
+        return std::string(in.ConsumeIntegralInRange<std::size_t>(20, 30), '9'); // past any long
     }
 }
 
@@ -453,7 +453,7 @@ private:
             return;
         }
         const long long value = value_in_range(in_, k);
-        put(std::string(k.key) + "=" + number_text(value, in_.ConsumeIntegralInRange(0, 3)));
+        put(std::string(k.key) + "=" + number_text(value, in_.ConsumeIntegralInRange<std::size_t>(0, 3)));
         expected.*k.field = static_cast<int>(value);
     }
 
