@@ -115,28 +115,30 @@ void command_interpreter::execute(const args_t& args, std::string& result, serve
     try {
         run_command(args, result);
     } catch (...) {
-        if (hashing_)
-            hashing_->work.clear();
-        drop_hashing_if_done();
+        end_hashing_step(true);
         throw;
     }
-    if (hashing_ && !hashing_->work.pending()) // done with it: the next command starts afresh
-        hashing_->work.clear();
-    drop_hashing_if_done();
+    end_hashing_step(false);
 }
 
-password_work& command_interpreter::work()
+command_interpreter::hashing_command& command_interpreter::hashing()
 {
     if (!hashing_)
         hashing_ = std::make_unique<hashing_command>();
-    return hashing_->work;
+    return *hashing_;
 }
 
 void command_interpreter::reserve_attempt(const std::string& account, login_throttle::clock::time_point now)
 {
-    if (!hashing_)
-        hashing_ = std::make_unique<hashing_command>();
-    hashing_->attempt = state_.throttle().reserve(account, peer_, now);
+    hashing().attempt = state_.throttle().reserve(account, peer_, now);
+}
+
+// Work that failed, or ran to its end, is cleared: the next command starts afresh.
+void command_interpreter::end_hashing_step(bool failed)
+{
+    if (hashing_ && (failed || !hashing_->work.pending()))
+        hashing_->work.clear();
+    drop_hashing_if_done();
 }
 
 void command_interpreter::drop_attempt()
@@ -256,7 +258,7 @@ void command_interpreter::login(const args_t& a, std::string& r)
     }
     session_handle handle;
     try {
-        handle = state_.login(a[1], a[2], work());
+        handle = state_.login(a[1], a[2], hashing().work);
     } catch (const qsexcpt& e) {
         const bool failed = e.code() == qsexcpt::invalid_password || e.code() == qsexcpt::invalid_username;
         if (failed) {
@@ -322,7 +324,7 @@ void command_interpreter::newgroup(const args_t& a, std::string& r)
 
 void command_interpreter::newuser(const args_t& a, std::string& r)
 {
-    if (state_.accounts().new_user(a[1], a[2], work()))
+    if (state_.accounts().new_user(a[1], a[2], hashing().work))
         r = ok;
 }
 
@@ -442,7 +444,7 @@ void command_interpreter::getinfo(const args_t& a, std::string& r)
 
 void command_interpreter::setinfo(const args_t& a, std::string& r)
 {
-    if (state_.accounts().set_info(user(), a[1], work()))
+    if (state_.accounts().set_info(user(), a[1], hashing().work))
         r = ok;
 }
 

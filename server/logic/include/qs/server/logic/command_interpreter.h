@@ -139,7 +139,8 @@ private:
         std::optional<login_throttle::attempt> attempt; // of the login waiting or running
     };
     std::unique_ptr<hashing_command> hashing_;
-    password_work& work();
+    hashing_command& hashing(); // made when missing
+    void end_hashing_step(bool failed);
     bool has_attempt() const { return hashing_ && hashing_->attempt; }
     login_throttle::attempt& attempt() { return *hashing_->attempt; }
     void reserve_attempt(const std::string& account, login_throttle::clock::time_point now);
